@@ -7,8 +7,6 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/scripts/build.sh"
 . "$root/scripts/wine-env.sh"
 kx_wine_prefix
-# One persistent wineserver for the whole run saves a start per test.
-wineserver -p
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 cd "$KX_BUILD_DIR"
 ctest --output-on-failure -j2 "$@"

@@ -17,13 +17,19 @@ kx_wine_prefix() {
     flock 9
     if [ ! -f "$WINEPREFIX/.kx-ready" ]; then
       rm -rf "$WINEPREFIX"
-      wineboot -i >/dev/null 2>&1
+      wineboot -i </dev/null >/dev/null 2>&1 9>&-
       # Hidden message windows need a display driver; the null driver gives one
       # without X. No audio driver: tests and benchmarks make no sound.
-      wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-      wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d '' /f >/dev/null 2>&1
-      wineserver -w
+      wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 9>&-
+      wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d '' /f </dev/null >/dev/null 2>&1 9>&-
+      wineserver -w 9>&-
       touch "$WINEPREFIX/.kx-ready"
+    fi
+    # Keep one wineserver for the whole run, and start Wine's own services
+    # with their output detached: a service that inherited a test's output pipe
+    # would keep ctest waiting after the test had ended.
+    if wineserver -p </dev/null >/dev/null 2>&1 9>&-; then
+      wine wineboot </dev/null >/dev/null 2>&1 9>&-
     fi
   ) 9>"$KX_BUILD_DIR/.wineprefix.lock"
 }
