@@ -1,0 +1,12 @@
+// The filter's fixed COM class id. Applications create "KXVD Source File" by
+// this id; it never changes between versions, since graphs saved by
+// applications and registry entries refer to it.
+#pragma once
+
+#include <guiddef.h>
+
+// {54FA89DD-1E1B-43BE-8850-760A5348165C}
+inline constexpr GUID CLSID_KXVDSource =
+    {0x54fa89dd, 0x1e1b, 0x43be, {0x88, 0x50, 0x76, 0x0a, 0x53, 0x48, 0x16, 0x5c}};
+
+inline constexpr const wchar_t* KXVDSourceFriendlyName = L"KXVD Source File";
