@@ -163,7 +163,9 @@ bool CheckTestPicture(const uint8_t* yuy2, uint32_t width, uint32_t height,
 }
 
 int16_t ToneSample(uint32_t index) {
-    const uint32_t value = (index & 1) ? 0x8000u | ((index >> 16) & 0x7FFFu) : (index >> 1) & 0x7FFFu;
+    const uint32_t low = (index >> 1) & 0x7FFFu;
+    const uint32_t high = (index >> 16) & 0x7FFFu;
+    const uint32_t value = (index & 1) ? 0x8000u | (high ^ low) : low;
     return static_cast<int16_t>(static_cast<uint16_t>(value));
 }
 
@@ -182,12 +184,13 @@ bool CheckTone(const void* pcm, size_t bytes, uint32_t* firstSample) {
     const uint16_t s1 = sampleAt(1);
     uint32_t first;
     if ((s0 & 0x8000u) == 0) {
-        first = ((s1 & 0x7FFFu) << 16) | ((s0 & 0x7FFFu) << 1);
+        const uint32_t low = s0 & 0x7FFFu;
+        first = (((s1 & 0x7FFFu) ^ low) << 16) | (low << 1);
     } else {
-        // The second sample is even: its low bits plus our high bits, unless
-        // the even sample begins a new 65536-sample span.
-        const uint32_t next = ((s0 & 0x7FFFu) << 16) | ((s1 & 0x7FFFu) << 1);
-        first = (s1 & 0x7FFFu) == 0 ? next + 0x10000u - 1 : next - 1;
+        // The odd sample shares its low bits with the even sample before it,
+        // one less than those of the even sample after it.
+        const uint32_t low = ((s1 & 0x7FFFu) - 1) & 0x7FFFu;
+        first = (((s0 & 0x7FFFu) ^ low) << 16) | (low << 1) | 1u;
     }
     for (size_t i = 0; i < count; ++i) {
         if (sampleAt(i) != static_cast<uint16_t>(ToneSample(first + static_cast<uint32_t>(i)))) {

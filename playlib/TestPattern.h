@@ -10,10 +10,11 @@
 // the code rows exactly, the first row below them, a middle row and the last
 // row, so a cut-short, shifted, stale or foreign picture fails.
 //
-// Test tone (8 kHz mono 16-bit): sample i is a function of i alone; even
-// samples carry bits 1..15 of i, odd samples bits 16..30 with the sign bit
-// set. Any two neighbouring samples give the position, and the checker then
-// verifies every sample, so gaps, repeats, stale bytes and silence fail.
+// Test tone (8 kHz mono 16-bit): sample i is a function of i alone, a
+// sawtooth rather than a pleasant tone; even samples carry bits 1..15 of i,
+// odd samples those bits XOR bits 16..30 of i, with the sign bit set. Any two
+// neighbouring samples give the position, and the checker then verifies every
+// sample, so gaps, repeats, stale bytes and silence fail.
 //
 // All functions are pure and thread-safe.
 #pragma once
