@@ -54,17 +54,20 @@ CNoticeWindow::~CNoticeWindow() {
 
 CNoticeWindow::WaitResult CNoticeWindow::Wait(UINT msg, DWORD timeoutMs, HANDLE event) {
     const DWORD start = GetTickCount();
-    const size_t before = std::count(Seen.begin(), Seen.end(), msg);
     for (;;) {
         MSG m;
         while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
             if (m.hwnd == Window && m.message >= WM_USER) {
-                Seen.push_back(m.message);
+                ++Unclaimed[m.message];
+                ++Received[m.message];
             } else {
                 DispatchMessageW(&m);
             }
         }
-        if (static_cast<size_t>(std::count(Seen.begin(), Seen.end(), msg)) > before) return GotMessage;
+        if (Unclaimed[msg] > 0) {
+            --Unclaimed[msg];
+            return GotMessage;
+        }
         if (event != nullptr && WaitForSingleObject(event, 0) == WAIT_OBJECT_0) return GotEvent;
         const DWORD elapsed = GetTickCount() - start;
         if (elapsed >= timeoutMs) return TimedOut;
@@ -78,7 +81,8 @@ CNoticeWindow::WaitResult CNoticeWindow::Wait(UINT msg, DWORD timeoutMs, HANDLE 
 }
 
 int CNoticeWindow::Count(UINT msg) const {
-    return static_cast<int>(std::count(Seen.begin(), Seen.end(), msg));
+    auto it = Received.find(msg);
+    return it == Received.end() ? 0 : it->second;
 }
 
 CDeliveryLog::CDeliveryLog() {

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -42,15 +43,17 @@ public:
     CNoticeWindow& operator=(const CNoticeWindow&) = delete;
 
     HWND Handle() const { return Window; }
-    // Pumps this thread's messages until msg arrives, event (if given) is
-    // signalled, or timeoutMs passes.
+    // Pumps this thread's messages until a msg that no earlier Wait claimed
+    // has arrived (and claims it), event (if given) is signalled, or
+    // timeoutMs passes.
     WaitResult Wait(UINT msg, DWORD timeoutMs, HANDLE event = nullptr);
     // How many of msg have arrived so far.
     int Count(UINT msg) const;
 
 private:
     HWND Window = nullptr;
-    std::vector<UINT> Seen;
+    std::map<UINT, int> Unclaimed;
+    std::map<UINT, int> Received;
 };
 
 // One delivery of the decode callback, checked against the test patterns.
