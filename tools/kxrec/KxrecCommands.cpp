@@ -159,7 +159,7 @@ int RunMake(const std::vector<std::wstring>& args, std::string& out, std::string
     for (const PictureSize& s : allSizes) {
         if (!TestPictureFits(s.width, s.height)) {
             return Fail(error, "picture size " + std::to_string(s.width) + "x" + std::to_string(s.height) +
-                                   " must have an even width and be between 32x16 and 4096x4096");
+                                   " cannot hold a test picture (even width, at least 32x16, at most 4096x4096)");
         }
     }
     const uint32_t durationMs = static_cast<uint32_t>(std::lround(seconds * 1000));
