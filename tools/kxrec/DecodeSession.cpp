@@ -1,6 +1,6 @@
 #include "tools/kxrec/DecodeSession.h"
 
-#include "playlib/TestPattern.h"
+#include "tools/kxrec/DecodeCollector.h"
 
 #include <memory>
 
@@ -14,71 +14,6 @@ struct LibraryCloser {
 
 struct WindowCloser {
     void operator()(HWND wnd) const { DestroyWindow(wnd); }
-};
-
-// Collects what the decoding thread delivers; Lock guards Report.
-class CCollector {
-public:
-    CCollector() { InitializeCriticalSection(&Lock); }
-    ~CCollector() { DeleteCriticalSection(&Lock); }
-    CCollector(const CCollector&) = delete;
-    CCollector& operator=(const CCollector&) = delete;
-
-    static void KX_PLAY_CALL Callback(long, char* data, long length, FrameInfo* info, void* user, long) {
-        static_cast<CCollector*>(user)->Take(reinterpret_cast<const uint8_t*>(data), length, *info);
-    }
-
-    DecodeReport Snapshot() {
-        EnterCriticalSection(&Lock);
-        DecodeReport copy = Report;
-        LeaveCriticalSection(&Lock);
-        return copy;
-    }
-
-private:
-    void Take(const uint8_t* data, long length, const FrameInfo& info) {
-        EnterCriticalSection(&Lock);
-        if (info.type == KX_FRAME_YUY2) TakePicture(data, length, info);
-        if (info.type == KX_FRAME_PCM) TakeSound(data, length);
-        LeaveCriticalSection(&Lock);
-    }
-
-    void TakePicture(const uint8_t* data, long length, const FrameInfo& info) {
-        ++Report.pictures;
-        const std::pair<int32_t, int32_t> size{info.width, info.height};
-        if (Report.sizeRuns.empty() || Report.sizeRuns.back().first != size) {
-            Report.sizeRuns.push_back({size, 0});
-        }
-        ++Report.sizeRuns.back().second;
-        TestPictureId id{};
-        if (info.width <= 0 || info.height <= 0 ||
-            static_cast<int64_t>(info.width) * info.height * 2 != length ||
-            !CheckTestPicture(data, info.width, info.height, info.width * 2u, &id)) {
-            return;
-        }
-        if (Report.testPictures != 0 && id.frameNumber != LastFrame + 1) Report.testPicturesInOrder = false;
-        LastFrame = id.frameNumber;
-        ++Report.testPictures;
-    }
-
-    void TakeSound(const uint8_t* data, long length) {
-        ++Report.soundPieces;
-        Report.soundBytes += static_cast<uint64_t>(length);
-        uint32_t first = 0;
-        if (length <= 0 || !CheckTone(data, static_cast<size_t>(length), &first)) return;
-        if (Report.tonePieces == 0) {
-            Report.firstToneSample = first;
-        } else if (first != NextSample) {
-            Report.toneContiguous = false;
-        }
-        NextSample = first + static_cast<uint32_t>(length / 2);
-        ++Report.tonePieces;
-    }
-
-    CRITICAL_SECTION Lock;
-    DecodeReport Report;      // guarded by Lock
-    uint32_t LastFrame = 0;   // guarded by Lock
-    uint32_t NextSample = 0;  // guarded by Lock
 };
 
 constexpr wchar_t WindowClass[] = L"KXRecDecodeWindow";
@@ -128,10 +63,10 @@ bool CDecodeSession::Run(const std::wstring& libraryPath, const std::wstring& re
         Error = "the playback library refused the recording";
         return false;
     }
-    CCollector collector;
+    CDecodeCollector collector;
     api.SetMsgWnd(handle, window.get());
     api.SetFileEndMsg(handle, window.get(), KX_MSG_FILE_END);
-    api.SetDecCallBackEx(handle, &CCollector::Callback, &collector, 0, KX_DECODE_YUY2);
+    api.SetDecCallBackEx(handle, &CDecodeCollector::Callback, &collector, 0, KX_DECODE_YUY2);
     api.SetDecodeMode(handle, 1);
     api.SetPlayOption(handle, 0, 1);
     api.SetDecodeMode(handle, 1);

@@ -4,6 +4,7 @@
 #include "playlib/RecordingWriter.h"
 #include "playlib/TestPattern.h"
 #include "tools/kxrec/DecodeSession.h"
+#include "tools/kxrec/Interleaver.h"
 #include "tools/kxrec/WavReader.h"
 #include "tools/kxrec/Y4mReader.h"
 
@@ -59,34 +60,6 @@ bool ParseSeconds(const std::string& text, double* seconds) {
 struct SizeChange {
     uint32_t atMs;
     PictureSize size;
-};
-
-// Puts pictures and sound in time order: a picture goes before sound that
-// starts at the same moment.
-class CInterleaver {
-public:
-    CInterleaver(uint32_t fpsNum, uint32_t fpsDen) : FpsNum(fpsNum), FpsDen(fpsDen) {}
-
-    uint32_t PictureTime(uint32_t n) const {
-        return static_cast<uint32_t>(1000ull * n * FpsDen / FpsNum);
-    }
-
-    // Writes sound up to (not including) the picture at timeMs; writeSound
-    // writes [first, first + count) and returns false on failure.
-    template <typename F>
-    bool SoundBefore(uint64_t timeMs, uint32_t totalSamples, F writeSound) {
-        while (NextSample < totalSamples && NextSample / SamplesPerMs < timeMs) {
-            const uint32_t count = std::min(SoundPieceSamples, totalSamples - NextSample);
-            if (!writeSound(NextSample, count)) return false;
-            NextSample += count;
-        }
-        return true;
-    }
-
-private:
-    uint32_t FpsNum;
-    uint32_t FpsDen;
-    uint32_t NextSample = 0;
 };
 
 int Fail(std::string& error, const std::string& message) {
