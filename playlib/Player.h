@@ -5,15 +5,18 @@
 // thread, from inside the decode callback); the decoding thread runs Run and
 // is the only one that touches Reader's file and Buffer.
 //
-// Locking: Lock guards every field below it marked "guarded"; it is never
-// held while the callback runs, so the callback may call back into the
-// library. Changed is signalled whenever a guarded field changes that a
-// waiter might be waiting on.
+// Locking: Lock guards every field below it marked "guarded". It is a leaf
+// lock (the handle registry's lock is never held while calling in here), and
+// it is never held while the callback runs, so the callback may call back
+// into the library. Changed is signalled whenever a guarded field changes
+// that a waiter might be waiting on.
 //
-// Promises kept: a Pause or Stop (or a removal of the callback) takes effect
-// before the next callback starts; a removal or replacement of the callback,
-// and Close, return only after a callback in progress has returned, except
-// when called on the decoding thread itself.
+// Promises kept: whether a callback starts is decided under Lock, so after
+// Pause or Stop returns no callback starts until the next Play (one already
+// started may still be running when they are called from another thread);
+// a removal or replacement of the callback, and Close, also wait for a
+// callback in progress to return, except when called on the decoding thread
+// itself.
 #pragma once
 
 #include "KXPlayApi.h"

@@ -30,8 +30,9 @@ struct TestPictureId {
     uint32_t height;
 };
 
-// Whether a test picture of this size can carry its block code (width even,
-// at least 16x16 or so, at most MaxPictureWidth x MaxPictureHeight).
+// Whether a test picture of this size can carry its block code with a row
+// of background to spare: width even, at most MaxPictureWidth x
+// MaxPictureHeight, and large enough (32x16 is; 16x16 is not).
 bool TestPictureFits(uint32_t width, uint32_t height);
 
 // Writes the test picture for frameNumber into yuy2: height rows of width*2

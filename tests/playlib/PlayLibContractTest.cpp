@@ -1,5 +1,8 @@
-#include "PlayLibFixture.h"
+#include "DeliveryLog.h"
+#include "NoticeWindow.h"
+#include "PlayLibrary.h"
 #include "TempFolder.h"
+#include "TestRecording.h"
 #include "playlib/RecordingWriter.h"
 
 #include <gtest/gtest.h>

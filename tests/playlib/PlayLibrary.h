@@ -1,0 +1,22 @@
+// VUVezaVID.dll from the test's folder with its thirteen functions resolved,
+// as the filter loads it. Created and used on any thread; unloads on
+// destruction.
+#pragma once
+
+#include "KXPlayApi.h"
+
+class CPlayLibrary {
+public:
+    CPlayLibrary();
+    ~CPlayLibrary();
+    CPlayLibrary(const CPlayLibrary&) = delete;
+    CPlayLibrary& operator=(const CPlayLibrary&) = delete;
+
+    bool Loaded() const { return Loaded_; }
+    const KXPlayApi& Api() const { return Table; }
+
+private:
+    HMODULE Module = nullptr;
+    KXPlayApi Table{};
+    bool Loaded_ = false;
+};
