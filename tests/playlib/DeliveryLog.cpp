@@ -2,13 +2,14 @@
 
 #include "playlib/TestPattern.h"
 
-CDeliveryLog::CDeliveryLog() {
+CDeliveryLog::CDeliveryLog() : Returned(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
     InitializeCriticalSection(&Lock);
     InitializeConditionVariable(&Changed);
 }
 
 CDeliveryLog::~CDeliveryLog() {
     DeleteCriticalSection(&Lock);
+    CloseHandle(Returned);
 }
 
 void KX_PLAY_CALL CDeliveryLog::Callback(long, char* data, long length, FrameInfo* info, void* user, long) {
@@ -33,6 +34,7 @@ void KX_PLAY_CALL CDeliveryLog::Callback(long, char* data, long length, FrameInf
     LeaveCriticalSection(&self->Lock);
     if (self->Hook) self->Hook(d);
     self->Active.fetch_sub(1);
+    SetEvent(self->Returned);
 }
 
 std::vector<Delivery> CDeliveryLog::Items() {

@@ -38,6 +38,11 @@ public:
     void Clear();
     // Waits until at least pictures pictures and samples sound samples arrived.
     bool WaitFor(size_t pictures, size_t samples, DWORD timeoutMs);
+    // Called inside the callback (from Hook): WaitForReturn then waits until
+    // this callback has stopped touching the log. A callback that closed its
+    // own handle can be waited for no other way.
+    void ArmReturn() { ResetEvent(Returned); }
+    bool WaitForReturn(DWORD timeoutMs) { return WaitForSingleObject(Returned, timeoutMs) == WAIT_OBJECT_0; }
 
     // Set before playing; called on the decoding thread for each delivery.
     std::function<void(const Delivery&)> Hook;
@@ -47,6 +52,7 @@ public:
     std::atomic<int> Active{0};
 
 private:
+    HANDLE Returned;               // set as the callback's last act
     CRITICAL_SECTION Lock;
     CONDITION_VARIABLE Changed;
     std::vector<Delivery> Log;     // guarded by Lock

@@ -292,6 +292,7 @@ TEST_F(PlayLib, RemovalAndCloseFromInsideTheCallbackReturnAndEndCallbacks) {
         KXPLAYHANDLE h = nullptr;
         log.Hook = [&](const Delivery& d) {
             if (d.type == KX_FRAME_YUY2 && d.frame == 3) {
+                log.ArmReturn();
                 EXPECT_TRUE(close ? Api().CloseFile(h) : Api().SetDecCallBackEx(h, nullptr, nullptr, 0, 0));
                 log.Allowed = false;
                 SetEvent(done);
@@ -307,6 +308,7 @@ TEST_F(PlayLib, RemovalAndCloseFromInsideTheCallbackReturnAndEndCallbacks) {
             EXPECT_TRUE(Api().Play(h, nullptr));
             EXPECT_TRUE(Api().CloseFile(h));
         }
+        ASSERT_TRUE(log.WaitForReturn(DeliveryWaitMs)) << "the callback did not return";
         EXPECT_EQ(log.Violations.load(), 0);
         CloseHandle(done);
     }
