@@ -1,0 +1,43 @@
+// Keeps emptied picture buffers of one fixed size for reuse, so a steady flow
+// of pictures allocates nothing. Buffers are handed out last in, first out
+// (the most recently used one comes back first) and at most MaxKept are kept.
+//
+// Threads: AcquireBuffer on the library's decoding thread (without the file's
+// QueueLock); ReleaseBuffer with the file's QueueLock held (video worker,
+// flushing thread); FreeAll from the owner. PoolLock guards FreeStore and is
+// always taken after QueueLock, never before it.
+//
+// Owns every buffer in FreeStore; a buffer handed out belongs to the caller
+// until it is given back with ReleaseBuffer.
+#pragma once
+
+#include "reader/CriticalSection.h"
+
+#include <cstdint>
+#include <vector>
+
+class CFramePool {
+public:
+    explicit CFramePool(int32_t bufferSize);
+    ~CFramePool();
+    CFramePool(const CFramePool&) = delete;
+    CFramePool& operator=(const CFramePool&) = delete;
+
+    // The last buffer given back, or a new uninitialised one when none is
+    // kept. Null only when memory is exhausted.
+    uint8_t* AcquireBuffer();
+    // Keeps the buffer for reuse, or frees it when MaxKept are kept already.
+    void ReleaseBuffer(uint8_t* buffer);
+    // Frees every kept buffer.
+    void FreeAll();
+
+    int32_t BufferSize() const { return Size; }
+    int32_t KeptCount();
+
+    static constexpr int32_t MaxKept = 53;
+
+private:
+    std::vector<uint8_t*> FreeStore;  // guarded by PoolLock; used as a stack at its back
+    const int32_t Size;
+    CCriticalSection PoolLock;
+};

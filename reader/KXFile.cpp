@@ -1,0 +1,452 @@
+#include "reader/KXFile.h"
+
+#include "reader/PlayLibrary.h"
+
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+constexpr UINT QuitMessage = WM_USER + 101;  // 1125, posted by destruction
+constexpr int32_t PrerollDepth = 40;
+constexpr int32_t HighWaterMark = 50;
+constexpr int32_t LowWaterMark = 35;
+constexpr uint32_t SoundTailBytes = 800;
+constexpr int32_t DefaultFrameRate = 25;
+constexpr int32_t MaxFrameRate = 30;
+constexpr int32_t MaxWidth = 1920;
+constexpr int32_t MaxHeight = 1080;
+const char WindowClassName[] = "KXMSGCLASS";
+
+// The hidden windows of every CKXFile share one class. It is registered by
+// the first message thread that needs it and unregistered by the last one to
+// end; a class registered by someone else is used and left alone.
+std::mutex WindowClassLock;
+int WindowClassUsers = 0;     // guarded by WindowClassLock
+bool WindowClassOwned = false;  // guarded by WindowClassLock
+
+bool AcquireWindowClass() {
+    std::lock_guard<std::mutex> hold(WindowClassLock);
+    if (WindowClassUsers == 0) {
+        WNDCLASSA cls{};
+        cls.lpfnWndProc = DefWindowProcA;
+        cls.lpszClassName = WindowClassName;
+        if (RegisterClassA(&cls)) {
+            WindowClassOwned = true;
+        } else if (GetLastError() == ERROR_CLASS_ALREADY_EXISTS) {
+            WindowClassOwned = false;
+        } else {
+            return false;
+        }
+    }
+    ++WindowClassUsers;
+    return true;
+}
+
+void ReleaseWindowClass() {
+    std::lock_guard<std::mutex> hold(WindowClassLock);
+    if (--WindowClassUsers == 0 && WindowClassOwned) {
+        UnregisterClassA(WindowClassName, nullptr);
+        WindowClassOwned = false;
+    }
+}
+
+HANDLE NewEvent(bool manualReset) { return CreateEventW(nullptr, manualReset, FALSE, nullptr); }
+
+bool Set(const std::atomic<uint8_t>& flag) { return flag.load() != 0; }
+
+}  // namespace
+
+CKXFile::CKXFile() : CKXFile(CPlayLibrary::Shared().Api()) {}
+
+CKXFile::CKXFile(const KXPlayApi* api) : CKXFile(api, WaitLimits()) {}
+
+CKXFile::CKXFile(const KXPlayApi* api, const WaitLimits& waits)
+    : Api(api),
+      Waits(waits),
+      SizeKnownEvent(NewEvent(false)),
+      InfoReadyEvent(NewEvent(false)),
+      PictureSignal(NewEvent(false)),
+      SoundSignal(NewEvent(false)),
+      ThreadReadyEvent(NewEvent(true)) {}
+
+CKXFile::~CKXFile() {
+    if (PlayHandle.load()) CloseFile();
+    if (FramePool) {
+        FramePool->FreeAll();
+        FramePool.reset();
+    }
+    if (MessageThreadHandle) {
+        // The thread sets ThreadReadyEvent only once its queue exists, so the
+        // quit message posted after it cannot be lost.
+        HANDLE started[2] = {ThreadReadyEvent.get(), MessageThreadHandle.get()};
+        WaitForMultipleObjects(ThreadReadyEvent ? 2 : 1,
+                               ThreadReadyEvent ? started : started + 1, FALSE, INFINITE);
+        if (!PostThreadMessageA(MessageThreadId, QuitMessage, 0, 0)) {
+            HWND window = MessageWindow.load();
+            if (window) PostMessageA(window, QuitMessage, 0, 0);
+        }
+        WaitForSingleObject(MessageThreadHandle.get(), INFINITE);
+    }
+}
+
+bool CKXFile::OpenFile(const wchar_t* path) {
+    if (!path) return false;
+    if (PlayHandle.load()) CloseFile();
+    FilePath.assign(path);
+    if (!MessageThreadHandle) {
+        DWORD id = 0;
+        MessageThreadHandle.reset(CreateThread(nullptr, 0, &CKXFile::MessageThread, this, 0, &id));
+        if (MessageThreadHandle) MessageThreadId = id;
+    }
+    if (!Api) return false;
+    {
+        std::lock_guard<CCriticalSection> hold(HandleLock);
+        PlayHandle = Api->OpenFileExW(FilePath.c_str());
+    }
+    const KXPLAYHANDLE handle = PlayHandle.load();
+    if (!handle) return false;
+    FileEnded = 0;
+    AudioFinished = 0;
+    VideoDrained = 0;
+    InfoReady = 0;
+    ResetEvent(SizeKnownEvent.get());
+    ResetEvent(InfoReadyEvent.get());
+    // The new file has not been started, whatever the previous one was doing.
+    Playing = 0;
+    Paused = 0;
+    Stopped = 1;
+    if (MessageThreadHandle && !MessageWindow.load()) {
+        HANDLE started[2] = {ThreadReadyEvent.get(), MessageThreadHandle.get()};
+        WaitForMultipleObjects(2, started, FALSE, Waits.WindowMs);
+    }
+    const HWND window = MessageWindow.load();
+    if (!window) {
+        CloseFile();
+        return false;
+    }
+    Api->SetMsgWnd(handle, window);
+    Api->SetFileEndMsg(handle, window, KX_MSG_FILE_END);
+    Api->SetDecCallBackEx(handle, &CKXFile::DecodeCallback, this, 0, KX_DECODE_YUY2);
+    Api->SetDecodeMode(handle, 1);
+    if (!ResumeDecoding()) {
+        CloseFile();
+        return false;
+    }
+    return true;
+}
+
+void CKXFile::CloseFile() {
+    if (!PlayHandle.load()) return;
+    {
+        std::lock_guard<CCriticalSection> hold(HandleLock);
+        Api->CloseFile(PlayHandle.load());
+        FlushBuffers();
+        PlayHandle = nullptr;
+        TotalFrames = -1;
+        DurationMs = 0;
+        PictureWidth = 0;
+        PictureHeight = 0;
+    }
+    SignalWaiters();
+}
+
+DWORD WINAPI CKXFile::MessageThread(void* file) {
+    static_cast<CKXFile*>(file)->RunMessageLoop();
+    return 0;
+}
+
+void CKXFile::RunMessageLoop() {
+    MSG msg;
+    // Makes the thread's queue exist before anyone is told the thread is ready.
+    PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    if (!AcquireWindowClass()) {
+        SetEvent(ThreadReadyEvent.get());
+        return;
+    }
+    const HWND window =
+        CreateWindowExA(0, WindowClassName, nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    if (!window) {
+        ReleaseWindowClass();
+        SetEvent(ThreadReadyEvent.get());
+        return;
+    }
+    MessageWindow = window;
+    SetEvent(ThreadReadyEvent.get());
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        if (msg.message == KX_MSG_FILE_END) {
+            MarkFileEnded();
+        } else if (msg.message == KX_MSG_FILE_INFO) {
+            OnFileInfo();
+        } else if (msg.message == QuitMessage) {
+            break;
+        }
+    }
+    MessageWindow = nullptr;
+    DestroyWindow(window);
+    ReleaseWindowClass();
+}
+
+void CKXFile::OnFileInfo() {
+    std::lock_guard<CCriticalSection> hold(HandleLock);
+    const KXPLAYHANDLE handle = PlayHandle.load();
+    if (!handle) return;
+    TotalFrames = Api->GetFileTotalFrames(handle);
+    DurationMs = Api->GetFileTimeMilliSec(handle);
+    InfoReady = 1;
+    SetEvent(InfoReadyEvent.get());
+}
+
+void CKXFile::MarkFileEnded() {
+    FileEnded = 1;
+    // Nothing more comes, so a seek waiting for the preroll need not wait on.
+    PrerollReached = 1;
+    SignalWaiters();
+}
+
+void CKXFile::SignalWaiters() {
+    SetEvent(PictureSignal.get());
+    SetEvent(SoundSignal.get());
+}
+
+void KX_PLAY_CALL CKXFile::DecodeCallback(long, char* data, long length, FrameInfo* info,
+                                          void* context, long) {
+    if (!info || !context) return;
+    CKXFile* self = static_cast<CKXFile*>(context);
+    if (info->type == KX_FRAME_YUY2) {
+        if (self->PictureWidth.load() == 0 || self->PictureHeight.load() == 0) {
+            self->OnFirstPicture(info->width, info->height);
+        }
+        if (info->width != self->PictureWidth.load() && info->height != self->PictureHeight.load()) {
+            self->FileEnded = 1;
+            self->SignalWaiters();
+            return;
+        }
+        self->QueuePicture(data, length);
+    } else if (info->type == KX_FRAME_PCM) {
+        self->QueueSound(data, length);
+    }
+}
+
+void CKXFile::OnFirstPicture(int32_t width, int32_t height) {
+    if (width < 1 || width > MaxWidth || height < 1 || height > MaxHeight) return;
+    PictureWidth = width;
+    DestinationStride = width;
+    PictureBytes = width * height * 2;
+    PictureHeight = height;
+    if (FramePool) {
+        FramePool->FreeAll();
+        FramePool.reset();
+    }
+    FramePool.reset(new (std::nothrow) CFramePool(PictureBytes.load()));
+    if (FramePool) SetEvent(SizeKnownEvent.get());
+}
+
+void CKXFile::QueuePicture(const char* data, long length) {
+    CFramePool* pool = FramePool.get();
+    const int32_t bytes = PictureBytes.load();
+    if (!pool || bytes == 0 || !data || length < 1 || length > bytes) return;
+    uint8_t* buffer = pool->AcquireBuffer();
+    if (!buffer) return;
+    std::memcpy(buffer, data, static_cast<size_t>(length));
+    int32_t queued = 0;
+    {
+        std::lock_guard<CCriticalSection> hold(QueueLock);
+        if (!PictureQueue.Append(QueuedPicture{static_cast<int32_t>(length), buffer})) {
+            pool->ReleaseBuffer(buffer);
+            return;
+        }
+        queued = PictureQueue.Count();
+    }
+    DataSinceFlush = 1;
+    AwaitingPicture = 0;
+    if (!Set(PrerollReached) && (queued >= PrerollDepth || Set(FileEnded))) PrerollReached = 1;
+    SignalWaiters();
+    if (!Set(Paused) && queued >= HighWaterMark) PauseDecoding();
+}
+
+void CKXFile::QueueSound(const char* data, long length) {
+    if (!FramePool || !data || length <= 0 || Set(AwaitingPicture)) return;
+    if (!Set(AudioStarted)) {
+        AudioBuffer.Allocate();
+        AudioStarted = 1;
+    }
+    if (AudioBuffer.Write(data, static_cast<uint32_t>(length)) != 0) SetEvent(SoundSignal.get());
+    DataSinceFlush = 1;
+}
+
+bool CKXFile::ReadVideoFrame(uint8_t* destination, int32_t capacity) {
+    int32_t remaining = 0;
+    {
+        std::lock_guard<CCriticalSection> hold(QueueLock);
+        if (PictureQueue.Count() == 0) {
+            VideoDrained = 1;
+            return false;
+        }
+        const QueuedPicture& oldest = PictureQueue.Front();
+        if (!destination || capacity < oldest.Length) return false;
+        const int32_t width = PictureWidth.load();
+        const int32_t height = PictureHeight.load();
+        const int32_t stride = DestinationStride.load();
+        if (width == stride) {
+            std::memcpy(destination, oldest.Data, static_cast<size_t>(oldest.Length));
+        } else {
+            // Narrower destination rows would overlap each other.
+            if (stride < width) return false;
+            const int64_t rowBytes = static_cast<int64_t>(width) * 2;
+            const int64_t strideBytes = static_cast<int64_t>(stride) * 2;
+            if (capacity < (height - 1) * strideBytes + rowBytes) return false;
+            // Rows the picture does not hold (a shorter picture) are not copied:
+            // the rest of the buffer would be a previous picture's bytes.
+            int64_t rows = oldest.Length / rowBytes;
+            if (rows > height) rows = height;
+            for (int64_t row = 0; row < rows; ++row) {
+                std::memcpy(destination + row * strideBytes, oldest.Data + row * rowBytes,
+                            static_cast<size_t>(rowBytes));
+            }
+        }
+        FramePool->ReleaseBuffer(oldest.Data);
+        PictureQueue.RemoveFront();
+        remaining = PictureQueue.Count();
+    }
+    if (!Set(FileEnded) && Set(Paused) && remaining < LowWaterMark) ResumeDecoding();
+    return true;
+}
+
+bool CKXFile::ReadAudio(uint8_t* destination, uint32_t length) {
+    if (!Set(AudioStarted)) {
+        if (Set(PrerollReached)) AudioFinished = 1;
+        return false;
+    }
+    if (Set(FileEnded) && (!AudioBuffer.HasStorage() || AudioBuffer.Available() < SoundTailBytes)) {
+        AudioFinished = 1;
+        return false;
+    }
+    uint32_t copied = length;
+    return AudioBuffer.Read(destination, &copied);
+}
+
+void CKXFile::FlushBuffers() {
+    if (!PlayHandle.load() || !Set(DataSinceFlush)) return;
+    if (Set(AudioStarted)) {
+        AudioBuffer.Clear();
+        AudioFinished = 0;
+    }
+    {
+        std::lock_guard<CCriticalSection> hold(QueueLock);
+        while (PictureQueue.Count() > 0) {
+            FramePool->ReleaseBuffer(PictureQueue.Front().Data);
+            PictureQueue.RemoveFront();
+        }
+    }
+    FileEnded = 0;
+    VideoDrained = 0;
+    Paused = 0;
+    PrerollReached = 0;
+    DataSinceFlush = 0;
+    AwaitingPicture = 1;
+    SignalWaiters();
+}
+
+bool CKXFile::PauseDecoding() {
+    const KXPLAYHANDLE handle = PlayHandle.load();
+    if (!handle) return false;
+    if (Set(Paused)) return true;
+    const BOOL answer = Api->Pause(handle);
+    Paused = 1;
+    Playing = 0;
+    return answer != 0;
+}
+
+bool CKXFile::ResumeDecoding() {
+    const KXPLAYHANDLE handle = PlayHandle.load();
+    if (!handle) return false;
+    if (Set(Playing)) return true;
+    Api->SetPlayOption(handle, 0, 1);
+    Api->SetDecodeMode(handle, 1);
+    const BOOL answer = Api->Play(handle, nullptr);
+    Playing = 1;
+    Stopped = 0;
+    Paused = 0;
+    return answer != 0;
+}
+
+void CKXFile::StopDecoding() {
+    const KXPLAYHANDLE handle = PlayHandle.load();
+    if (!handle || Set(Stopped)) return;
+    Api->Stop(handle);
+    Playing = 0;
+    Stopped = 1;
+    SignalWaiters();
+}
+
+bool CKXFile::SeekTo(uint32_t ms) {
+    const KXPLAYHANDLE handle = PlayHandle.load();
+    const uint32_t duration = DurationMs.load();
+    if (!handle || duration == 0 || ms >= duration) return false;
+    Api->SetDecCallBackEx(handle, nullptr, nullptr, 0, 0);
+    if (Set(Stopped)) ResumeDecoding();
+    PauseDecoding();
+    FlushBuffers();
+    Api->SetDecCallBackEx(handle, &CKXFile::DecodeCallback, this, 0, KX_DECODE_YUY2);
+    if (!Api->SetPlayedTimeEx(handle, ms)) return false;
+    ResumeDecoding();
+    return true;
+}
+
+bool CKXFile::GetVideoSize(int32_t* width, int32_t* height) {
+    if (!width || !height) return false;
+    if (PictureWidth.load() != 0 && PictureHeight.load() != 0) {
+        *width = PictureWidth.load();
+        *height = PictureHeight.load();
+        return true;
+    }
+    if (WaitForSingleObject(SizeKnownEvent.get(), Waits.SizeMs) == WAIT_OBJECT_0) {
+        *width = PictureWidth.load();
+        *height = PictureHeight.load();
+        return true;
+    }
+    *width = 0;
+    *height = 0;
+    return false;
+}
+
+uint32_t CKXFile::QueryDuration() {
+    const KXPLAYHANDLE handle = PlayHandle.load();
+    if (DurationMs.load() != 0) return DurationMs.load();
+    if (Set(InfoReady) || WaitForSingleObject(InfoReadyEvent.get(), Waits.InfoMs) == WAIT_OBJECT_0) {
+        DurationMs = Api->GetFileTimeMilliSec(handle);
+        return DurationMs.load();
+    }
+    return 0;
+}
+
+uint32_t CKXFile::GetDurationMs() {
+    if (!PlayHandle.load()) return 0;
+    return QueryDuration();
+}
+
+int32_t CKXFile::GetFrameRate() {
+    const KXPLAYHANDLE handle = PlayHandle.load();
+    if (!handle) return 0;
+    FrameRate = DefaultFrameRate;
+    int64_t frames = 0;
+    if (TotalFrames.load() != -1) {
+        frames = TotalFrames.load();
+    } else if (Set(InfoReady) ||
+               WaitForSingleObject(InfoReadyEvent.get(), Waits.InfoMs) == WAIT_OBJECT_0) {
+        TotalFrames = Api->GetFileTotalFrames(handle);
+        frames = TotalFrames.load();
+    }
+    const uint32_t ms = QueryDuration();
+    if (frames == 0 || ms == 0) return FrameRate;
+    const int64_t rate = frames * 1000 / static_cast<int64_t>(ms);
+    FrameRate = static_cast<int32_t>(rate > MaxFrameRate ? MaxFrameRate : rate);
+    if (rate < 1) FrameRate = DefaultFrameRate;
+    return FrameRate;
+}
+
+int32_t CKXFile::QueuedPictureCount() {
+    std::lock_guard<CCriticalSection> hold(QueueLock);
+    return PictureQueue.Count();
+}

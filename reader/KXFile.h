@@ -1,0 +1,198 @@
+// One recorded media file, read through the playback library: owns the
+// library handle, a message thread with a hidden window for the library's
+// notices (1124 end of file, 1178 file information), the decode callback, the
+// picture pool and queue, and the sound ring, with flow control that pauses
+// decoding at 50 queued pictures and resumes it when a read leaves fewer
+// than 35.
+//
+// Threads:
+//  - the filter's thread constructs, opens, stops, closes and destroys the
+//    object, and calls the getters;
+//  - MessageThread (from the first OpenFile to destruction) handles the
+//    library's posted messages;
+//  - the library's decoding thread runs DecodeCallback (picture and sound
+//    queuing, OnFirstPicture, the back-pressure PauseDecoding);
+//  - the video worker calls ReadVideoFrame / ResumeDecoding and waits on
+//    PictureEvent; the audio worker calls ReadAudio and waits on SoundEvent;
+//  - the seeking thread calls SeekTo.
+//
+// Locks, in the order they may be taken: HandleLock, then QueueLock, then the
+// pool's PoolLock (and the ring's RingLock, never together with the pool's).
+//  - HandleLock guards changes of PlayHandle together with TotalFrames and
+//    DurationMs against the message thread: CloseFile holds it across
+//    KX_PLAY_CloseFile and the reset, MessageThread holds it while it asks
+//    the library for the file information, so it never calls the library with
+//    a handle that is being closed and never writes values of a closed file.
+//  - QueueLock guards PictureQueue only. The library is never called with
+//    QueueLock held.
+//  - The flags are atomic bytes written without a lock.
+//
+// Decisions where the behaviour was left open:
+//  - Window readiness: MessageThread forces its message queue (PeekMessage),
+//    registers the class and creates the window, then sets ThreadReadyEvent
+//    (manual reset) whether or not that succeeded. OpenFile waits for that
+//    event (at most WaitLimits::WindowMs) before it checks MessageWindow.
+//  - Destruction: it waits for ThreadReadyEvent or the thread's end before it
+//    posts the quit message, so the message can never be lost because the
+//    thread had no queue yet; the thread's queue exists before the event is set.
+//  - The window class "KXMSGCLASS" is shared per process: registered by the
+//    first thread that needs it and unregistered by the last one that ends
+//    (a reference count under a process-wide lock). A class already registered
+//    by someone else is used and left registered. Any number of objects work
+//    at once, and one object's end does not break the others.
+//  - Reopening: a successful OpenFile resets the decoding state to stopped
+//    before it starts the new file, so decoding always starts even when the
+//    object was playing the previous file.
+//
+// Additions for the output streams, so they can wait instead of spinning:
+//  - PictureEvent (auto reset, one waiter: the video worker) is signalled
+//    whenever a picture is queued, FileEnded is set, the buffers are flushed,
+//    the file is closed or decoding is stopped.
+//  - SoundEvent (auto reset, one waiter: the audio worker) is signalled on the
+//    same occasions and whenever sound is written into the ring.
+//  - QueuedPictureCount(), IsPlaying(), HasFileEnded(), HasAudioStarted() and
+//    AudioBytesAvailable() answer "can more still come?" without consuming or
+//    setting VideoDrained / AudioFinished. A waiter checks them after every
+//    wake-up; a signal between its check and its wait is kept by the event.
+#pragma once
+
+#include "reader/AudioBuffer.h"
+#include "reader/CriticalSection.h"
+#include "reader/FramePool.h"
+#include "reader/KXPlayApi.h"
+#include "reader/PictureQueue.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class CKXFile {
+public:
+    // Upper bounds of the waits, in milliseconds. Tests shorten them.
+    struct WaitLimits {
+        DWORD SizeMs = 5000;     // GetVideoSize, for the first picture
+        DWORD InfoMs = 10000;    // GetDurationMs / GetFrameRate, for message 1178 (each)
+        DWORD WindowMs = 5000;   // OpenFile, for the message thread's window
+    };
+
+    // Uses the production library (CPlayLibrary::Shared()).
+    CKXFile();
+    // Uses the given table; null means the library is unavailable and every
+    // open fails. The table must outlive the object.
+    explicit CKXFile(const KXPlayApi* api);
+    CKXFile(const KXPlayApi* api, const WaitLimits& waits);
+    virtual ~CKXFile();
+    CKXFile(const CKXFile&) = delete;
+    CKXFile& operator=(const CKXFile&) = delete;
+
+    // Filter's thread.
+    bool OpenFile(const wchar_t* path);
+    void CloseFile();
+
+    // Video worker. Copies the oldest picture into destination (rows of
+    // DestinationStride pixels); false when none is queued (sets VideoDrained)
+    // or it does not fit (kept queued).
+    bool ReadVideoFrame(uint8_t* destination, int32_t capacity);
+    // Audio worker. Copies exactly length bytes of sound, or nothing (false).
+    bool ReadAudio(uint8_t* destination, uint32_t length);
+
+    // Seeking thread / flushing.
+    void FlushBuffers();
+    bool PauseDecoding();
+    bool ResumeDecoding();
+    void StopDecoding();
+    bool SeekTo(uint32_t ms);
+
+    // Filter's thread; may wait (see WaitLimits).
+    bool GetVideoSize(int32_t* width, int32_t* height);
+    uint32_t GetDurationMs();
+    int32_t GetFrameRate();
+
+    // Waitable signals for the streams (see above). Owned by the object.
+    HANDLE PictureEvent() const { return PictureSignal.get(); }
+    HANDLE SoundEvent() const { return SoundSignal.get(); }
+    // Non-consuming state queries, any thread.
+    int32_t QueuedPictureCount();
+    bool IsPlaying() const { return Playing.load() != 0; }
+    bool IsPaused() const { return Paused.load() != 0; }
+    bool IsStopped() const { return Stopped.load() != 0; }
+    bool HasFileEnded() const { return FileEnded.load() != 0; }
+    bool HasAudioStarted() const { return AudioStarted.load() != 0; }
+    uint32_t AudioBytesAvailable() const { return AudioBuffer.Available(); }
+    bool IsOpen() const { return PlayHandle.load() != nullptr; }
+    bool IsInfoReady() const { return InfoReady.load() != 0; }
+    int32_t TotalFrameCount() const { return TotalFrames.load(); }
+    uint32_t KnownDurationMs() const { return DurationMs.load(); }
+    int32_t PictureSize() const { return PictureBytes.load(); }
+    // The current pool (null before the first valid picture); for inspection only.
+    CFramePool* Pool() const { return FramePool.get(); }
+
+    // The decode callback registered with the library; context is the CKXFile.
+    static void KX_PLAY_CALL DecodeCallback(long first, char* data, long length, FrameInfo* info,
+                                            void* context, long last);
+
+    // Read and written by the output streams without a lock.
+    std::atomic<uint8_t> VideoDrained{0};
+    std::atomic<uint8_t> AudioFinished{0};
+    std::atomic<uint8_t> PrerollReached{0};
+    // Row length, in pixels, of the buffers ReadVideoFrame fills; the video
+    // stream stores the downstream row length here.
+    std::atomic<int32_t> DestinationStride{0};
+
+private:
+    struct HandleCloser {
+        void operator()(HANDLE h) const {
+            if (h) CloseHandle(h);
+        }
+    };
+    using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+
+    static DWORD WINAPI MessageThread(void* file);
+    void RunMessageLoop();
+    void OnFileInfo();
+    void MarkFileEnded();
+    void SignalWaiters();
+    void OnFirstPicture(int32_t width, int32_t height);
+    void QueuePicture(const char* data, long length);
+    void QueueSound(const char* data, long length);
+    void CloseHandleLocked();
+    uint32_t QueryDuration();
+
+    const KXPlayApi* Api;
+    const WaitLimits Waits;
+
+    std::wstring FilePath;
+    std::atomic<KXPLAYHANDLE> PlayHandle{nullptr};
+    std::atomic<uint8_t> InfoReady{0};
+    std::atomic<uint8_t> FileEnded{0};
+    std::atomic<int32_t> TotalFrames{-1};
+    std::atomic<uint32_t> DurationMs{0};
+    int32_t FrameRate = 0;
+    CCriticalSection HandleLock;
+    CCriticalSection QueueLock;
+    CPictureQueue PictureQueue;  // guarded by QueueLock
+    std::atomic<int32_t> PictureBytes{0};
+    CAudioBuffer AudioBuffer;
+    UniqueHandle SizeKnownEvent;
+    UniqueHandle InfoReadyEvent;
+    UniqueHandle PictureSignal;
+    UniqueHandle SoundSignal;
+    UniqueHandle ThreadReadyEvent;
+    std::atomic<int32_t> PictureWidth{0};
+    std::atomic<int32_t> PictureHeight{0};
+    std::atomic<uint8_t> Paused{0};
+    std::atomic<uint8_t> Playing{0};
+    std::atomic<uint8_t> Stopped{1};
+    std::atomic<uint8_t> DataSinceFlush{0};
+    std::atomic<uint8_t> AudioStarted{0};
+    std::atomic<uint8_t> AwaitingPicture{1};
+    UniqueHandle MessageThreadHandle;
+    DWORD MessageThreadId = 0;
+    // Replaced only on the decoding thread while the size is unknown (no
+    // picture queued or being read), and on destruction.
+    std::unique_ptr<CFramePool> FramePool;
+    std::atomic<HWND> MessageWindow{nullptr};
+};
