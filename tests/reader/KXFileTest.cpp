@@ -1,0 +1,538 @@
+// The file object against a scripted library: call orders and counts, the
+// size rules, flow control, reads, flushes, seeking and the getters' waits.
+#include "FakePlayLibrary.h"
+#include "ReaderTestSupport.h"
+#include "reader/KXFile.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <thread>
+#include <vector>
+
+using Calls = std::vector<std::string>;
+
+namespace {
+
+CKXFile::WaitLimits ShortWaits() {
+    CKXFile::WaitLimits waits;
+    waits.SizeMs = 100;
+    waits.InfoMs = 100;
+    return waits;
+}
+
+const Calls OpenSequence = {"Open", "SetMsgWnd", "SetFileEndMsg:1124", "SetCallback:0,258",
+                            "SetDecodeMode:1", "SetPlayOption:0,1", "SetDecodeMode:1", "Play:0"};
+const Calls StartSequence = {"SetPlayOption:0,1", "SetDecodeMode:1", "Play:0"};
+
+Calls Join(std::initializer_list<Calls> parts) {
+    Calls all;
+    for (const Calls& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+class KXFileTest : public ::testing::Test {
+protected:
+    void SetUp() override { File.reset(new CKXFile(Lib.Api(), ShortWaits())); }
+
+    void Open() {
+        ASSERT_TRUE(File->OpenFile(L"C:\\a.kx"));
+        Lib.ForgetCalls();
+    }
+    void Pictures(int count, int32_t width = 16, int32_t height = 8) {
+        for (int i = 0; i < count; ++i) ASSERT_TRUE(Lib.Picture(width, height, static_cast<uint8_t>(i)));
+    }
+    bool ReadOne() {
+        std::vector<uint8_t> sink(static_cast<size_t>(File->PictureSize()));
+        return File->ReadVideoFrame(sink.data(), static_cast<int32_t>(sink.size()));
+    }
+    void Notice(UINT message, const std::function<bool()>& done) {
+        ASSERT_TRUE(Lib.Post(message));
+        ASSERT_TRUE(WaitUntil(File->PictureEvent(), done, 5000)) << "notice " << message << " not handled";
+    }
+
+    CFakePlayLibrary Lib;
+    std::unique_ptr<CKXFile> File;
+};
+
+}  // namespace
+
+TEST_F(KXFileTest, OpenWiresWindowAndCallbackThenStarts) {
+    EXPECT_TRUE(File->OpenFile(L"C:\\a.kx"));
+    EXPECT_EQ(Lib.Calls(), OpenSequence);
+    EXPECT_NE(Lib.Window(), nullptr);
+    EXPECT_TRUE(File->IsPlaying());
+    EXPECT_FALSE(File->IsStopped());
+}
+
+TEST_F(KXFileTest, NullPathChangesNothing) {
+    Open();
+    EXPECT_FALSE(File->OpenFile(nullptr));
+    EXPECT_TRUE(Lib.Calls().empty());
+    EXPECT_TRUE(File->IsOpen());
+}
+
+TEST_F(KXFileTest, RefusedFileLeavesObjectClosedAndDestructible) {
+    Lib.RefuseOpen(true);
+    EXPECT_FALSE(File->OpenFile(L"C:\\bad.kx"));
+    EXPECT_EQ(Lib.Calls(), Calls{"Open"});
+    EXPECT_FALSE(File->IsOpen());
+    RunBounded([&] { File.reset(); }, 10000, "destruction after a refused open");
+}
+
+TEST_F(KXFileTest, MissingLibraryFailsEveryOpen) {
+    CKXFile orphan(nullptr, ShortWaits());
+    for (int i = 0; i < 3; ++i) EXPECT_FALSE(orphan.OpenFile(L"C:\\a.kx"));
+    EXPECT_FALSE(orphan.IsOpen());
+    EXPECT_EQ(orphan.GetDurationMs(), 0u);
+    EXPECT_EQ(orphan.GetFrameRate(), 0);
+}
+
+TEST_F(KXFileTest, FailedStartClosesTheFile) {
+    Lib.SetAnswers(FALSE, TRUE, TRUE);
+    EXPECT_FALSE(File->OpenFile(L"C:\\a.kx"));
+    EXPECT_EQ(Lib.Calls().back(), "Close");
+    EXPECT_FALSE(File->IsOpen());
+}
+
+TEST_F(KXFileTest, ReopenClosesFirstDropsItsDataAndStartsTheNewFile) {
+    Open();
+    Pictures(3);
+    EXPECT_TRUE(File->OpenFile(L"C:\\b.kx"));
+    EXPECT_EQ(Lib.Calls(), Join({{"Close"}, OpenSequence}));
+    EXPECT_EQ(File->QueuedPictureCount(), 0);
+    EXPECT_TRUE(File->IsPlaying());
+}
+
+TEST_F(KXFileTest, CloseResetsFileValuesAndTwiceDoesNothing) {
+    Open();
+    Lib.SetInfo(250, 10000);
+    ASSERT_TRUE(Lib.Post(KX_MSG_FILE_INFO));
+    EXPECT_EQ(File->GetDurationMs(), 10000u);
+    File->CloseFile();
+    EXPECT_EQ(File->TotalFrameCount(), -1);
+    EXPECT_EQ(File->KnownDurationMs(), 0u);
+    EXPECT_EQ(File->GetDurationMs(), 0u);
+    EXPECT_EQ(File->GetFrameRate(), 0);
+    Lib.ForgetCalls();
+    File->CloseFile();
+    EXPECT_TRUE(Lib.Calls().empty());
+}
+
+TEST_F(KXFileTest, FirstPictureSizeWithinLimitsFixesTheSize) {
+    Open();
+    ASSERT_TRUE(Lib.Picture(1920, 1080, 1));
+    int32_t w = 0, h = 0;
+    EXPECT_TRUE(File->GetVideoSize(&w, &h));
+    EXPECT_EQ(w, 1920);
+    EXPECT_EQ(h, 1080);
+    EXPECT_EQ(File->QueuedPictureCount(), 1);
+    EXPECT_EQ(File->PictureSize(), 1920 * 1080 * 2);
+}
+
+TEST_F(KXFileTest, OversizedOrEmptyFirstPictureLeavesSizeUnknown) {
+    const int32_t sizes[][2] = {{1921, 1080}, {1920, 1081}, {0, 576}, {704, 0}};
+    for (const auto& size : sizes) {
+        File.reset(new CKXFile(Lib.Api(), ShortWaits()));
+        Open();
+        ASSERT_TRUE(Lib.Picture(size[0], size[1], 1, 64));
+        EXPECT_EQ(File->Pool(), nullptr) << size[0] << "x" << size[1];
+        EXPECT_EQ(File->QueuedPictureCount(), 0);
+    }
+    int32_t w = 7, h = 7;
+    EXPECT_FALSE(File->GetVideoSize(&w, &h));
+    EXPECT_EQ(w, 0);
+    EXPECT_EQ(h, 0);
+}
+
+TEST_F(KXFileTest, LargeFirstPictureEndsStreamAndDropsEverything) {
+    Open();
+    ASSERT_TRUE(Lib.Picture(2048, 1536, 1, 64));
+    EXPECT_TRUE(File->HasFileEnded());
+    ASSERT_TRUE(Lib.Picture(2048, 1536, 1, 64));
+    const uint8_t sound[100] = {};
+    ASSERT_TRUE(Lib.Sound(sound, 100));
+    EXPECT_EQ(File->QueuedPictureCount(), 0);
+    EXPECT_FALSE(File->HasAudioStarted());
+}
+
+TEST_F(KXFileTest, ChangeInOneDimensionIsQueuedInBothEndsTheStream) {
+    Open();
+    ASSERT_TRUE(Lib.Picture(704, 576, 1));
+    ASSERT_TRUE(Lib.Picture(704, 288, 2));
+    EXPECT_EQ(File->QueuedPictureCount(), 2);
+    EXPECT_FALSE(File->HasFileEnded());
+    ASSERT_TRUE(Lib.Picture(352, 288, 3));
+    EXPECT_EQ(File->QueuedPictureCount(), 2);
+    EXPECT_TRUE(File->HasFileEnded());
+    std::vector<uint8_t> sink(704 * 576 * 2);
+    EXPECT_TRUE(File->ReadVideoFrame(sink.data(), static_cast<int32_t>(sink.size())));
+    EXPECT_TRUE(File->ReadVideoFrame(sink.data(), 704 * 288 * 2)) << "queued with its own length";
+}
+
+TEST_F(KXFileTest, PicturesTooLongOrEmptyAreDropped) {
+    Open();
+    ASSERT_TRUE(Lib.Picture(16, 8, 1));
+    ASSERT_TRUE(Lib.Picture(16, 8, 2, 16 * 8 * 2 + 1));
+    ASSERT_TRUE(Lib.Picture(16, 8, 3, 0));
+    EXPECT_EQ(File->QueuedPictureCount(), 1);
+}
+
+TEST_F(KXFileTest, SoundBeforeTheFirstPictureIsDropped) {
+    Open();
+    const uint8_t sound[800] = {};
+    ASSERT_TRUE(Lib.Sound(sound, 800));
+    EXPECT_FALSE(File->HasAudioStarted());
+    Pictures(1);
+    ASSERT_TRUE(Lib.Sound(sound, 800));
+    EXPECT_EQ(File->AudioBytesAvailable(), 800u);
+    File->FlushBuffers();
+    ASSERT_TRUE(Lib.Sound(sound, 800));
+    EXPECT_EQ(File->AudioBytesAvailable(), 0u) << "sound after a flush waits for a picture";
+    Pictures(1);
+    ASSERT_TRUE(Lib.Sound(sound, 800));
+    EXPECT_EQ(File->AudioBytesAvailable(), 800u);
+}
+
+TEST_F(KXFileTest, FiftiethPicturePausesOnce) {
+    Open();
+    Pictures(49);
+    EXPECT_EQ(Lib.CountOf("Pause"), 0);
+    Pictures(1);
+    EXPECT_EQ(Lib.CountOf("Pause"), 1);
+    EXPECT_TRUE(File->IsPaused());
+    EXPECT_FALSE(File->IsPlaying());
+    Pictures(5);
+    EXPECT_EQ(Lib.CountOf("Pause"), 1);
+}
+
+TEST_F(KXFileTest, ReadThatLeaves34Resumes) {
+    Open();
+    Pictures(52);
+    while (File->QueuedPictureCount() > 35) ASSERT_TRUE(ReadOne());
+    EXPECT_EQ(Lib.CountOf("Play:0"), 0);
+    ASSERT_TRUE(ReadOne());
+    EXPECT_EQ(File->QueuedPictureCount(), 34);
+    EXPECT_EQ(Lib.Calls(), Join({{"Pause"}, StartSequence}));
+    ASSERT_TRUE(ReadOne());
+    EXPECT_EQ(Lib.CountOf("Play:0"), 1);
+}
+
+TEST_F(KXFileTest, ReadsNeverResumeAfterTheEnd) {
+    Open();
+    Pictures(50);
+    Notice(KX_MSG_FILE_END, [&] { return File->HasFileEnded(); });
+    while (ReadOne()) {
+    }
+    EXPECT_EQ(Lib.CountOf("Play:0"), 0);
+    EXPECT_TRUE(File->VideoDrained.load());
+}
+
+TEST_F(KXFileTest, EmptyOrTooSmallReadsKeepThePicture) {
+    Open();
+    std::vector<uint8_t> sink(256);
+    EXPECT_FALSE(File->ReadVideoFrame(sink.data(), 256));
+    EXPECT_TRUE(File->VideoDrained.load());
+    Pictures(1);
+    EXPECT_FALSE(File->ReadVideoFrame(sink.data(), 255));
+    EXPECT_EQ(File->QueuedPictureCount(), 1);
+    EXPECT_TRUE(File->ReadVideoFrame(sink.data(), 256));
+}
+
+TEST_F(KXFileTest, NarrowPictureIsCopiedRowByRowIntoWiderRows) {
+    Open();
+    std::vector<uint8_t> picture(704 * 576 * 2);
+    for (size_t i = 0; i < picture.size(); ++i) picture[i] = static_cast<uint8_t>(i / 1408 + i % 5);
+    ASSERT_TRUE(Lib.Deliver(KX_FRAME_YUY2, 704, 576, picture.data(), static_cast<long>(picture.size())));
+    File->DestinationStride = 720;
+    const int32_t needed = 575 * 1440 + 1408;
+    std::vector<uint8_t> out(needed, 0xEE);
+    EXPECT_FALSE(File->ReadVideoFrame(out.data(), needed - 1));
+    EXPECT_EQ(File->QueuedPictureCount(), 1);
+    ASSERT_TRUE(File->ReadVideoFrame(out.data(), needed));
+    for (int row = 0; row < 576; ++row) {
+        ASSERT_TRUE(std::equal(picture.begin() + row * 1408, picture.begin() + (row + 1) * 1408,
+                               out.begin() + row * 1440))
+            << "row " << row;
+        if (row < 575) {
+            ASSERT_EQ(out[row * 1440 + 1408], 0xEE) << "padding of row " << row << " written";
+        }
+    }
+    File->DestinationStride = 704;
+    ASSERT_TRUE(Lib.Deliver(KX_FRAME_YUY2, 704, 576, picture.data(), static_cast<long>(picture.size())));
+    std::vector<uint8_t> block(picture.size());
+    ASSERT_TRUE(File->ReadVideoFrame(block.data(), static_cast<int32_t>(block.size())));
+    EXPECT_EQ(block, picture);
+}
+
+TEST_F(KXFileTest, NarrowerDestinationRowsAreRefused) {
+    Open();
+    Pictures(1, 16, 8);
+    File->DestinationStride = 8;
+    std::vector<uint8_t> out(4096);
+    EXPECT_FALSE(File->ReadVideoFrame(out.data(), 4096));
+    EXPECT_EQ(File->QueuedPictureCount(), 1);
+}
+
+TEST_F(KXFileTest, AudioEndNeedsAWholeSample) {
+    Open();
+    Pictures(1);
+    std::vector<uint8_t> sound(1599, 7);
+    ASSERT_TRUE(Lib.Sound(sound.data(), 1599));
+    Notice(KX_MSG_FILE_END, [&] { return File->HasFileEnded(); });
+    std::vector<uint8_t> out(800);
+    EXPECT_TRUE(File->ReadAudio(out.data(), 800)) << "800 of 1599 bytes";
+    EXPECT_FALSE(File->AudioFinished.load());
+    EXPECT_FALSE(File->ReadAudio(out.data(), 800)) << "799 bytes left";
+    EXPECT_TRUE(File->AudioFinished.load());
+}
+
+TEST_F(KXFileTest, AudioBeforeAnySoundEndsOnlyAfterPreroll) {
+    Open();
+    std::vector<uint8_t> out(800);
+    Pictures(39);
+    EXPECT_FALSE(File->ReadAudio(out.data(), 800));
+    EXPECT_FALSE(File->AudioFinished.load());
+    Pictures(1);
+    EXPECT_TRUE(File->PrerollReached.load());
+    EXPECT_FALSE(File->ReadAudio(out.data(), 800));
+    EXPECT_TRUE(File->AudioFinished.load());
+}
+
+TEST_F(KXFileTest, ShortAudioReadTakesNothing) {
+    Open();
+    Pictures(1);
+    std::vector<uint8_t> sound(500, 9);
+    ASSERT_TRUE(Lib.Sound(sound.data(), 500));
+    std::vector<uint8_t> out(800);
+    EXPECT_FALSE(File->ReadAudio(out.data(), 800));
+    EXPECT_EQ(File->AudioBytesAvailable(), 500u);
+    EXPECT_FALSE(File->AudioFinished.load());
+}
+
+TEST_F(KXFileTest, FlushWithNothingReceivedChangesNoFlag) {
+    Open();
+    Pictures(1);
+    File->FlushBuffers();
+    EXPECT_EQ(File->QueuedPictureCount(), 0);
+    EXPECT_FALSE(ReadOne());
+    ASSERT_TRUE(File->VideoDrained.load());
+    File->FlushBuffers();
+    EXPECT_TRUE(File->VideoDrained.load());
+}
+
+TEST_F(KXFileTest, FlushReturnsQueuedBuffersToThePool) {
+    Open();
+    Pictures(10);
+    File->FlushBuffers();
+    EXPECT_EQ(File->Pool()->KeptCount(), 10);
+    EXPECT_FALSE(File->IsPaused());
+    EXPECT_FALSE(File->PrerollReached.load());
+}
+
+TEST_F(KXFileTest, SeekBeforeTheDurationIsKnownOrAtItTouchesNothing) {
+    Open();
+    EXPECT_FALSE(File->SeekTo(0));
+    Lib.SetInfo(100, 4000);
+    ASSERT_TRUE(Lib.Post(KX_MSG_FILE_INFO));
+    ASSERT_EQ(File->GetDurationMs(), 4000u);
+    Lib.ForgetCalls();
+    EXPECT_FALSE(File->SeekTo(4000));
+    EXPECT_FALSE(File->SeekTo(0xFFFFFFFFu));
+    EXPECT_TRUE(Lib.Calls().empty());
+}
+
+TEST_F(KXFileTest, SeekWhilePlayingPausesFlushesRepositionsAndStarts) {
+    Open();
+    Lib.SetInfo(100, 4000);
+    ASSERT_TRUE(Lib.Post(KX_MSG_FILE_INFO));
+    ASSERT_EQ(File->GetDurationMs(), 4000u);
+    Pictures(5);
+    Lib.ForgetCalls();
+    EXPECT_TRUE(File->SeekTo(3999));
+    EXPECT_EQ(Lib.Calls(), Join({{"RemoveCallback:0,0", "Pause", "SetCallback:0,258", "SetPlayedTimeEx:3999"},
+                                 StartSequence}));
+    EXPECT_EQ(File->QueuedPictureCount(), 0);
+    EXPECT_TRUE(File->IsPlaying());
+}
+
+TEST_F(KXFileTest, SeekFromStoppedStartsBeforePausing) {
+    Open();
+    Lib.SetInfo(100, 4000);
+    ASSERT_TRUE(Lib.Post(KX_MSG_FILE_INFO));
+    ASSERT_EQ(File->GetDurationMs(), 4000u);
+    File->StopDecoding();
+    File->StopDecoding();
+    EXPECT_EQ(Lib.CountOf("Stop"), 1);
+    Lib.ForgetCalls();
+    EXPECT_TRUE(File->SeekTo(1000));
+    EXPECT_EQ(Lib.Calls(), Join({{"RemoveCallback:0,0"}, StartSequence,
+                                 {"Pause", "SetCallback:0,258", "SetPlayedTimeEx:1000"}, StartSequence}));
+}
+
+TEST_F(KXFileTest, SeekWhilePausedByFlowControlDoesNotPauseAgain) {
+    Open();
+    Lib.SetInfo(100, 4000);
+    ASSERT_TRUE(Lib.Post(KX_MSG_FILE_INFO));
+    ASSERT_EQ(File->GetDurationMs(), 4000u);
+    Pictures(50);
+    Lib.ForgetCalls();
+    EXPECT_TRUE(File->SeekTo(10));
+    EXPECT_EQ(Lib.Calls(), Join({{"RemoveCallback:0,0", "SetCallback:0,258", "SetPlayedTimeEx:10"},
+                                 StartSequence}));
+}
+
+TEST_F(KXFileTest, RefusedRepositionLeavesDecodingPausedAndEmpty) {
+    Open();
+    Lib.SetInfo(100, 4000);
+    ASSERT_TRUE(Lib.Post(KX_MSG_FILE_INFO));
+    ASSERT_EQ(File->GetDurationMs(), 4000u);
+    Pictures(3);
+    Lib.SetAnswers(TRUE, TRUE, FALSE);
+    Lib.ForgetCalls();
+    EXPECT_FALSE(File->SeekTo(10));
+    EXPECT_EQ(Lib.Calls(), (Calls{"RemoveCallback:0,0", "Pause", "SetCallback:0,258", "SetPlayedTimeEx:10"}));
+    EXPECT_EQ(File->QueuedPictureCount(), 0);
+    EXPECT_FALSE(File->IsPlaying());
+}
+
+TEST_F(KXFileTest, VideoSizeWaitTimesOutThenAnswersAtOnce) {
+    Open();
+    int32_t w = 1, h = 1;
+    EXPECT_FALSE(File->GetVideoSize(&w, &h));
+    EXPECT_EQ(w, 0);
+    EXPECT_FALSE(File->GetVideoSize(nullptr, &h));
+    Pictures(1, 32, 16);
+    EXPECT_TRUE(File->GetVideoSize(&w, &h));
+    EXPECT_EQ(w, 32);
+    EXPECT_EQ(h, 16);
+    EXPECT_TRUE(File->GetVideoSize(&w, &h)) << "the fast path needs no signal";
+}
+
+TEST_F(KXFileTest, VideoSizeWaitEndsWhenThePictureArrives) {
+    CKXFile::WaitLimits longWait = ShortWaits();
+    longWait.SizeMs = 30000;
+    File.reset(new CKXFile(Lib.Api(), longWait));
+    Open();
+    std::thread decoder([&] { Lib.Picture(32, 16, 1); });
+    int32_t w = 0, h = 0;
+    EXPECT_TRUE(File->GetVideoSize(&w, &h));
+    decoder.join();
+    EXPECT_EQ(w, 32);
+}
+
+TEST_F(KXFileTest, DurationIsCachedAndUnavailableWithoutTheNotice) {
+    Open();
+    EXPECT_EQ(File->GetDurationMs(), 0u) << "no notice within the wait";
+    EXPECT_EQ(Lib.CountOf("Duration"), 0);
+    Lib.SetInfo(100, 4000);
+    ASSERT_TRUE(Lib.Post(KX_MSG_FILE_INFO));
+    EXPECT_EQ(File->GetDurationMs(), 4000u);
+    EXPECT_TRUE(File->IsInfoReady());
+    Lib.ForgetCalls();
+    EXPECT_EQ(File->GetDurationMs(), 4000u);
+    EXPECT_TRUE(Lib.Calls().empty());
+}
+
+TEST_F(KXFileTest, FrameRateIsLimited) {
+    const struct {
+        LONG frames;
+        DWORD ms;
+        int32_t rate;
+    } cases[] = {{7500, 300000, 25}, {90000, 1800000, 30}, {100, 200000, 25}, {2000, 200000, 10},
+                 {0, 200000, 25}};
+    for (const auto& c : cases) {
+        File.reset(new CKXFile(Lib.Api(), ShortWaits()));
+        Open();
+        Lib.SetInfo(c.frames, c.ms);
+        ASSERT_TRUE(Lib.Post(KX_MSG_FILE_INFO));
+        EXPECT_EQ(File->GetFrameRate(), c.rate) << c.frames << " frames in " << c.ms << " ms";
+    }
+}
+
+TEST_F(KXFileTest, FrameRateWithoutInformationIsTheDefault) {
+    Open();
+    EXPECT_EQ(File->GetFrameRate(), 25);
+    EXPECT_EQ(File->TotalFrameCount(), -1);
+}
+
+TEST_F(KXFileTest, EventsWakeTheStreams) {
+    Open();
+    WaitForSingleObject(File->PictureEvent(), 0);
+    WaitForSingleObject(File->SoundEvent(), 0);
+    Pictures(1);
+    EXPECT_EQ(WaitForSingleObject(File->PictureEvent(), 0), WAIT_OBJECT_0) << "picture queued";
+    WaitForSingleObject(File->SoundEvent(), 0);
+    const uint8_t sound[10] = {};
+    ASSERT_TRUE(Lib.Sound(sound, 10));
+    EXPECT_EQ(WaitForSingleObject(File->SoundEvent(), 0), WAIT_OBJECT_0) << "sound written";
+    File->FlushBuffers();
+    EXPECT_EQ(WaitForSingleObject(File->PictureEvent(), 0), WAIT_OBJECT_0) << "flush";
+    WaitForSingleObject(File->SoundEvent(), 0);
+    ASSERT_TRUE(Lib.Post(KX_MSG_FILE_END));
+    EXPECT_EQ(WaitForSingleObject(File->SoundEvent(), 5000), WAIT_OBJECT_0) << "end of file";
+    EXPECT_TRUE(File->HasFileEnded()) << "the flag is set before the signal";
+    EXPECT_TRUE(File->PrerollReached.load()) << "nothing more comes, so the preroll is complete";
+}
+
+TEST(KXFileObjects, SeveralObjectsWorkAtOnceAndOutliveEachOther) {
+    CFakePlayLibrary lib;
+    std::unique_ptr<CKXFile> first(new CKXFile(lib.Api()));
+    ASSERT_TRUE(first->OpenFile(L"C:\\a.kx"));
+    const HWND firstWindow = lib.Window();
+    std::unique_ptr<CKXFile> second(new CKXFile(lib.Api()));
+    ASSERT_TRUE(second->OpenFile(L"C:\\b.kx"));
+    EXPECT_NE(lib.Window(), firstWindow);
+    first.reset();
+    ASSERT_TRUE(lib.Post(KX_MSG_FILE_END)) << "the second window survives the first object";
+    EXPECT_TRUE(WaitUntil(second->PictureEvent(), [&] { return second->HasFileEnded(); }, 5000));
+    CKXFile third(lib.Api());
+    EXPECT_TRUE(third.OpenFile(L"C:\\c.kx")) << "the class stays usable after an object ended";
+}
+
+TEST(KXFileObjects, CreateOpenDestroyRepeatedlyNeverHangs) {
+    CFakePlayLibrary lib;
+    RunBounded(
+        [&] {
+            for (int i = 0; i < 300; ++i) {
+                CKXFile file(lib.Api());
+                if (i % 3 == 0) continue;
+                lib.RefuseOpen(i % 3 == 1);
+                file.OpenFile(L"C:\\a.kx");
+            }
+            std::vector<std::unique_ptr<CKXFile>> many;
+            for (int i = 0; i < 8; ++i) {
+                many.emplace_back(new CKXFile(lib.Api()));
+                lib.RefuseOpen(false);
+                EXPECT_TRUE(many.back()->OpenFile(L"C:\\a.kx")) << "object " << i;
+            }
+        },
+        60000, "creating, opening and destroying file objects");
+}
+
+TEST(KXFileObjects, PicturesArriveWholeAndInOrderWhileRead) {
+    CFakePlayLibrary lib;
+    RunBounded(
+        [&] {
+            for (int round = 0; round < 300; ++round) {
+                CKXFile file(lib.Api());
+                ASSERT_TRUE(file.OpenFile(L"C:\\a.kx"));
+                const int count = 120;
+                std::thread decoder([&] {
+                    for (int i = 0; i < count; ++i) lib.Picture(16, 8, static_cast<uint8_t>(i));
+                });
+                std::vector<uint8_t> out(256);
+                for (int i = 0; i < count; ++i) {
+                    ASSERT_TRUE(WaitUntil(file.PictureEvent(), [&] { return file.QueuedPictureCount() > 0; },
+                                          10000))
+                        << "picture " << i << " of round " << round;
+                    ASSERT_TRUE(file.ReadVideoFrame(out.data(), 256));
+                    ASSERT_EQ(out[0], static_cast<uint8_t>(i));
+                    ASSERT_EQ(out[255], static_cast<uint8_t>(i));
+                }
+                decoder.join();
+                EXPECT_FALSE(file.VideoDrained.load());
+            }
+        },
+        120000, "reading pictures while they are queued");
+}
