@@ -1,0 +1,83 @@
+#include "framework/AMThread.h"
+
+#include "framework/ScopedLock.h"
+
+#include <objbase.h>
+
+HRESULT InitThreadCom() {
+    HMODULE ole = GetModuleHandleA("ole32.dll");
+    if (ole) {
+        typedef HRESULT(WINAPI * CoInitializeExProc)(void*, DWORD);
+        auto initialize = reinterpret_cast<CoInitializeExProc>(
+            reinterpret_cast<void*>(GetProcAddress(ole, "CoInitializeEx")));
+        if (initialize) {
+            return initialize(nullptr, COINIT_DISABLE_OLE1DDE | COINIT_MULTITHREADED);
+        }
+    }
+    return E_FAIL;
+}
+
+CAMThread::CAMThread()
+    : RequestEvent(true), ReplyEvent(false), RequestCode(0), ReplyValue(0), ThreadHandle(nullptr) {}
+
+CAMThread::~CAMThread() {
+    JoinThread();
+}
+
+bool CAMThread::StartThread() {
+    CScopedLock hold(&AccessLock);
+    if (ThreadHandle) {
+        return false;
+    }
+    ThreadHandle = CreateThread(nullptr, 0, ThreadEntry, this, 0, nullptr);
+    return ThreadHandle != nullptr;
+}
+
+DWORD CAMThread::SendRequest(DWORD code) {
+    CScopedLock hold(&AccessLock);
+    if (!ThreadHandle) {
+        return static_cast<DWORD>(E_FAIL);
+    }
+    RequestCode = code;
+    RequestEvent.Set();
+    ReplyEvent.Wait(INFINITE);
+    return ReplyValue;
+}
+
+DWORD CAMThread::WaitRequest() {
+    RequestEvent.Wait(INFINITE);
+    return RequestCode;
+}
+
+bool CAMThread::PeekRequest(DWORD* code) {
+    if (!RequestEvent.Wait(0)) {
+        return false;
+    }
+    if (code) {
+        *code = RequestCode;
+    }
+    return true;
+}
+
+void CAMThread::ReplyToRequest(DWORD value) {
+    ReplyValue = value;
+    RequestEvent.Reset();
+    ReplyEvent.Set();
+}
+
+void CAMThread::JoinThread() {
+    HANDLE old = InterlockedExchangePointer(const_cast<void**>(reinterpret_cast<void* volatile*>(&ThreadHandle)), nullptr);
+    if (old) {
+        WaitForSingleObject(old, INFINITE);
+        CloseHandle(old);
+    }
+}
+
+DWORD WINAPI CAMThread::ThreadEntry(void* self) {
+    HRESULT com = InitThreadCom();
+    DWORD exitCode = static_cast<CAMThread*>(self)->WorkerLoop();
+    if (SUCCEEDED(com)) {
+        CoUninitialize();
+    }
+    return exitCode;
+}

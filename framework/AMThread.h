@@ -1,0 +1,55 @@
+// A worker thread with a one-request, one-reply channel.
+//
+// Controller threads call StartThread, SendRequest, JoinThread and
+// IsThreadRunning; only the worker (inside WorkerLoop) calls WaitRequest,
+// PeekRequest and ReplyToRequest. AccessLock serialises senders and
+// StartThread and is held by a sender until its reply arrives; it comes after
+// any filter lock in the lock order, and the worker must not need a lock that
+// a sender holds before it replies. RequestCode and ReplyValue are handed over
+// through the two events rather than a lock. Derived classes place CAMThread
+// first among their bases.
+#pragma once
+
+#include "framework/CritLock.h"
+#include "framework/SyncEvent.h"
+
+#include <windows.h>
+
+// Enters the multithreaded apartment through CoInitializeEx looked up in the
+// already loaded ole32.dll; E_FAIL when it cannot be found.
+HRESULT InitThreadCom();
+
+class CAMThread {
+public:
+    CAMThread();
+    virtual DWORD WorkerLoop() = 0;
+    virtual ~CAMThread();
+
+    CAMThread(const CAMThread&) = delete;
+    CAMThread& operator=(const CAMThread&) = delete;
+
+    // True when a new thread was created.
+    bool StartThread();
+    bool IsThreadRunning() const { return ThreadHandle != nullptr; }
+    // Blocks until the worker replies; E_FAIL at once when no thread exists.
+    DWORD SendRequest(DWORD code);
+    DWORD WaitRequest();
+    bool PeekRequest(DWORD* code);
+    void ReplyToRequest(DWORD value);
+    // Waits for the thread to end and forgets it; returns at once when idle.
+    void JoinThread();
+
+private:
+    static DWORD WINAPI ThreadEntry(void* self);
+
+    CSyncEvent RequestEvent;
+    CSyncEvent ReplyEvent;
+    DWORD RequestCode;
+    DWORD ReplyValue;
+    HANDLE volatile ThreadHandle;
+    CCritLock AccessLock;
+
+protected:
+    // Not taken by the framework; available to derived workers.
+    CCritLock WorkerLock;
+};
