@@ -450,3 +450,10 @@ int32_t CKXFile::QueuedPictureCount() {
     std::lock_guard<CCriticalSection> hold(QueueLock);
     return PictureQueue.Count();
 }
+
+bool CKXFile::PictureCanStillCome() {
+    if (QueuedPictureCount() > 0) return true;
+    if (Set(FileEnded)) return false;
+    if (Set(Paused)) ResumeDecoding();
+    return Set(Playing);
+}

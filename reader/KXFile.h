@@ -54,6 +54,12 @@
 //    AudioBytesAvailable() answer "can more still come?" without consuming or
 //    setting VideoDrained / AudioFinished. A waiter checks them after every
 //    wake-up; a signal between its check and its wait is kept by the event.
+//  - PictureCanStillCome() is the video worker's test before it waits: false
+//    once the file has ended (or decoding is stopped) and the queue is empty.
+//    When the queue is empty while decoding is paused it resumes decoding:
+//    the back-pressure pause (decoding thread) and the low-water resume
+//    (video worker) race, and a pause that lands after the reads that should
+//    have resumed it would otherwise leave an empty queue paused for good.
 #pragma once
 
 #include "reader/AudioBuffer.h"
@@ -116,6 +122,7 @@ public:
     HANDLE SoundEvent() const { return SoundSignal.get(); }
     // Non-consuming state queries, any thread.
     int32_t QueuedPictureCount();
+    bool PictureCanStillCome();
     bool IsPlaying() const { return Playing.load() != 0; }
     bool IsPaused() const { return Paused.load() != 0; }
     bool IsStopped() const { return Stopped.load() != 0; }

@@ -475,6 +475,23 @@ TEST_F(KXFileTest, EventsWakeTheStreams) {
     EXPECT_TRUE(File->PrerollReached.load()) << "nothing more comes, so the preroll is complete";
 }
 
+TEST_F(KXFileTest, EmptyPausedQueueResumesWhenAskedWhetherPicturesCanCome) {
+    Open();
+    EXPECT_TRUE(File->PictureCanStillCome());
+    EXPECT_TRUE(File->PauseDecoding());
+    Lib.ForgetCalls();
+    EXPECT_TRUE(File->PictureCanStillCome());
+    EXPECT_EQ(Lib.Calls(), StartSequence);
+    File->StopDecoding();
+    EXPECT_FALSE(File->PictureCanStillCome());
+    File->ResumeDecoding();
+    Pictures(1);
+    Notice(KX_MSG_FILE_END, [&] { return File->HasFileEnded(); });
+    EXPECT_TRUE(File->PictureCanStillCome()) << "one is still queued";
+    ASSERT_TRUE(ReadOne());
+    EXPECT_FALSE(File->PictureCanStillCome());
+}
+
 TEST(KXFileObjects, SeveralObjectsWorkAtOnceAndOutliveEachOther) {
     CFakePlayLibrary lib;
     std::unique_ptr<CKXFile> first(new CKXFile(lib.Api()));
