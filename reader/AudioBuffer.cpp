@@ -60,7 +60,7 @@ uint32_t CAudioBuffer::Write(const void* source, uint32_t length) {
 }
 
 bool CAudioBuffer::Read(void* destination, uint32_t* length) {
-    if (!RingData) return false;
+    if (!RingData || !length) return false;
     TakeBusy();
     const uint32_t available = AvailableNow();
     if (!destination) {

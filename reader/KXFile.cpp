@@ -78,15 +78,17 @@ CKXFile::~CKXFile() {
     }
     if (MessageThreadHandle) {
         // The thread sets ThreadReadyEvent only once its queue exists, so the
-        // quit message posted after it cannot be lost.
-        HANDLE started[2] = {ThreadReadyEvent.get(), MessageThreadHandle.get()};
-        WaitForMultipleObjects(ThreadReadyEvent ? 2 : 1,
-                               ThreadReadyEvent ? started : started + 1, FALSE, INFINITE);
-        if (!PostThreadMessageA(MessageThreadId, QuitMessage, 0, 0)) {
-            HWND window = MessageWindow.load();
-            if (window) PostMessageA(window, QuitMessage, 0, 0);
+        // quit message posted after it is not lost. Without that event the
+        // post is repeated until it is accepted or the thread has ended.
+        HANDLE thread = MessageThreadHandle.get();
+        if (ThreadReadyEvent) {
+            HANDLE started[2] = {ThreadReadyEvent.get(), thread};
+            WaitForMultipleObjects(2, started, FALSE, INFINITE);
         }
-        WaitForSingleObject(MessageThreadHandle.get(), INFINITE);
+        while (!PostThreadMessageA(MessageThreadId, QuitMessage, 0, 0) &&
+               WaitForSingleObject(thread, 10) == WAIT_TIMEOUT) {
+        }
+        WaitForSingleObject(thread, INFINITE);
     }
 }
 

@@ -40,9 +40,18 @@
 //    (a reference count under a process-wide lock). A class already registered
 //    by someone else is used and left registered. Any number of objects work
 //    at once, and one object's end does not break the others.
+//  - Message 1178 is answered only while a file is open; with the file closed
+//    (or being closed, see HandleLock) it is ignored.
 //  - Reopening: a successful OpenFile resets the decoding state to stopped
 //    before it starts the new file, so decoding always starts even when the
 //    object was playing the previous file.
+//
+// Safety beyond the plain data path:
+//  - Message 1124 also marks the preroll complete: nothing more comes, so a
+//    seek that waits for the preroll near the end need not wait it out.
+//  - ReadVideoFrame refuses (keeping the picture) destination rows narrower
+//    than the picture, which would overlap, and in the row-by-row copy copies
+//    only the rows a shorter picture holds, never stale bytes of an older one.
 //
 // Additions for the output streams, so they can wait instead of spinning:
 //  - PictureEvent (auto reset, one waiter: the video worker) is signalled

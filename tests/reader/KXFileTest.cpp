@@ -265,6 +265,19 @@ TEST_F(KXFileTest, NarrowPictureIsCopiedRowByRowIntoWiderRows) {
     EXPECT_EQ(block, picture);
 }
 
+TEST_F(KXFileTest, ShorterPictureFillsOnlyItsOwnRowsOfWiderRows) {
+    Open();
+    ASSERT_TRUE(Lib.Picture(704, 576, 1));
+    ASSERT_TRUE(Lib.Picture(704, 288, 2));
+    File->DestinationStride = 720;
+    std::vector<uint8_t> out(720 * 576 * 2);
+    ASSERT_TRUE(File->ReadVideoFrame(out.data(), static_cast<int32_t>(out.size())));
+    std::fill(out.begin(), out.end(), 0xEE);
+    ASSERT_TRUE(File->ReadVideoFrame(out.data(), static_cast<int32_t>(out.size())));
+    EXPECT_EQ(out[287 * 1440 + 1407], 2);
+    EXPECT_EQ(out[288 * 1440], 0xEE) << "rows below the picture were filled from an older picture";
+}
+
 TEST_F(KXFileTest, NarrowerDestinationRowsAreRefused) {
     Open();
     Pictures(1, 16, 8);
