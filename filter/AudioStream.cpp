@@ -1,0 +1,126 @@
+#include "filter/AudioStream.h"
+
+#include "filter/SrcFilter.h"
+#include "filter/VideoStream.h"
+#include "framework/ScopedLock.h"
+
+#include <mmreg.h>
+#include <uuids.h>
+
+#include <cstddef>
+#include <cstring>
+
+namespace {
+
+// nSamplesPerSec and nAvgBytesPerSec must both be inside the block.
+constexpr ULONG WaveFieldsEnd = offsetof(WAVEFORMATEX, nAvgBytesPerSec) + sizeof(DWORD);
+
+}  // namespace
+
+CAudioStream::CAudioStream(HRESULT* result, CSrcFilter* filter)
+    : CMediaStream(result, filter, L" Audio ", 50) {
+    CScopedLock hold(&StreamLock);
+    ClearNextSample = 1;
+}
+
+CAudioStream::~CAudioStream() = default;
+
+HRESULT CAudioStream::VerifyMediaType(const CMediaFormat* type) {
+    CScopedLock hold(PinLock);
+    if (!IsEqualGUID(type->majortype, MEDIATYPE_Audio) || !type->pbFormat || type->cbFormat < WaveFieldsEnd) {
+        return E_INVALIDARG;
+    }
+    return reinterpret_cast<const WAVEFORMATEX*>(type->pbFormat)->nSamplesPerSec == 8000 ? S_OK : E_INVALIDARG;
+}
+
+HRESULT CAudioStream::ProposeMediaType(int position, CMediaFormat* type) {
+    CScopedLock hold(PinLock);
+    if (position < 0) return E_INVALIDARG;
+    if (position > 0) return VFW_S_NO_MORE_ITEMS;
+    type->AssignFrom(SrcFilter->AudioMediaType());
+    return S_OK;
+}
+
+HRESULT CAudioStream::SizeAllocator(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
+    CScopedLock hold(PinLock);
+    if (!ConnectionType.pbFormat || ConnectionType.cbFormat < WaveFieldsEnd) return E_FAIL;
+    const long bytes =
+        static_cast<long>(reinterpret_cast<const WAVEFORMATEX*>(ConnectionType.pbFormat)->nAvgBytesPerSec / 20);
+    request->cBuffers = 4;
+    request->cbBuffer = bytes;
+    ALLOCATOR_PROPERTIES actual = {};
+    const HRESULT hr = allocator->SetProperties(request, &actual);
+    if (FAILED(hr)) return hr;
+    if (actual.cbBuffer < request->cbBuffer || actual.cBuffers != 4) return E_FAIL;
+    CScopedLock holdStream(&StreamLock);
+    SampleBytes = bytes;
+    return S_OK;
+}
+
+HRESULT CAudioStream::OnWorkerStart() {
+    CScopedLock hold(&StreamLock);
+    NextSampleTime = 0;
+    ClearNextSample = 1;
+    return S_OK;
+}
+
+HANDLE CAudioStream::DataWaitHandle() {
+    CKXFile* file = SrcFilter->File();
+    return file ? file->SoundEvent() : nullptr;
+}
+
+bool CAudioStream::SoundCanStillCome(CKXFile* file) const {
+    if (!file->IsOpen() || file->IsStopped()) return false;
+    if (file->IsPlaying()) return true;
+    // Held back by flow control: it lifts only while pictures are taken.
+    const CVideoStream* video = SrcFilter->Video();
+    return file->IsPaused() && video && video->IsDelivering();
+}
+
+HRESULT CAudioStream::FillSample(IMediaSample* sample) {
+    CScopedLock hold(&StreamLock);
+    CKXFile* file = SrcFilter->File();
+    if (!file || file->AudioFinished) {
+        EndDelivering();
+        return S_FALSE;
+    }
+    if (HoldForOwnSeek()) return S_NODATAYET;
+
+    BYTE* buffer = nullptr;
+    sample->GetPointer(&buffer);
+    const long size = sample->GetSize();
+    if (size < SampleBytes) {
+        EndDelivering();
+        return S_FALSE;
+    }
+    if (!file->ReadAudio(buffer, static_cast<uint32_t>(SampleBytes))) {
+        if (file->AudioFinished) {
+            EndDelivering();
+            return S_FALSE;
+        }
+        if (SoundCanStillCome(file)) {
+            if (!NoDataForTooLong()) return S_NODATAYET;
+            EndDelivering();
+            return S_FALSE;
+        }
+        std::memset(buffer, 0, static_cast<size_t>(SampleBytes));
+    } else {
+        NoteDataArrived();
+    }
+    if (ClearNextSample) {
+        std::memset(buffer + SampleBytes, 0, static_cast<size_t>(size - SampleBytes));
+        ClearNextSample = 0;
+    }
+    sample->SetActualDataLength(SampleBytes);
+    StampSample(sample);
+    return S_OK;
+}
+
+HRESULT CAudioStream::OnRateChanged() {
+    double rate = 0;
+    GetRate(&rate);
+    if (rate <= 0.1) return E_INVALIDARG;
+    CScopedLock hold(&StreamLock);
+    SegmentRate = rate;
+    return S_OK;
+}

@@ -1,0 +1,37 @@
+// The audio output pin " Audio ": offers 8 kHz mono 16-bit PCM, asks for four
+// downstream buffers, and fills each sample with exactly one twentieth of a
+// second of sound (nAvgBytesPerSec / 20 of the connection type, 800 bytes for
+// the proposed type) from the media file's sound ring, stamped 50 ms apart at
+// rate 1.0.
+//
+// A sample never carries bytes of an earlier one: while sound can still come
+// (decoding runs, or is held back by flow control while the video stream
+// drains the picture queue) the worker waits for a whole sample; when it
+// cannot (decoding stopped, or held back with nobody draining the pictures)
+// the sample carries silence. The stream ends when its own sound is
+// exhausted: AudioFinished (sound used up at the end of the file, or no sound
+// at all by the preroll), or no sound for NoDataLimitMs while waiting.
+//
+// Threads and locks: see CMediaStream. StreamLock also guards SampleBytes.
+#pragma once
+
+#include "filter/MediaStream.h"
+
+class CAudioStream : public CMediaStream {
+public:
+    CAudioStream(HRESULT* result, CSrcFilter* filter);
+    ~CAudioStream() override;
+
+    HRESULT FillSample(IMediaSample* sample) override;
+    HANDLE DataWaitHandle() override;
+    HRESULT OnWorkerStart() override;
+    HRESULT VerifyMediaType(const CMediaFormat* type) override;
+    HRESULT ProposeMediaType(int position, CMediaFormat* type) override;
+    HRESULT SizeAllocator(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
+    HRESULT OnRateChanged() override;
+
+private:
+    bool SoundCanStillCome(CKXFile* file) const;
+
+    long SampleBytes = 800;
+};

@@ -1,0 +1,140 @@
+#include "filter/MediaStream.h"
+
+#include "filter/SrcFilter.h"
+#include "framework/ScopedLock.h"
+
+CMediaStream::CMediaStream(HRESULT* result, CSrcFilter* filter, const wchar_t* pinName, int32_t nominalSampleMs)
+    : CSourceStream(nullptr, result, filter, pinName),
+      CSourceSeeking(nullptr, static_cast<IPin*>(this), result, &StreamLock),
+      SrcFilter(filter),
+      NominalSampleMs(nominalSampleMs),
+      SampleMs(nominalSampleMs) {
+    CScopedLock hold(&StreamLock);
+    const int64_t durationMs = SrcFilter->FetchDurationMs();
+    Duration = durationMs * 10000;
+    StopPosition = Duration;
+    SegmentEpoch = SrcFilter->CurrentFileEpoch();
+}
+
+CMediaStream::~CMediaStream() = default;
+
+HRESULT STDMETHODCALLTYPE CMediaStream::InnerQueryInterface(REFIID id, void** out) {
+    if (!out) return E_POINTER;
+    if (IsEqualIID(id, IID_IFileSourceFilter)) {
+        return HandOutInterface(static_cast<IFileSourceFilter*>(SrcFilter), out);
+    }
+    if (IsEqualIID(id, IID_IMediaSeeking) || IsEqualIID(id, IID_IMediaPosition)) {
+        return CSourceSeeking::InnerQueryInterface(id, out);
+    }
+    return CSourceStream::InnerQueryInterface(id, out);
+}
+
+HRESULT CMediaStream::SetConnectionType(const CMediaFormat* type) {
+    CScopedLock hold(PinLock);
+    return CSourceStream::SetConnectionType(type);
+}
+
+HRESULT STDMETHODCALLTYPE CMediaStream::Notify(IBaseFilter*, Quality quality) {
+    CScopedLock hold(&StreamLock);
+    if (quality.Late > 0) NextSampleTime += quality.Late;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CMediaStream::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop,
+                                                     DWORD stopFlags) {
+    const DWORD positioning = currentFlags & AM_SEEKING_PositioningBitsMask;
+    if (current && (positioning == AM_SEEKING_AbsolutePositioning || positioning == AM_SEEKING_RelativePositioning)) {
+        REFERENCE_TIME target;
+        REFERENCE_TIME duration;
+        {
+            CScopedLock hold(&StreamLock);
+            target = positioning == AM_SEEKING_AbsolutePositioning ? *current : StartPosition + *current;
+            duration = Duration;
+        }
+        // The file cannot be placed there: the seek changes nothing.
+        if (target < 0 || target >= duration) currentFlags = AM_SEEKING_NoPositioning;
+    }
+    return CSourceSeeking::SetPositions(current, currentFlags, stop, stopFlags);
+}
+
+HRESULT CMediaStream::OnPushStart() {
+    REFERENCE_TIME start, stop;
+    double rate;
+    {
+        CScopedLock hold(&StreamLock);
+        PendingDiscontinuity = 1;
+        ClearNextSample = 1;
+        NextSampleTime = 0;
+        NoDataSince = 0;
+        SegmentEpoch = SrcFilter->CurrentFileEpoch();
+        start = StartPosition;
+        stop = StopPosition;
+        rate = SeekRate;
+    }
+    Delivering = true;
+    return SendNewSegment(start, stop, rate);
+}
+
+HRESULT CMediaStream::OnStopChanged() {
+    RestartWorker(false, 0);
+    return S_OK;
+}
+
+HRESULT CMediaStream::OnStartChanged() {
+    REFERENCE_TIME start;
+    {
+        CScopedLock hold(&StreamLock);
+        start = StartPosition;
+    }
+    RestartWorker(SrcFilter->ClaimSeek(this, start), start);
+    CScopedLock hold(&StreamLock);
+    NextSampleTime = 0;
+    return S_OK;
+}
+
+void CMediaStream::RestartWorker(bool reposition, REFERENCE_TIME start) {
+    const bool running = IsThreadRunning();
+    if (running) {
+        SendBeginFlush();
+        SendRequest(CommandStop);
+    }
+    if (reposition) SrcFilter->RepositionFile(this, start);
+    if (running) {
+        SendEndFlush();
+        SendRequest(CommandRun);
+    }
+}
+
+void CMediaStream::PassBarrier() {
+    CScopedLock hold(&StreamLock);
+}
+
+bool CMediaStream::HoldForOwnSeek() {
+    const uint32_t epoch = SrcFilter->CurrentFileEpoch();
+    if (SegmentEpoch == epoch) return false;
+    if (SrcFilter->RepositionInProgress()) return true;
+    if (GetTickCount() - SrcFilter->LastRepositionTick() < CSrcFilter::OwnSeekLimitMs) return true;
+    SegmentEpoch = epoch;
+    return false;
+}
+
+bool CMediaStream::NoDataForTooLong() {
+    const DWORD now = GetTickCount();
+    if (NoDataSince == 0) {
+        NoDataSince = now ? now : 1;
+        return false;
+    }
+    return now - NoDataSince >= NoDataLimitMs;
+}
+
+void CMediaStream::StampSample(IMediaSample* sample) {
+    REFERENCE_TIME start = NextSampleTime;
+    const int32_t stepMs = static_cast<int32_t>(SampleMs / SegmentRate);
+    NextSampleTime += static_cast<REFERENCE_TIME>(stepMs) * 10000;
+    sample->SetTime(&start, &NextSampleTime);
+    sample->SetSyncPoint(TRUE);
+    if (PendingDiscontinuity) {
+        sample->SetDiscontinuity(TRUE);
+        PendingDiscontinuity = 0;
+    }
+}

@@ -1,0 +1,88 @@
+// What the filter's two output streams share: the pin's interfaces (its own
+// IMediaSeeking and the filter's IFileSourceFilter), the sample clock of a
+// segment, quality reports, and the seek handling that repositions the one
+// media file for whichever pin a seek reaches first.
+//
+// Owns StreamLock. SrcFilter is the owning filter, held without a reference.
+//
+// Threads: the worker thread runs FillSample, OnWorkerStart and OnPushStart;
+// the connecting thread calls the media-type operations and SizeAllocator
+// under the filter's StateLock; downstream threads call Notify; the
+// application's thread calls IMediaSeeking and runs the seek hooks.
+//
+// StreamLock (also the seeking base's SeekLock) guards NextSampleTime,
+// ClearNextSample, PendingDiscontinuity, SegmentEpoch, the wait clocks and
+// the derived streams' own fields; it comes after the filter's StateLock,
+// PositionLock and RepositionLock and before the media file's locks. It is
+// never held while the worker is stopped or restarted, since the worker takes
+// it in FillSample.
+#pragma once
+
+#include "framework/CritLock.h"
+#include "framework/SourceSeeking.h"
+#include "framework/SourceStream.h"
+
+#include <atomic>
+#include <cstdint>
+
+class CSrcFilter;
+
+class CMediaStream : public CSourceStream, public CSourceSeeking {
+public:
+    CMediaStream(HRESULT* result, CSrcFilter* filter, const wchar_t* pinName, int32_t nominalSampleMs);
+    ~CMediaStream() override;
+
+    HRESULT STDMETHODCALLTYPE InnerQueryInterface(REFIID id, void** out) override;
+    HRESULT SetConnectionType(const CMediaFormat* type) override;
+    HRESULT STDMETHODCALLTYPE Notify(IBaseFilter* sender, Quality quality) override;
+
+    // A new start at or past the duration (or before 0) leaves the file, the
+    // positions and the workers as they are; the rest is the seeking base's.
+    HRESULT STDMETHODCALLTYPE SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop,
+                                           DWORD stopFlags) override;
+
+    HRESULT OnPushStart() override;
+    HRESULT OnStartChanged() override;
+    HRESULT OnStopChanged() override;
+
+    // Waits for a FillSample in progress on this stream's worker to finish;
+    // called by the filter after it has moved to a new file epoch.
+    void PassBarrier();
+    // Whether this stream's worker is delivering (connected, active and its
+    // stream not ended).
+    bool IsDelivering() const { return Delivering.load(); }
+
+protected:
+    // Worker, under StreamLock: true while the file has moved for a seek that
+    // has not reached this pin yet; the worker takes no data meanwhile, so
+    // nothing of the new position goes out in the old segment. When the seek
+    // never comes (only the other pin was seeked) it gives up after a bound
+    // and carries on.
+    bool HoldForOwnSeek();
+    // Worker, under StreamLock: starts or checks the clock of a wait for data;
+    // true once the wait has lasted NoDataLimitMs.
+    bool NoDataForTooLong();
+    void NoteDataArrived() { NoDataSince = 0; }
+    // Worker, under StreamLock: stamps the sample with NextSampleTime and the
+    // following start (the sample's duration at the pin's rate), marks it a
+    // sync point and, first in a segment, a discontinuity.
+    void StampSample(IMediaSample* sample);
+    void EndDelivering() { Delivering = false; }
+
+    // Stops and restarts the worker (when it runs), flushing downstream; with
+    // reposition, the file is moved to start while the worker is stopped.
+    void RestartWorker(bool reposition, REFERENCE_TIME start);
+
+    static constexpr DWORD NoDataLimitMs = 10000;
+
+    CSrcFilter* const SrcFilter;
+    CCritLock StreamLock;
+    const int32_t NominalSampleMs;
+    int32_t SampleMs;
+    LONG PendingDiscontinuity = 0;
+    REFERENCE_TIME NextSampleTime = 0;
+    BYTE ClearNextSample = 1;
+    uint32_t SegmentEpoch = 0;
+    DWORD NoDataSince = 0;
+    std::atomic<bool> Delivering{false};
+};

@@ -1,0 +1,222 @@
+#include "filter/SrcFilter.h"
+
+#include "filter/AudioStream.h"
+#include "filter/VideoStream.h"
+#include "framework/ScopedLock.h"
+#include "server/KXVDSrcClsid.h"
+
+#include <amvideo.h>
+#include <mmreg.h>
+#include <uuids.h>
+
+#include <cstring>
+#include <cwchar>
+#include <new>
+
+namespace {
+
+// The preroll wait after a repositioning: polls of PrerollPollMs, at most
+// PrerollPolls of them (about 15 s).
+constexpr DWORD PrerollPollMs = 15;
+constexpr int PrerollPolls = 1001;
+
+}  // namespace
+
+CUnknown* CreateSrcFilter(IUnknown* outer, HRESULT* result) {
+    CSrcFilter* filter = new (std::nothrow) CSrcFilter(outer);
+    if (!filter) *result = E_OUTOFMEMORY;
+    return filter;
+}
+
+CSrcFilter::CSrcFilter(IUnknown* outer) : CSource(nullptr, outer, CLSID_KXVDSource) {}
+
+CSrcFilter::~CSrcFilter() {
+    // A graph released without being stopped: the workers must be gone
+    // before the file they read from.
+    if (CurrentState() != State_Stopped) Stop();
+    if (MediaFile && MediaFile->IsOpen()) MediaFile->CloseFile();
+    MediaFile.reset();
+    LoadedFileName.reset();
+}
+
+HRESULT STDMETHODCALLTYPE CSrcFilter::InnerQueryInterface(REFIID id, void** out) {
+    if (!out) return E_POINTER;
+    if (IsEqualIID(id, IID_IFileSourceFilter)) return HandOutInterface(static_cast<IFileSourceFilter*>(this), out);
+    return CSource::InnerQueryInterface(id, out);
+}
+
+HRESULT STDMETHODCALLTYPE CSrcFilter::Stop() {
+    if (MediaFile) MediaFile->StopDecoding();
+    ForgetPendingSeek();
+    return CSource::Stop();
+}
+
+HRESULT STDMETHODCALLTYPE CSrcFilter::Pause() {
+    ForgetPendingSeek();
+    return CSource::Pause();
+}
+
+HRESULT STDMETHODCALLTYPE CSrcFilter::Run(REFERENCE_TIME start) {
+    ForgetPendingSeek();
+    return CSource::Run(start);
+}
+
+int32_t CSrcFilter::FetchFrameRate() {
+    if (CachedFrameRate == 0 && MediaFile) CachedFrameRate = MediaFile->GetFrameRate();
+    return CachedFrameRate;
+}
+
+int32_t CSrcFilter::FetchDurationMs() {
+    if (CachedDurationMs <= 0) CachedDurationMs = MediaFile ? static_cast<int32_t>(MediaFile->GetDurationMs()) : 0;
+    return CachedDurationMs;
+}
+
+HRESULT STDMETHODCALLTYPE CSrcFilter::Load(LPCOLESTR path, const AM_MEDIA_TYPE* type) {
+    if (!path) return E_POINTER;
+    CScopedLock hold(&StateLock);
+    // One file per filter: a second file would need a second pair of pins.
+    if (CountPins() > 0) return E_UNEXPECTED;
+
+    const size_t length = std::wcslen(path) + 1;
+    LoadedFileName.reset(new (std::nothrow) wchar_t[length]);
+    if (LoadedFileName) std::memcpy(LoadedFileName.get(), path, length * sizeof(wchar_t));
+
+    MediaFile.reset(new (std::nothrow) CKXFile());
+    if (!MediaFile) return E_OUTOFMEMORY;
+    CachedDurationMs = 0;
+    CachedFrameRate = 0;
+    if (!LoadedFileName || !MediaFile->OpenFile(LoadedFileName.get())) return E_FAIL;
+
+    CMediaFormat local;
+    if (type) {
+        local.AssignFrom(*type);
+    } else {
+        local.PutMajorType(MEDIATYPE_Video);
+        local.PutSubtype(MEDIASUBTYPE_YUY2);
+    }
+    if (!BuildVideoType(&local)) {
+        MediaFile->CloseFile();
+        return E_OUTOFMEMORY;
+    }
+
+    HRESULT ignored = S_OK;
+    VideoPin = new (std::nothrow) CVideoStream(&ignored, this);
+    AudioPin = VideoPin ? new (std::nothrow) CAudioStream(&ignored, this) : nullptr;
+    if (!VideoPin || !AudioPin) {
+        delete VideoPin;
+        VideoPin = nullptr;
+        MediaFile->CloseFile();
+        return E_OUTOFMEMORY;
+    }
+
+    VideoType.AssignFrom(local);
+
+    WAVEFORMATEX wave = {};
+    wave.wFormatTag = WAVE_FORMAT_PCM;
+    wave.nChannels = 1;
+    wave.nSamplesPerSec = 8000;
+    wave.nAvgBytesPerSec = 16000;
+    wave.nBlockAlign = 2;
+    wave.wBitsPerSample = 16;
+    wave.cbSize = 0;
+    AudioType.PutSampleSize(800);
+    AudioType.PutMajorType(MEDIATYPE_Audio);
+    AudioType.PutSubtype(MEDIASUBTYPE_PCM);
+    AudioType.PutFormatType(FORMAT_WaveFormatEx);
+    AudioType.PutFormatBlock(reinterpret_cast<const BYTE*>(&wave), sizeof(wave));
+    AudioType.MarkVariableSize();
+    return S_OK;
+}
+
+bool CSrcFilter::BuildVideoType(CMediaFormat* type) {
+    BYTE* block = type->EnsureFormatBlock(sizeof(VIDEOINFOHEADER));
+    if (!block) return false;
+    std::memset(block, 0, sizeof(VIDEOINFOHEADER));
+    int32_t width = 0, height = 0;
+    if (!MediaFile->GetVideoSize(&width, &height) || width == 0 || height == 0) return false;
+    VideoWidth = width;
+    VideoHeight = height;
+
+    int32_t rate = FetchFrameRate();
+    if (rate <= 0) rate = 25;
+    VIDEOINFOHEADER info = {};
+    info.rcSource = {0, 0, VideoWidth, VideoHeight};
+    info.rcTarget = info.rcSource;
+    info.dwBitRate = static_cast<DWORD>(rate);
+    info.dwBitErrorRate = 0;
+    info.AvgTimePerFrame = 10000000LL / rate;
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = VideoWidth;
+    info.bmiHeader.biHeight = VideoHeight;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 16;
+    info.bmiHeader.biCompression = MAKEFOURCC('Y', 'U', 'Y', '2');
+    const DWORD rowBytes = ((static_cast<DWORD>(VideoWidth) * 16 + 31) & ~31u) / 8;
+    const DWORD rows = static_cast<DWORD>(VideoHeight < 0 ? -VideoHeight : VideoHeight);
+    info.bmiHeader.biSizeImage = rowBytes * rows;
+
+    type->PutMajorType(MEDIATYPE_Video);
+    type->PutFormatType(FORMAT_VideoInfo);
+    type->PutFormatBlock(reinterpret_cast<const BYTE*>(&info), sizeof(info));
+    type->PutSubtype(MEDIASUBTYPE_YUY2);
+    type->PutSampleSize(info.bmiHeader.biSizeImage);
+    return true;
+}
+
+HRESULT STDMETHODCALLTYPE CSrcFilter::GetCurFile(LPOLESTR* path, AM_MEDIA_TYPE* type) {
+    if (!path) return E_POINTER;
+    *path = nullptr;
+    if (LoadedFileName) {
+        const size_t length = std::wcslen(LoadedFileName.get()) + 1;
+        wchar_t* copy = static_cast<wchar_t*>(CoTaskMemAlloc(length * sizeof(wchar_t)));
+        if (copy) {
+            std::memcpy(copy, LoadedFileName.get(), length * sizeof(wchar_t));
+            *path = copy;
+        }
+    }
+    if (type) CopyMediaTypeDeep(type, &VideoType);
+    return S_OK;
+}
+
+CMediaStream* CSrcFilter::OtherPin(CMediaStream* pin) const {
+    if (pin == VideoPin) return AudioPin;
+    if (pin == AudioPin) return VideoPin;
+    return nullptr;
+}
+
+void CSrcFilter::ForgetPendingSeek() {
+    CScopedLock hold(&PositionLock);
+    SeekPending = false;
+    PendingPin = nullptr;
+}
+
+bool CSrcFilter::ClaimSeek(CMediaStream* pin, REFERENCE_TIME start) {
+    CScopedLock hold(&PositionLock);
+    const bool expired = !RepositionInProgress() && GetTickCount() - RepositionTick.load() >= OwnSeekLimitMs;
+    if (SeekPending && PendingPin == pin && PendingStart == start && !expired) {
+        SeekPending = false;
+        PendingPin = nullptr;
+        return false;
+    }
+    CMediaStream* other = OtherPin(pin);
+    SeekPending = other && other->IsConnected();
+    PendingPin = SeekPending ? other : nullptr;
+    PendingStart = start;
+    return true;
+}
+
+void CSrcFilter::RepositionFile(CMediaStream* pin, REFERENCE_TIME start) {
+    CScopedLock hold(&RepositionLock);
+    CKXFile* file = MediaFile.get();
+    if (!file) return;
+    const uint32_t epoch = FileEpoch.load() + 1;
+    FileEpoch = epoch;
+    // From here on the other worker takes no data until its own seek
+    // restarts it; wait for a fill it may have started before.
+    if (CMediaStream* other = OtherPin(pin)) other->PassBarrier();
+    if (file->SeekTo(static_cast<uint32_t>(start / 10000))) {
+        for (int polls = 0; !file->PrerollReached && polls < PrerollPolls; ++polls) Sleep(PrerollPollMs);
+    }
+    RepositionTick = GetTickCount();
+    FinishedEpoch = epoch;
+}

@@ -1,0 +1,131 @@
+#include "filter/VideoStream.h"
+
+#include "filter/SrcFilter.h"
+#include "framework/ScopedLock.h"
+
+#include <amvideo.h>
+#include <uuids.h>
+
+#include <cstring>
+
+CVideoStream::CVideoStream(HRESULT* result, CSrcFilter* filter)
+    : CMediaStream(result, filter, L" Video ", 40) {
+    CScopedLock hold(&StreamLock);
+    FramesPerSecond = SrcFilter->FetchFrameRate();
+    SampleMs = (FramesPerSecond >= 1 && FramesPerSecond <= 30) ? NominalSampleMs * 25 / FramesPerSecond
+                                                                 : NominalSampleMs;
+    ClearNextSample = 1;
+    LastSampleWidth = 0;
+}
+
+CVideoStream::~CVideoStream() = default;
+
+HRESULT CVideoStream::VerifyMediaType(const CMediaFormat* type) {
+    CScopedLock hold(PinLock);
+    if (!IsEqualGUID(type->majortype, MEDIATYPE_Video) || !IsEqualGUID(type->subtype, MEDIASUBTYPE_YUY2) ||
+        !type->pbFormat || type->cbFormat < sizeof(VIDEOINFOHEADER)) {
+        return E_INVALIDARG;
+    }
+    const VIDEOINFOHEADER* info = reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat);
+    const LONG height = info->bmiHeader.biHeight < 0 ? -info->bmiHeader.biHeight : info->bmiHeader.biHeight;
+    return (info->bmiHeader.biWidth >= 176 && height >= 120) ? S_OK : E_INVALIDARG;
+}
+
+HRESULT CVideoStream::ProposeMediaType(int position, CMediaFormat* type) {
+    CScopedLock hold(PinLock);
+    if (position < 0) return E_INVALIDARG;
+    if (position > 0) return VFW_S_NO_MORE_ITEMS;
+    type->AssignFrom(SrcFilter->VideoMediaType());
+    return S_OK;
+}
+
+HRESULT CVideoStream::SizeAllocator(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
+    CScopedLock hold(PinLock);
+    const VIDEOINFOHEADER* info = reinterpret_cast<const VIDEOINFOHEADER*>(ConnectionType.pbFormat);
+    if (!info || ConnectionType.cbFormat < sizeof(VIDEOINFOHEADER)) return E_FAIL;
+    request->cBuffers = 2;
+    request->cbBuffer = static_cast<long>(info->bmiHeader.biSizeImage);
+    ALLOCATOR_PROPERTIES actual = {};
+    const HRESULT hr = allocator->SetProperties(request, &actual);
+    if (FAILED(hr)) return hr;
+    return (actual.cbBuffer < request->cbBuffer || actual.cBuffers != 2) ? E_FAIL : S_OK;
+}
+
+HRESULT CVideoStream::OnWorkerStart() {
+    CScopedLock hold(&StreamLock);
+    NextSampleTime = 0;
+    ClearNextSample = 1;
+    if (CKXFile* file = SrcFilter->File()) file->ResumeDecoding();
+    return S_OK;
+}
+
+HANDLE CVideoStream::DataWaitHandle() {
+    CKXFile* file = SrcFilter->File();
+    return file ? file->PictureEvent() : nullptr;
+}
+
+void CVideoStream::FollowAttachedWidth(IMediaSample* sample) {
+    AM_MEDIA_TYPE* attached = nullptr;
+    if (FAILED(sample->GetMediaType(&attached)) || !attached) return;
+    int32_t width = 0;
+    if (IsEqualGUID(attached->formattype, FORMAT_VideoInfo) && attached->pbFormat &&
+        attached->cbFormat >= sizeof(VIDEOINFOHEADER)) {
+        width = reinterpret_cast<const VIDEOINFOHEADER*>(attached->pbFormat)->bmiHeader.biWidth;
+    }
+    if (width != LastSampleWidth) {
+        LastSampleWidth = width;
+        CKXFile* file = SrcFilter->File();
+        if (file && width != 0) file->DestinationStride = width;
+    }
+    FreeMediaTypeBlock(attached);
+}
+
+HRESULT CVideoStream::FillSample(IMediaSample* sample) {
+    CScopedLock hold(&StreamLock);
+    FollowAttachedWidth(sample);
+    CKXFile* file = SrcFilter->File();
+    if (!file) {
+        EndDelivering();
+        return S_FALSE;
+    }
+    if (HoldForOwnSeek()) return S_NODATAYET;
+    if (file->QueuedPictureCount() == 0) {
+        if (file->IsOpen() && file->PictureCanStillCome() && !NoDataForTooLong()) return S_NODATAYET;
+        file->VideoDrained = 1;
+        EndDelivering();
+        return S_FALSE;
+    }
+    NoteDataArrived();
+
+    BYTE* buffer = nullptr;
+    sample->GetPointer(&buffer);
+    const long size = sample->GetSize();
+    const BYTE clearedNow = ClearNextSample;
+    if (ClearNextSample) {
+        std::memset(buffer, 0, static_cast<size_t>(size));
+        ClearNextSample = 0;
+    }
+    if (!file->ReadVideoFrame(buffer, size)) {
+        // Emptied by a flush since the count above: nothing was taken.
+        if (file->QueuedPictureCount() == 0 && file->PictureCanStillCome()) {
+            ClearNextSample = clearedNow;
+            return S_NODATAYET;
+        }
+        EndDelivering();
+        return S_FALSE;
+    }
+    StampSample(sample);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CVideoStream::SetRate(double rate) {
+    if (rate <= 0.1) return E_INVALIDARG;
+    CScopedLock hold(&StreamLock);
+    SegmentRate = rate;
+    return S_OK;
+}
+
+HRESULT CVideoStream::OnRateChanged() {
+    // SetRate above never reaches the seeking base's rate.
+    return S_OK;
+}

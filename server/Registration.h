@@ -1,0 +1,24 @@
+// Self-registration: the COM class keys of every FactoryTable entry under
+// HKEY_CLASSES_ROOT\CLSID, and each filter's entry in the platform's filter
+// mapper. Registration writes the keys before the mapper entry; removal takes
+// the mapper entry out before the keys.
+//
+// Called on the thread that runs DllRegisterServer / DllUnregisterServer (or
+// a filter's IAMovieSetup); keeps no state, takes no lock.
+#pragma once
+
+#include "framework/FilterSetupRecord.h"
+
+#include <strmif.h>
+#include <windows.h>
+
+HRESULT UpdateModuleRegistration(BOOL registering);
+HRESULT UpdateAllServerKeys(const wchar_t* modulePath, BOOL registering);
+HRESULT WriteServerKeys(const CLSID& classId, const wchar_t* description, const wchar_t* modulePath,
+                        const wchar_t* threadingModel, const wchar_t* serverKeyName);
+HRESULT DeleteServerKeys(const CLSID& classId);
+// Removes the key and everything below it. A subkey that cannot be removed is
+// stepped over, so the walk always ends; the result is S_OK whatever remained,
+// E_FAIL only for an empty name.
+HRESULT DeleteRegistryTree(HKEY parent, const char* name);
+HRESULT RegisterThroughMapper2(const FilterSetupRecord* record, IFilterMapper2* mapper, BOOL registering);

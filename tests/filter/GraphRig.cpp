@@ -1,0 +1,134 @@
+#include "GraphRig.h"
+
+#include "server/KXVDSrcClsid.h"
+
+#include <uuids.h>
+
+CGraphRig::CGraphRig() : VideoLog(CSampleLog::Kind::Video), AudioLog(CSampleLog::Kind::Audio) {}
+
+CGraphRig::~CGraphRig() {
+    VideoLog.ReleaseHold();
+    AudioLog.ReleaseHold();
+    if (Control) Control->Stop();
+}
+
+HRESULT CGraphRig::Build(const std::wstring& file, const RigOptions& options) {
+    VideoLog.SetPictureSize(options.Width, options.Height);
+    HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&Graph));
+    if (FAILED(hr)) return hr;
+    Graph.As(&Control);
+    Graph.As(&Seeking);
+    Graph.As(&Events);
+    hr = CoCreateInstance(CLSID_KXVDSource, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&Source));
+    if (FAILED(hr)) return hr;
+    hr = Graph->AddFilter(Source.Get(), L"KXVD Source");
+    if (FAILED(hr)) return hr;
+    ComPtr<IFileSourceFilter> fileSource;
+    hr = Source.As(&fileSource);
+    if (FAILED(hr)) return hr;
+    hr = fileSource->Load(file.c_str(), nullptr);
+    if (FAILED(hr)) return hr;
+    if (!options.Clock) {
+        ComPtr<IMediaFilter> mediaFilter;
+        Graph.As(&mediaFilter);
+        hr = mediaFilter->SetSyncSource(nullptr);
+        if (FAILED(hr)) return hr;
+    }
+    if (options.Video) {
+        hr = AddBranch(L"1", MEDIATYPE_Video, &VideoLog, L"Video");
+        if (FAILED(hr)) return hr;
+    }
+    if (options.Audio) {
+        hr = AddBranch(L"2", MEDIATYPE_Audio, &AudioLog, L"Audio");
+        if (FAILED(hr)) return hr;
+    }
+    return S_OK;
+}
+
+HRESULT CGraphRig::AddBranch(const wchar_t* pinId, const GUID& major, CSampleLog* log, const wchar_t* name) {
+    ComPtr<IBaseFilter> grabberFilter;
+    HRESULT hr = CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&grabberFilter));
+    if (FAILED(hr)) return hr;
+    ComPtr<ISampleGrabber> grabber;
+    grabberFilter.As(&grabber);
+    AM_MEDIA_TYPE wanted = {};
+    wanted.majortype = major;
+    grabber->SetMediaType(&wanted);
+    grabber->SetBufferSamples(FALSE);
+    grabber->SetOneShot(FALSE);
+    grabber->SetCallback(log, 0);
+    std::wstring grabberName = std::wstring(name) + L" grabber";
+    hr = Graph->AddFilter(grabberFilter.Get(), grabberName.c_str());
+    if (FAILED(hr)) return hr;
+
+    ComPtr<IBaseFilter> renderer;
+    hr = CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&renderer));
+    if (FAILED(hr)) return hr;
+    std::wstring rendererName = std::wstring(name) + L" renderer";
+    hr = Graph->AddFilter(renderer.Get(), rendererName.c_str());
+    if (FAILED(hr)) return hr;
+
+    ComPtr<IPin> out, grabberIn, grabberOut, rendererIn;
+    hr = Source->FindPin(pinId, &out);
+    if (FAILED(hr)) return hr;
+    ComPtr<IEnumPins> pins;
+    grabberFilter->EnumPins(&pins);
+    ComPtr<IPin> pin;
+    while (pins->Next(1, &pin, nullptr) == S_OK) {
+        PIN_DIRECTION direction;
+        pin->QueryDirection(&direction);
+        (direction == PINDIR_INPUT ? grabberIn : grabberOut) = pin;
+        pin.Reset();
+    }
+    ComPtr<IEnumPins> rendererPins;
+    renderer->EnumPins(&rendererPins);
+    rendererPins->Next(1, &rendererIn, nullptr);
+    if (!grabberIn || !grabberOut || !rendererIn) return E_UNEXPECTED;
+    hr = Graph->ConnectDirect(out.Get(), grabberIn.Get(), nullptr);
+    if (FAILED(hr)) return hr;
+    return Graph->ConnectDirect(grabberOut.Get(), rendererIn.Get(), nullptr);
+}
+
+bool CGraphRig::TakeEvent(DWORD timeoutMs, bool* complete) {
+    long code = 0;
+    LONG_PTR first = 0, second = 0;
+    *complete = false;
+    if (Events->GetEvent(&code, &first, &second, timeoutMs) != S_OK) return false;
+    if (code == EC_COMPLETE) {
+        ++Completes;
+        *complete = true;
+    } else if (code == EC_ERRORABORT) {
+        AbortCode = static_cast<long>(first);
+    }
+    Events->FreeEventParams(code, first, second);
+    return true;
+}
+
+bool CGraphRig::WaitForComplete(DWORD timeoutMs) {
+    const DWORD begin = GetTickCount();
+    for (;;) {
+        const DWORD spent = GetTickCount() - begin;
+        if (spent >= timeoutMs) return false;
+        bool complete = false;
+        if (!TakeEvent(timeoutMs - spent, &complete)) return false;
+        if (complete) return true;
+        if (AbortCode != 0) return false;
+    }
+}
+
+void CGraphRig::DrainEvents() {
+    bool complete = false;
+    while (TakeEvent(0, &complete)) {
+    }
+}
+
+HRESULT ChangeState(IMediaControl* control, OAFilterState state) {
+    HRESULT hr = state == State_Running  ? control->Run()
+                 : state == State_Paused ? control->Pause()
+                                         : control->Stop();
+    if (FAILED(hr)) return hr;
+    OAFilterState reached = State_Stopped;
+    hr = control->GetState(10000, &reached);
+    if (hr == VFW_S_STATE_INTERMEDIATE) return E_ABORT;
+    return FAILED(hr) ? hr : (reached == state ? S_OK : E_FAIL);
+}

@@ -1,0 +1,21 @@
+#include "ModuleUnderTest.h"
+
+std::wstring CModuleUnderTest::Path() {
+    wchar_t exe[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring folder(exe);
+    folder.resize(folder.find_last_of(L'\\') + 1);
+    return folder + L"KXVDSrc.ax";
+}
+
+CModuleUnderTest::CModuleUnderTest() : Module(LoadLibraryW(Path().c_str())) {
+    if (!Module) return;
+    GetClassObject = reinterpret_cast<decltype(GetClassObject)>(GetProcAddress(Module, "DllGetClassObject"));
+    CanUnloadNow = reinterpret_cast<decltype(CanUnloadNow)>(GetProcAddress(Module, "DllCanUnloadNow"));
+    RegisterServer = reinterpret_cast<decltype(RegisterServer)>(GetProcAddress(Module, "DllRegisterServer"));
+    UnregisterServer = reinterpret_cast<decltype(UnregisterServer)>(GetProcAddress(Module, "DllUnregisterServer"));
+}
+
+CModuleUnderTest::~CModuleUnderTest() {
+    if (Module) FreeLibrary(Module);
+}
