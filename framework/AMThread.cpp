@@ -26,7 +26,9 @@ CAMThread::~CAMThread() {
 
 bool CAMThread::StartThread() {
     CScopedLock hold(&AccessLock);
-    if (ThreadHandle) {
+    // Without both events no request could ever be answered: refuse to start,
+    // so SendRequest fails at once instead of returning a stale reply.
+    if (ThreadHandle || !RequestEvent.Handle() || !ReplyEvent.Handle()) {
         return false;
     }
     ThreadHandle = CreateThread(nullptr, 0, ThreadEntry, this, 0, nullptr);
@@ -66,7 +68,7 @@ void CAMThread::ReplyToRequest(DWORD value) {
 }
 
 void CAMThread::JoinThread() {
-    HANDLE old = InterlockedExchangePointer(const_cast<void**>(reinterpret_cast<void* volatile*>(&ThreadHandle)), nullptr);
+    HANDLE old = InterlockedExchangePointer(&ThreadHandle, nullptr);
     if (old) {
         WaitForSingleObject(old, INFINITE);
         CloseHandle(old);

@@ -7,7 +7,8 @@
 // any filter lock in the lock order, and the worker must not need a lock that
 // a sender holds before it replies. RequestCode and ReplyValue are handed over
 // through the two events rather than a lock. Derived classes place CAMThread
-// first among their bases.
+// first among their bases and join the thread in their own destructor, since
+// the worker runs their WorkerLoop.
 #pragma once
 
 #include "framework/CritLock.h"
@@ -28,7 +29,8 @@ public:
     CAMThread(const CAMThread&) = delete;
     CAMThread& operator=(const CAMThread&) = delete;
 
-    // True when a new thread was created.
+    // True when a new thread was created; false when one exists, an event is
+    // missing or the thread cannot be created.
     bool StartThread();
     bool IsThreadRunning() const { return ThreadHandle != nullptr; }
     // Blocks until the worker replies; E_FAIL at once when no thread exists.

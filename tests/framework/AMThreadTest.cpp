@@ -31,6 +31,7 @@ public:
             ReplyToRequest(code + 1000);
             PeekAfterReply = PeekRequest(nullptr);
             ++Answered;
+            PeekedAfterReply.Set();
         }
     }
     ~EchoWorker() override {
@@ -51,6 +52,8 @@ public:
     std::atomic<bool> PeekedSameCode{false};
     std::atomic<bool> PeekAfterReply{true};
     std::atomic<int> Answered{0};
+    // Signalled once the worker has looked for a request after each reply.
+    CSyncEvent PeekedAfterReply{false};
 };
 
 using WorkerThread = LiveObjectTest;
@@ -75,6 +78,7 @@ TEST_F(WorkerThread, PeekedRequestStaysPostedUntilTheReply) {
     EchoWorker worker;
     ASSERT_TRUE(worker.StartThread());
     EXPECT_EQ(1007u, worker.SendRequest(7));
+    ASSERT_TRUE(worker.PeekedAfterReply.Wait(10000)) << "the worker did not go on after its reply";
     EXPECT_TRUE(worker.PeekedSameCode.load()) << "peek and a second wait must see the unanswered request";
     EXPECT_FALSE(worker.PeekAfterReply.load()) << "a reply must withdraw the request";
     worker.SendRequest(ExitRequest);
