@@ -61,6 +61,11 @@ HRESULT CAudioStream::OnWorkerStart() {
     CScopedLock hold(&StreamLock);
     NextSampleTime = 0;
     ClearNextSample = 1;
+    // The video stream restarts decoding when its worker starts; without it
+    // (a graph that takes only the sound) nothing else would after a stop.
+    const CVideoStream* video = SrcFilter->Video();
+    CKXFile* file = SrcFilter->File();
+    if (file && !(video && video->IsConnected())) file->ResumeDecoding();
     return S_OK;
 }
 

@@ -4,6 +4,8 @@
 #include "server/FactoryTemplate.h"
 #include "server/ModuleState.h"
 
+#include <uuids.h>
+
 #include <cstdio>
 #include <cstring>
 #include <memory>

@@ -4,6 +4,14 @@
 
 #include <uuids.h>
 
+namespace {
+
+// The platform's Sample Grabber and Null Renderer.
+const CLSID SampleGrabberClass = {0xc1f400a0, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
+const CLSID NullRendererClass = {0xc1f400a4, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
+
+}  // namespace
+
 CGraphRig::CGraphRig() : VideoLog(CSampleLog::Kind::Video), AudioLog(CSampleLog::Kind::Audio) {}
 
 CGraphRig::~CGraphRig() {
@@ -47,7 +55,7 @@ HRESULT CGraphRig::Build(const std::wstring& file, const RigOptions& options) {
 
 HRESULT CGraphRig::AddBranch(const wchar_t* pinId, const GUID& major, CSampleLog* log, const wchar_t* name) {
     ComPtr<IBaseFilter> grabberFilter;
-    HRESULT hr = CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&grabberFilter));
+    HRESULT hr = CoCreateInstance(SampleGrabberClass, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&grabberFilter));
     if (FAILED(hr)) return hr;
     ComPtr<ISampleGrabber> grabber;
     grabberFilter.As(&grabber);
@@ -62,7 +70,7 @@ HRESULT CGraphRig::AddBranch(const wchar_t* pinId, const GUID& major, CSampleLog
     if (FAILED(hr)) return hr;
 
     ComPtr<IBaseFilter> renderer;
-    hr = CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&renderer));
+    hr = CoCreateInstance(NullRendererClass, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&renderer));
     if (FAILED(hr)) return hr;
     std::wstring rendererName = std::wstring(name) + L" renderer";
     hr = Graph->AddFilter(renderer.Get(), rendererName.c_str());

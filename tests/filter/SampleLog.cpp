@@ -2,13 +2,14 @@
 
 #include "playlib/TestPattern.h"
 
+#include <algorithm>
+
 CSampleLog::CSampleLog(Kind kind, uint32_t width, uint32_t height)
-    : StreamKind(kind), Width(width), Height(height), Arrived(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
-      Released(CreateEventW(nullptr, TRUE, TRUE, nullptr)) {}
+    : StreamKind(kind), Width(width), Height(height), Arrived(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
 
 CSampleLog::~CSampleLog() {
+    ReleaseHold();
     CloseHandle(Arrived);
-    CloseHandle(Released);
 }
 
 STDMETHODIMP CSampleLog::QueryInterface(REFIID id, void** out) {
@@ -44,14 +45,17 @@ STDMETHODIMP CSampleLog::SampleCB(double, IMediaSample* sample) {
     } else if (data) {
         uint32_t first = 0;
         if (kxrec::CheckTone(data, static_cast<size_t>(entry.Bytes), &first)) entry.FirstTone = first;
+        entry.Silent = std::all_of(data, data + entry.Bytes, [](BYTE b) { return b == 0; });
     }
     {
         std::lock_guard<std::mutex> hold(Lock);
         Entries.push_back(entry);
+        if (Holding) {
+            sample->AddRef();
+            Held.push_back(sample);
+        }
     }
     SetEvent(Arrived);
-    // A held sample stays with this filter; bounded so a failing test never hangs.
-    WaitForSingleObject(Released, 20000);
     return S_OK;
 }
 
@@ -93,11 +97,18 @@ bool CSampleLog::WaitForDiscontinuity(size_t from, DWORD timeoutMs, size_t* inde
 }
 
 void CSampleLog::Hold() {
-    ResetEvent(Released);
+    std::lock_guard<std::mutex> hold(Lock);
+    Holding = true;
 }
 
 void CSampleLog::ReleaseHold() {
-    SetEvent(Released);
+    std::vector<IMediaSample*> held;
+    {
+        std::lock_guard<std::mutex> hold(Lock);
+        Holding = false;
+        held.swap(Held);
+    }
+    for (IMediaSample* sample : held) sample->Release();
 }
 
 void CSampleLog::SetPictureSize(uint32_t width, uint32_t height) {

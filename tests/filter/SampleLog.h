@@ -21,6 +21,7 @@ struct DeliveredSample {
     long BufferBytes = 0;    // buffer size
     int64_t Frame = -1;      // video: frame number of a whole test picture, else -1
     int64_t FirstTone = -1;  // audio: index of the first tone sample, else -1
+    bool Silent = false;     // audio: every byte of the data is zero
 };
 
 class CSampleLog : public ISampleGrabberCB {
@@ -45,7 +46,8 @@ public:
     // Waits until a sample at index >= from carries the discontinuity mark;
     // stores its index. False after timeoutMs.
     bool WaitForDiscontinuity(size_t from, DWORD timeoutMs, size_t* index) const;
-    // Makes SampleCB block until Release (holding the sample downstream).
+    // From Hold on, every sample is kept (a reference held) as a renderer
+    // would keep it, until ReleaseHold gives them all back.
     void Hold();
     void ReleaseHold();
     void SetPictureSize(uint32_t width, uint32_t height);
@@ -58,6 +60,7 @@ private:
     uint32_t Height;
     mutable std::mutex Lock;
     std::vector<DeliveredSample> Entries;
+    bool Holding = false;              // guarded by Lock
+    std::vector<IMediaSample*> Held;   // guarded by Lock; one reference each
     HANDLE Arrived;    // auto reset
-    HANDLE Released;   // manual reset: set while samples may pass
 };

@@ -10,10 +10,10 @@ std::wstring CModuleUnderTest::Path() {
 
 CModuleUnderTest::CModuleUnderTest() : Module(LoadLibraryW(Path().c_str())) {
     if (!Module) return;
-    GetClassObject = reinterpret_cast<decltype(GetClassObject)>(GetProcAddress(Module, "DllGetClassObject"));
-    CanUnloadNow = reinterpret_cast<decltype(CanUnloadNow)>(GetProcAddress(Module, "DllCanUnloadNow"));
-    RegisterServer = reinterpret_cast<decltype(RegisterServer)>(GetProcAddress(Module, "DllRegisterServer"));
-    UnregisterServer = reinterpret_cast<decltype(UnregisterServer)>(GetProcAddress(Module, "DllUnregisterServer"));
+    GetClassObject = reinterpret_cast<decltype(GetClassObject)>(reinterpret_cast<void*>(GetProcAddress(Module, "DllGetClassObject")));
+    CanUnloadNow = reinterpret_cast<decltype(CanUnloadNow)>(reinterpret_cast<void*>(GetProcAddress(Module, "DllCanUnloadNow")));
+    RegisterServer = reinterpret_cast<decltype(RegisterServer)>(reinterpret_cast<void*>(GetProcAddress(Module, "DllRegisterServer")));
+    UnregisterServer = reinterpret_cast<decltype(UnregisterServer)>(reinterpret_cast<void*>(GetProcAddress(Module, "DllUnregisterServer")));
 }
 
 CModuleUnderTest::~CModuleUnderTest() {

@@ -112,7 +112,8 @@ DWORD RunRegsvr32(bool unregister) {
     std::wstring command = L"regsvr32.exe /s ";
     if (unregister) command += L"/u ";
     command += L"\"" + CModuleUnderTest::Path() + L"\"";
-    STARTUPINFOW startup = {sizeof(startup)};
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
         return GetLastError() | 0x10000000;

@@ -1,0 +1,12 @@
+// What every graph test needs from the prefix: the module registered, so
+// that COM finds it by its class id as it does for applications.
+#pragma once
+
+#include <string>
+
+// Full path of KXVDSrc.ax beside the test executable.
+std::wstring ModulePath();
+// Registers the module through its own export; false when that fails.
+bool RegisterModule();
+// Whether the module is loaded in this process right now.
+bool ModuleIsLoaded();
