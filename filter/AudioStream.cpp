@@ -6,6 +6,7 @@
 
 #include <mmreg.h>
 #include <uuids.h>
+#include <vfwmsgs.h>
 
 #include <cstddef>
 #include <cstring>

@@ -25,6 +25,7 @@
 #include <atomic>
 #include <cstdint>
 
+class CKXFile;
 class CSrcFilter;
 
 class CMediaStream : public CSourceStream, public CSourceSeeking {

@@ -28,7 +28,13 @@ CUnknown* CreateSrcFilter(IUnknown* outer, HRESULT* result) {
     return filter;
 }
 
-CSrcFilter::CSrcFilter(IUnknown* outer) : CSource(nullptr, outer, CLSID_KXVDSource) {}
+CSrcFilter::CSrcFilter(IUnknown* outer) : CSource(nullptr, outer, CLSID_KXVDSource) {
+    // Until a load the types are all zero, as GetCurFile reports them; they
+    // own nothing yet, so plain stores do.
+    CScopedLock hold(&StateLock);
+    static_cast<AM_MEDIA_TYPE&>(VideoType) = AM_MEDIA_TYPE{};
+    static_cast<AM_MEDIA_TYPE&>(AudioType) = AM_MEDIA_TYPE{};
+}
 
 CSrcFilter::~CSrcFilter() {
     // A graph released without being stopped: the workers must be gone

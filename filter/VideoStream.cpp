@@ -5,6 +5,7 @@
 
 #include <amvideo.h>
 #include <uuids.h>
+#include <vfwmsgs.h>
 
 #include <cstring>
 
