@@ -80,7 +80,7 @@ TEST_F(ClassFactoryTest, HandsOutOneFactoryThatKeepsTheModuleLoaded) {
     IUnknown* unknown = nullptr;
     ASSERT_EQ(S_OK, factory->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)));
     EXPECT_EQ(static_cast<IUnknown*>(factory), unknown);
-    EXPECT_EQ(2u, unknown->Release());
+    EXPECT_EQ(1u, unknown->Release());
     EXPECT_EQ(0u, factory->Release());
     EXPECT_EQ(S_OK, Server.CanUnloadNow());
 

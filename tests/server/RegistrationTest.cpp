@@ -76,17 +76,17 @@ std::wstring StringValue(const std::wstring& key, const wchar_t* name) {
     return data;
 }
 
-// Whether the mapper lists the filter for a YUY2 video output at the given
-// lowest merit.
-bool MapperListsFilter(DWORD merit) {
+// The merit under which the mapper lists the filter for a YUY2 video
+// output, read from its registration data; 0 when it is not listed.
+DWORD ListedMerit() {
     ComPtr<IFilterMapper2> mapper;
     EXPECT_EQ(S_OK, CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&mapper)));
-    if (!mapper) return false;
+    if (!mapper) return 0;
     const GUID types[2] = {MEDIATYPE_Video, MEDIASUBTYPE_YUY2};
     ComPtr<IEnumMoniker> found;
-    if (mapper->EnumMatchingFilters(&found, 0, TRUE, merit, FALSE, 0, nullptr, nullptr, nullptr, FALSE, TRUE, 1,
-                                    types, nullptr, nullptr) != S_OK) {
-        return false;
+    if (mapper->EnumMatchingFilters(&found, 0, TRUE, MERIT_DO_NOT_USE, FALSE, 0, nullptr, nullptr, nullptr, FALSE,
+                                    TRUE, 1, types, nullptr, nullptr) != S_OK) {
+        return 0;
     }
     ComPtr<IMoniker> moniker;
     while (found->Next(1, &moniker, nullptr) == S_OK) {
@@ -98,13 +98,19 @@ bool MapperListsFilter(DWORD merit) {
                 CLSID classId = {};
                 CLSIDFromString(value.bstrVal, &classId);
                 VariantClear(&value);
-                if (IsEqualCLSID(classId, CLSID_KXVDSource)) return true;
+                // The data starts with its version and the merit.
+                if (IsEqualCLSID(classId, CLSID_KXVDSource) && SUCCEEDED(bag->Read(L"FilterData", &value, nullptr)) &&
+                    value.vt == (VT_ARRAY | VT_UI1) && value.parray->rgsabound[0].cElements >= 8) {
+                    const DWORD merit = static_cast<const DWORD*>(value.parray->pvData)[1];
+                    VariantClear(&value);
+                    return merit;
+                }
             }
             VariantClear(&value);
         }
         moniker.Reset();
     }
-    return false;
+    return 0;
 }
 
 // Runs regsvr32 silently on the module; its exit code (0 on success).
@@ -147,8 +153,7 @@ TEST_F(RegistrationTest, Regsvr32WritesTheClassKeysAndTheMapperEntry) {
         << StringValue(server, nullptr).c_str();
     EXPECT_EQ(L"Both", StringValue(server, L"ThreadingModel"));
 
-    EXPECT_TRUE(MapperListsFilter(MERIT_PREFERRED));
-    EXPECT_FALSE(MapperListsFilter(MERIT_PREFERRED + 1)) << "the merit is exactly MERIT_PREFERRED";
+    EXPECT_EQ(static_cast<DWORD>(MERIT_PREFERRED), ListedMerit());
 }
 
 TEST_F(RegistrationTest, UnregisteringRemovesTheWholeTreeAndTheMapperEntry) {
@@ -160,7 +165,7 @@ TEST_F(RegistrationTest, UnregisteringRemovesTheWholeTreeAndTheMapperEntry) {
 
     ASSERT_EQ(0u, RunRegsvr32(true));
     EXPECT_FALSE(KeyExists(ClassKeyName()));
-    EXPECT_FALSE(MapperListsFilter(MERIT_DO_NOT_USE));
+    EXPECT_EQ(0u, ListedMerit());
     EXPECT_TRUE(RegistrationContent().empty());
 
     EXPECT_EQ(0u, RunRegsvr32(true)) << "unregistering twice is no error";
