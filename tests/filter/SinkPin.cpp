@@ -10,7 +10,7 @@ public:
         CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
                          reinterpret_cast<void**>(&Inner));
     }
-    ~CGrantingAllocator() {
+    virtual ~CGrantingAllocator() {
         if (Inner) Inner->Release();
     }
     CGrantingAllocator(const CGrantingAllocator&) = delete;
@@ -99,7 +99,7 @@ STDMETHODIMP CSinkPin::QueryPinInfo(PIN_INFO* info) {
     if (!info) return E_POINTER;
     info->pFilter = nullptr;
     info->dir = PINDIR_INPUT;
-    wcscpy(info->achName, L"Sink");
+    lstrcpynW(info->achName, L"Sink", MAX_PIN_NAME);
     return S_OK;
 }
 
