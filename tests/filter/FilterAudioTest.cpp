@@ -29,16 +29,18 @@ TEST_F(FilterAudioTest, LargerBuffersStillCarryFiftyMillisecondsEach) {
     CSinkPin sink(&log, 1600);
     ASSERT_EQ(S_OK, audio->Connect(&sink, nullptr));
     ASSERT_EQ(S_OK, filter->Pause());
-    const bool arrived = log.WaitForCount(40, 20000);
+    // Only the sound pin takes data here, so decoding is held back after
+    // about two seconds (40 samples); the first 30 are sound for certain.
+    const bool arrived = log.WaitForCount(30, 20000);
     EXPECT_EQ(S_OK, filter->Stop());
     EXPECT_EQ(S_OK, audio->Disconnect());
     sink.Disconnect();
-    ASSERT_TRUE(arrived) << "fewer than 40 sound samples within 20 s";
+    ASSERT_TRUE(arrived) << "fewer than 30 sound samples within 20 s";
 
     auto samples = log.Snapshot();
-    samples.resize(40);
+    samples.resize(30);
     EXPECT_EQ(1600, samples[0].BufferBytes);
-    EXPECT_TRUE(SoundInOrder(samples, 0, 40, 800, 500000));
+    EXPECT_TRUE(SoundInOrder(samples, 0, 30, 800, 500000));
 }
 
 TEST_F(FilterAudioTest, SoundThatCannotComeIsSilenceNeverOldBytes) {

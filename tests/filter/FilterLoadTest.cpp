@@ -135,8 +135,8 @@ TEST_F(FilterLoadTest, LoadGivesTheVideoAndAudioPinsWithTheirTypes) {
     LONGLONG duration = 0;
     EXPECT_EQ(S_OK, seeking->GetDuration(&duration));
     EXPECT_EQ(40000000, duration);
-    ComPtr<IMediaPosition> position;
-    EXPECT_EQ(E_NOINTERFACE, video.As(&position));
+    IMediaPosition* position = nullptr;
+    EXPECT_EQ(E_NOINTERFACE, video->QueryInterface(IID_IMediaPosition, reinterpret_cast<void**>(&position)));
     ComPtr<IFileSourceFilter> fromPin;
     ASSERT_EQ(S_OK, audio.As(&fromPin));
     EXPECT_EQ(source.Get(), fromPin.Get());
@@ -224,8 +224,10 @@ TEST_F(FilterLoadTest, LoadFailsWhenThePlaybackLibraryIsAbsent) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
-    ASSERT_TRUE(CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &process));
+    // Started in that folder: the working folder is on the library search path.
+    const std::wstring folder = module.substr(0, module.find_last_of(L'\\'));
+    ASSERT_TRUE(CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                               &startup, &process));
     const DWORD waited = WaitForSingleObject(process.hProcess, 60000);
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);

@@ -26,7 +26,7 @@ HRESULT CGraphRig::Build(const std::wstring& file, const RigOptions& options) {
     if (FAILED(hr)) return hr;
     Graph.As(&Control);
     Graph.As(&Seeking);
-    Graph.As(&Events);
+    Graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(Events.GetAddressOf()));
     hr = CoCreateInstance(CLSID_KXVDSource, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&Source));
     if (FAILED(hr)) return hr;
     hr = Graph->AddFilter(Source.Get(), L"KXVD Source");
