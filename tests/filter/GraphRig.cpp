@@ -36,18 +36,18 @@ HRESULT CGraphRig::Build(const std::wstring& file, const RigOptions& options) {
     if (FAILED(hr)) return hr;
     hr = fileSource->Load(file.c_str(), nullptr);
     if (FAILED(hr)) return hr;
-    if (!options.Clock) {
-        ComPtr<IMediaFilter> mediaFilter;
-        Graph.As(&mediaFilter);
-        hr = mediaFilter->SetSyncSource(nullptr);
-        if (FAILED(hr)) return hr;
-    }
     if (options.Video) {
         hr = AddBranch(L"1", MEDIATYPE_Video, &VideoLog, L"Video");
         if (FAILED(hr)) return hr;
     }
     if (options.Audio) {
         hr = AddBranch(L"2", MEDIATYPE_Audio, &AudioLog, L"Audio");
+        if (FAILED(hr)) return hr;
+    }
+    if (!options.Clock) {
+        ComPtr<IMediaFilter> mediaFilter;
+        Graph.As(&mediaFilter);
+        hr = mediaFilter->SetSyncSource(nullptr);
         if (FAILED(hr)) return hr;
     }
     return S_OK;
