@@ -1,4 +1,5 @@
 #include "AllocationSpy.h"
+#include "CountingUnknown.h"
 #include "LiveObjectTest.h"
 
 #include "framework/MediaFormat.h"
@@ -9,20 +10,6 @@
 #include <uuids.h>
 
 namespace {
-
-class CountedUnknown : public IUnknown {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
-        if (!out) {
-            return E_POINTER;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++References); }
-    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--References); }
-    LONG References = 0;
-};
 
 CMediaFormat VideoType(ULONG blockLength, BYTE fill) {
     CMediaFormat type;
@@ -109,7 +96,7 @@ TEST_F(MediaTypes, BareRecordsAreCopiedAndFreedWithTheTaskAllocator) {
 }
 
 TEST_F(MediaTypes, EachCopyHoldsItsOwnUnknownReference) {
-    CountedUnknown extra;
+    CountingUnknown extra;
     {
         CMediaFormat type = VideoType(4, 0);
         type.pUnk = &extra;

@@ -1,3 +1,4 @@
+#include "CountingUnknown.h"
 #include "LiveObjectTest.h"
 #include "TestFilter.h"
 
@@ -9,21 +10,6 @@ class PlainObject : public CUnknown {
 public:
     explicit PlainObject(IUnknown* outer = nullptr) : CUnknown("plain", outer) {}
     LONG Count() const { return RefCount; }
-};
-
-// A controlling unknown that only counts.
-class CountingOuter : public IUnknown {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
-        if (!out) {
-            return E_POINTER;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++References); }
-    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--References); }
-    LONG References = 0;
 };
 
 using ReferenceCounting = LiveObjectTest;
@@ -70,7 +56,7 @@ TEST_F(ReferenceCounting, DestructorThatTakesAndDropsAReferenceRunsOnce) {
 }
 
 TEST_F(ReferenceCounting, AggregatedObjectForwardsPublicCountsToItsOuter) {
-    CountingOuter outer;
+    CountingUnknown outer;
     TestFilter* filter = TestFilter::Create(1, &outer);
     EXPECT_EQ(&outer, filter->GetOuterUnknown());
     IBaseFilter* base = nullptr;
