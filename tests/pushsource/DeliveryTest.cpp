@@ -136,7 +136,7 @@ TEST_F(DeliveryTest, NoDataYetKeepsTheStreamOpenUntilDataComes) {
     ASSERT_EQ(S_OK, Source->Filter()->Pause());
     Stream->Supply(1);
     ASSERT_TRUE(Sink->WaitFor([&] { return Sink->Receives == 1; }));
-    ASSERT_TRUE(Sink->WaitFor([&] { return Stream->NoDataAnswers.load() > 0; }, 10000));
+    ASSERT_TRUE(Stream->WaitForNoDataAnswer()) << "the stream never waited for data";
     EXPECT_EQ(0, Sink->EndOfStreams);
     EXPECT_EQ(S_OK, Stream->SendRequest(CommandRun)) << "a request during the wait is answered as between samples";
     Stream->Supply(2);
@@ -149,7 +149,7 @@ TEST_F(DeliveryTest, StopWhileWaitingForDataDoesNotHang) {
     Connect();
     ASSERT_EQ(S_OK, Source->Filter()->Run(0));
     ASSERT_TRUE(Sink->WaitFor([&] { return !Sink->SegmentStarts.empty(); }));
-    ASSERT_TRUE(Sink->WaitFor([&] { return Stream->NoDataAnswers.load() > 0; }, 10000));
+    ASSERT_TRUE(Stream->WaitForNoDataAnswer()) << "the stream never waited for data";
     EXPECT_TRUE(RunBounded([&] { Source->Filter()->Stop(); })) << "Stop hung while the stream waited for data";
     EXPECT_EQ(0, Sink->Receives);
     EXPECT_EQ(0, Sink->EndOfStreams);

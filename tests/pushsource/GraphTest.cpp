@@ -161,4 +161,12 @@ TEST_F(GraphTest, StateChangesAndSeeksFromTwoThreadsNeitherHangNorLeak) {
                           << " seeks";
     EXPECT_EQ(S_OK, Rig->ChangeState(State_Stopped));
     EXPECT_FALSE(Stream->IsThreadRunning());
+
+    LONGLONG start = 0;
+    ASSERT_EQ(S_OK, seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr, 0));
+    Rig->Log.Clear();
+    ASSERT_EQ(S_OK, Rig->ChangeState(State_Running));
+    ASSERT_TRUE(Rig->Log.WaitForCount(5)) << "the graph no longer plays after the storm";
+    const std::vector<LONG> numbers = Rig->Log.Numbers();
+    EXPECT_EQ(Sequence(0, 5), std::vector<LONG>(numbers.begin(), numbers.begin() + 5));
 }

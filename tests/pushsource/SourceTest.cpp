@@ -157,3 +157,19 @@ TEST_F(SourceTest, FailedWorkerStartLeavesThePinInactiveAndCanBeRetried) {
     EXPECT_EQ(S_OK, Pin(0)->Disconnect());
     sink->Disconnect();
 }
+
+TEST_F(SourceTest, ReleasingAnActiveFilterStopsItsWorkerBeforeDeletingTheStream) {
+    Make(1);
+    CTestPushStream* stream = Source->Stream(0);
+    stream->Script.Slow = true;
+    ComPtr<CHandSink> sink;
+    sink.Attach(new CHandSink());
+    ASSERT_EQ(S_OK, Pin(0)->Connect(sink.Get(), nullptr));
+    ASSERT_EQ(S_OK, Source->Filter()->Run(0));
+    ASSERT_TRUE(stream->WaitForNoDataAnswer()) << "the worker never started pushing";
+    // The peer lets go of the pin (and so of the filter) without a Stop.
+    sink->Disconnect();
+    CTestPushSource* source = Source;
+    Source = nullptr;
+    EXPECT_TRUE(RunBounded([source] { source->Filter()->Release(); })) << "the last release hung";
+}

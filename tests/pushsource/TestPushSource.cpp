@@ -11,7 +11,8 @@
 CTestPushStream::CTestPushStream(HRESULT* result, CTestPushSource* owner, const wchar_t* name)
     : CSourceStream("test push stream", result, owner, name),
       CSourceSeeking("test push seeking", static_cast<IPin*>(this), result, &StreamLock),
-      SupplyEvent(CreateEventW(nullptr, FALSE, FALSE, nullptr), &CloseHandle) {}
+      SupplyEvent(CreateEventW(nullptr, FALSE, FALSE, nullptr), &CloseHandle),
+      NoDataEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr), &CloseHandle) {}
 
 HRESULT STDMETHODCALLTYPE CTestPushStream::InnerQueryInterface(REFIID id, void** out) {
     if (!out) return E_POINTER;
@@ -69,13 +70,18 @@ void CTestPushStream::Supply(LONG count) {
     SetEvent(SupplyEvent.get());
 }
 
+bool CTestPushStream::WaitForNoDataAnswer(DWORD timeoutMs) {
+    ResetEvent(NoDataEvent.get());
+    return WaitForSingleObject(NoDataEvent.get(), timeoutMs) == WAIT_OBJECT_0;
+}
+
 HRESULT CTestPushStream::FillSample(IMediaSample* sample) {
     CScopedLock hold(&StreamLock);
     if (NextNumber >= Script.TotalSamples) return S_FALSE;
     if (NextNumber == Script.FailAt) return Script.FailCode;
     if (Script.Slow) {
         if (Budget.load() <= 0) {
-            ++NoDataAnswers;
+            SetEvent(NoDataEvent.get());
             return S_NODATAYET;
         }
         --Budget;

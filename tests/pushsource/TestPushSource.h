@@ -60,10 +60,11 @@ public:
 
     // Lets a slow stream fill count more samples.
     void Supply(LONG count);
+    // Bounded wait for the next S_NODATAYET answer after the call.
+    bool WaitForNoDataAnswer(DWORD timeoutMs = 10000);
 
     PushScript Script;
     std::atomic<LONG> Filled{0};        // samples filled with data
-    std::atomic<LONG> NoDataAnswers{0}; // S_NODATAYET answers
     std::atomic<LONG> PushStarts{0};
     std::atomic<LONG> SizingCalls{0};
     std::atomic<LONG> Restarts{0};
@@ -77,6 +78,7 @@ private:
     CCritLock StreamLock;  // guards NextNumber; after StateLock
     LONG NextNumber = 0;
     std::unique_ptr<void, decltype(&CloseHandle)> SupplyEvent;
+    std::unique_ptr<void, decltype(&CloseHandle)> NoDataEvent;  // set at each S_NODATAYET
 };
 
 class CTestPushSource : public CSource {
