@@ -163,7 +163,9 @@ DWORD CSourceStream::WorkerLoop() {
 bool CSourceStream::WaitForDataOrRequest(bool skipHandle, bool* handleSignalled) {
     const HANDLE data = skipHandle ? nullptr : DataWaitHandle();
     if (data) {
-        *handleSignalled = WaitForSingleObject(data, DataPollMs) == WAIT_OBJECT_0;
+        // Anything but a time-out returned early (a failed wait too): the
+        // next wait then leaves the handle out, so the loop cannot spin.
+        *handleSignalled = WaitForSingleObject(data, DataPollMs) != WAIT_TIMEOUT;
     } else {
         *handleSignalled = false;
         Sleep(DataPollMs);
@@ -191,6 +193,8 @@ HRESULT CSourceStream::PushSamples() {
         bool handleSignalled = false;
         bool requestPosted = false;
         while (filled == S_NODATAYET) {
+            // A handle that woke the worker without bringing data sits out
+            // the next wait.
             requestPosted = WaitForDataOrRequest(handleSignalled, &handleSignalled);
             if (requestPosted) break;
             filled = FillSample(sample.Get());

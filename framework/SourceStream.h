@@ -106,6 +106,8 @@ protected:
     CSource* const OwnerFilter;
 
 private:
-    // S_NODATAYET: waits for data or a request; true when a request is posted.
+    // S_NODATAYET: waits for data (on DataWaitHandle unless skipHandle) or
+    // a request; true when a request is posted. *handleSignalled tells
+    // whether the wait ended before its time.
     bool WaitForDataOrRequest(bool skipHandle, bool* handleSignalled);
 };
