@@ -86,22 +86,34 @@ HRESULT CMediaStream::OnStartChanged() {
         CScopedLock hold(&StreamLock);
         start = StartPosition;
     }
+    // The new timeline starts at 0 in the worker itself (OnPushStart after the
+    // restart, OnWorkerStart on the next start when stopped). Resetting it here
+    // as well, after the restarted worker may already have stamped its first
+    // sample, would give the second sample the first one's time.
     RestartWorker(SrcFilter->ClaimSeek(this, start), start);
-    CScopedLock hold(&StreamLock);
-    NextSampleTime = 0;
     return S_OK;
 }
 
 void CMediaStream::RestartWorker(bool reposition, REFERENCE_TIME start) {
-    const bool running = IsThreadRunning();
-    if (running) {
-        SendBeginFlush();
-        SendRequest(CommandStop);
+    // Requests reach the worker only under the filter lock, which a Stop on
+    // another thread holds while it ends and joins the worker: a request that
+    // slipped in after the worker answered its exit would wait forever. The
+    // lock is not held across the reposition, so a Stop waits at most for
+    // one of the short request rounds.
+    bool flushed = false;
+    {
+        CScopedLock hold(PinLock);
+        if (IsThreadRunning()) {
+            SendBeginFlush();
+            SendRequest(CommandStop);
+            flushed = true;
+        }
     }
     if (reposition) SrcFilter->RepositionFile(this, start);
-    if (running) {
+    if (flushed) {
+        CScopedLock hold(PinLock);
         SendEndFlush();
-        SendRequest(CommandRun);
+        if (IsThreadRunning()) SendRequest(CommandRun);
     }
 }
 

@@ -101,7 +101,16 @@ bool CGraphRig::TakeEvent(DWORD timeoutMs, bool* complete) {
     long code = 0;
     LONG_PTR first = 0, second = 0;
     *complete = false;
-    if (Events->GetEvent(&code, &first, &second, timeoutMs) != S_OK) return false;
+    const DWORD begin = GetTickCount();
+    for (;;) {
+        const DWORD spent = GetTickCount() - begin;
+        const DWORD left = spent >= timeoutMs ? 0 : timeoutMs - spent;
+        const HRESULT hr = Events->GetEvent(&code, &first, &second, static_cast<long>(left));
+        if (hr == S_OK) break;
+        // Wine's event queue may answer E_ABORT at once, with nothing queued,
+        // when its signal was left set; the next wait blocks as it should.
+        if (hr != E_ABORT || left == 0) return false;
+    }
     if (code == EC_COMPLETE) {
         ++Completes;
         *complete = true;
