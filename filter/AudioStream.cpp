@@ -70,6 +70,23 @@ HRESULT CAudioStream::OnWorkerStart() {
     return S_OK;
 }
 
+HRESULT CAudioStream::OnPushStart() {
+    const HRESULT hr = CMediaStream::OnPushStart();
+    if (CKXFile* file = SrcFilter->File()) file->SoundConsumer = 1;
+    return hr;
+}
+
+HRESULT CAudioStream::OnWorkerStop() {
+    if (CKXFile* file = SrcFilter->File()) file->SoundConsumer = 0;
+    return CMediaStream::OnWorkerStop();
+}
+
+HRESULT CAudioStream::EndSound(CKXFile* file) {
+    if (file) file->SoundConsumer = 0;
+    EndDelivering();
+    return S_FALSE;
+}
+
 HANDLE CAudioStream::DataWaitHandle() {
     CKXFile* file = SrcFilter->File();
     return file ? file->SoundEvent() : nullptr;
@@ -86,28 +103,18 @@ bool CAudioStream::SoundCanStillCome(CKXFile* file) const {
 HRESULT CAudioStream::FillSample(IMediaSample* sample) {
     CScopedLock hold(&StreamLock);
     CKXFile* file = SrcFilter->File();
-    if (!file || file->AudioFinished) {
-        EndDelivering();
-        return S_FALSE;
-    }
+    if (!file || file->AudioFinished) return EndSound(file);
     if (HoldForOwnSeek()) return S_NODATAYET;
 
     BYTE* buffer = nullptr;
     sample->GetPointer(&buffer);
     const long size = sample->GetSize();
-    if (size < SampleBytes) {
-        EndDelivering();
-        return S_FALSE;
-    }
+    if (size < SampleBytes) return EndSound(file);
     if (!file->ReadAudio(buffer, static_cast<uint32_t>(SampleBytes))) {
-        if (file->AudioFinished) {
-            EndDelivering();
-            return S_FALSE;
-        }
+        if (file->AudioFinished) return EndSound(file);
         if (SoundCanStillCome(file)) {
             if (!NoDataForTooLong()) return S_NODATAYET;
-            EndDelivering();
-            return S_FALSE;
+            return EndSound(file);
         }
         std::memset(buffer, 0, static_cast<size_t>(SampleBytes));
     } else {

@@ -25,6 +25,10 @@ public:
     HRESULT FillSample(IMediaSample* sample) override;
     HANDLE DataWaitHandle() override;
     HRESULT OnWorkerStart() override;
+    // While the worker pushes, the file knows a sound reader drains its ring,
+    // so a full ring may hold decoding back.
+    HRESULT OnPushStart() override;
+    HRESULT OnWorkerStop() override;
     HRESULT VerifyMediaType(const CMediaFormat* type) override;
     HRESULT ProposeMediaType(int position, CMediaFormat* type) override;
     HRESULT SizeAllocator(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
@@ -32,6 +36,8 @@ public:
 
 private:
     bool SoundCanStillCome(CKXFile* file) const;
+    // Ends the stream: no more sound is read from the file.
+    HRESULT EndSound(CKXFile* file);
 
     long SampleBytes = 800;
 };

@@ -12,6 +12,11 @@ constexpr int32_t PrerollDepth = 40;
 constexpr int32_t HighWaterMark = 50;
 constexpr int32_t LowWaterMark = 35;
 constexpr uint32_t SoundTailBytes = 800;
+// Sound flow control while a consumer reads the sound: the ring holds 4 s, so
+// decoding pauses once 3 s are buffered and goes on below 2 s; without it a
+// sound reader that falls more than 4 s behind the pictures loses sound.
+constexpr uint32_t SoundHighWater = 48000;
+constexpr uint32_t SoundLowWater = 32000;
 constexpr int32_t DefaultFrameRate = 25;
 constexpr int32_t MaxFrameRate = 30;
 constexpr int32_t MaxWidth = 1920;
@@ -275,6 +280,11 @@ void CKXFile::QueueSound(const char* data, long length) {
     }
     if (AudioBuffer.Write(data, static_cast<uint32_t>(length)) != 0) SetEvent(SoundSignal.get());
     DataSinceFlush = 1;
+    if (Set(SoundConsumer) && !Set(Paused) && AudioBuffer.Available() >= SoundHighWater) PauseDecoding();
+}
+
+bool CKXFile::SoundHasRoom() const {
+    return !Set(SoundConsumer) || !Set(AudioStarted) || AudioBuffer.Available() < SoundLowWater;
 }
 
 bool CKXFile::ReadVideoFrame(uint8_t* destination, int32_t capacity) {
@@ -311,7 +321,7 @@ bool CKXFile::ReadVideoFrame(uint8_t* destination, int32_t capacity) {
         PictureQueue.RemoveFront();
         remaining = PictureQueue.Count();
     }
-    if (!Set(FileEnded) && Set(Paused) && remaining < LowWaterMark) ResumeDecoding();
+    if (!Set(FileEnded) && Set(Paused) && remaining < LowWaterMark && SoundHasRoom()) ResumeDecoding();
     return true;
 }
 
@@ -325,7 +335,9 @@ bool CKXFile::ReadAudio(uint8_t* destination, uint32_t length) {
         return false;
     }
     uint32_t copied = length;
-    return AudioBuffer.Read(destination, &copied);
+    if (!AudioBuffer.Read(destination, &copied)) return false;
+    if (!Set(FileEnded) && Set(Paused) && SoundHasRoom() && QueuedPictureCount() < LowWaterMark) ResumeDecoding();
+    return true;
 }
 
 void CKXFile::FlushBuffers() {
@@ -456,6 +468,8 @@ int32_t CKXFile::QueuedPictureCount() {
 bool CKXFile::PictureCanStillCome() {
     if (QueuedPictureCount() > 0) return true;
     if (Set(FileEnded)) return false;
+    // Held for the sound reader to catch up: pictures come once it has.
+    if (Set(Paused) && !SoundHasRoom()) return true;
     if (Set(Paused)) ResumeDecoding();
     return Set(Playing);
 }

@@ -132,6 +132,9 @@ public:
     // Non-consuming state queries, any thread.
     int32_t QueuedPictureCount();
     bool PictureCanStillCome();
+    // True unless a sound consumer has fallen behind: the sound ring then
+    // holds decoding back even when few pictures are queued.
+    bool SoundHasRoom() const;
     bool IsPlaying() const { return Playing.load() != 0; }
     bool IsPaused() const { return Paused.load() != 0; }
     bool IsStopped() const { return Stopped.load() != 0; }
@@ -157,6 +160,9 @@ public:
     // Row length, in pixels, of the buffers ReadVideoFrame fills; the video
     // stream stores the downstream row length here.
     std::atomic<int32_t> DestinationStride{0};
+    // Set by the sound stream while it reads the sound: only then does a full
+    // sound ring hold decoding back (nobody would drain it otherwise).
+    std::atomic<uint8_t> SoundConsumer{0};
 
 private:
     struct HandleCloser {

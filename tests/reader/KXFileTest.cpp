@@ -566,3 +566,35 @@ TEST(KXFileObjects, PicturesArriveWholeAndInOrderWhileRead) {
         },
         120000, "reading pictures while they are queued");
 }
+
+TEST_F(KXFileTest, FullSoundRingHoldsDecodingOnlyWhileSoundIsRead) {
+    std::vector<uint8_t> sound(800, 1);
+    Open();
+    Pictures(1);
+    // Nobody reads the sound: a full ring drops sound but never pauses.
+    for (int i = 0; i < 60; ++i) ASSERT_TRUE(Lib.Sound(sound.data(), 800));
+    EXPECT_EQ(Lib.CountOf("Pause"), 0);
+
+    File->FlushBuffers();
+    File->ResumeDecoding();
+    File->SoundConsumer = 1;
+    Pictures(1);
+    Lib.ForgetCalls();
+    for (int i = 0; i < 59; ++i) ASSERT_TRUE(Lib.Sound(sound.data(), 800));
+    EXPECT_EQ(Lib.CountOf("Pause"), 0) << "47200 bytes buffered";
+    ASSERT_TRUE(Lib.Sound(sound.data(), 800));
+    EXPECT_EQ(Lib.Calls(), Calls{"Pause"}) << "48000 bytes buffered: three seconds";
+
+    // A picture read below the low-water mark does not resume while the sound
+    // reader is behind; the sound read that leaves less than two seconds does.
+    ASSERT_TRUE(ReadOne());
+    EXPECT_EQ(Lib.CountOf("Play:0"), 0);
+    EXPECT_TRUE(File->PictureCanStillCome()) << "pictures come once the sound is read";
+    EXPECT_EQ(Lib.CountOf("Play:0"), 0);
+    std::vector<uint8_t> sink(800);
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(File->ReadAudio(sink.data(), 800));
+    EXPECT_EQ(File->AudioBytesAvailable(), 32000u);
+    EXPECT_EQ(Lib.CountOf("Play:0"), 0);
+    ASSERT_TRUE(File->ReadAudio(sink.data(), 800));
+    EXPECT_EQ(Lib.Calls(), Join({{"Pause"}, StartSequence}));
+}
