@@ -2,10 +2,7 @@
 // first, a new memory allocator when the peer has none or it is refused, the
 // request built from the peer's requirements, and how refusals of both end
 // the connection attempt.
-#include "PushTest.h"
-
-#include "HandSink.h"
-#include "TestPushSource.h"
+#include "OneStreamTest.h"
 
 #include <vfwmsgs.h>
 
@@ -15,23 +12,8 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-class AllocatorTest : public PushTest {
+class AllocatorTest : public OneStreamTest {
 protected:
-    void SetUp() override {
-        PushTest::SetUp();
-        Source = CTestPushSource::Create(1);
-        ASSERT_NE(nullptr, Source);
-        Stream = Source->Stream(0);
-        Sink.Attach(new CHandSink());
-    }
-    void TearDown() override {
-        Pin()->Disconnect();
-        Sink->Disconnect();
-        Sink.Reset();
-        Source->Filter()->Release();
-        PushTest::TearDown();
-    }
-    IPin* Pin() { return static_cast<IPin*>(Stream); }
     CMediaFormat CompleteType() {
         CMediaFormat type;
         Stream->StreamMediaType(&type);
@@ -41,10 +23,6 @@ protected:
         ComPtr<IPin> peer;
         return Pin()->ConnectedTo(&peer) == S_OK;
     }
-
-    CTestPushSource* Source = nullptr;
-    CTestPushStream* Stream = nullptr;
-    ComPtr<CHandSink> Sink;
 };
 
 LONG CountOf(IUnknown* object) {

@@ -6,10 +6,7 @@
 // A worker that answers CommandInit with E_NOTIMPL is idle in its command
 // loop; while pushing it would answer E_UNEXPECTED. The tests use this to
 // see that pushing has ended without waiting for something not to happen.
-#include "PushTest.h"
-
-#include "HandSink.h"
-#include "TestPushSource.h"
+#include "OneStreamTest.h"
 
 #include <vfwmsgs.h>
 
@@ -21,35 +18,19 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-class DeliveryTest : public PushTest {
+class DeliveryTest : public OneStreamTest {
 protected:
-    void SetUp() override {
-        PushTest::SetUp();
-        Source = CTestPushSource::Create(1);
-        ASSERT_NE(nullptr, Source);
-        Stream = Source->Stream(0);
-        Sink.Attach(new CHandSink());
-    }
     void TearDown() override {
         EXPECT_TRUE(RunBounded([this] { Source->Filter()->Stop(); })) << "Stop hung";
         Sink->ReleaseHeldSamples();
-        Pin()->Disconnect();
-        Sink->Disconnect();
-        Sink.Reset();
-        Source->Filter()->Release();
-        PushTest::TearDown();
+        OneStreamTest::TearDown();
     }
-    IPin* Pin() { return static_cast<IPin*>(Stream); }
     void Connect() { ASSERT_EQ(S_OK, Pin()->Connect(Sink.Get(), nullptr)); }
     bool WorkerIdle() { return Stream->SendRequest(CommandInit) == static_cast<DWORD>(E_NOTIMPL); }
     std::vector<LONG> Numbers() {
         std::lock_guard<std::mutex> hold(Sink->Mutex);
         return Sink->Numbers;
     }
-
-    CTestPushSource* Source = nullptr;
-    CTestPushStream* Stream = nullptr;
-    ComPtr<CHandSink> Sink;
 };
 
 std::vector<LONG> Sequence(LONG from, LONG count) {
