@@ -1,0 +1,66 @@
+// The seven measurements of the bench, run in one process on one machine so
+// that the figures can be compared: per picture size the module's unclocked
+// delivery, the copy limit, the platform's AVI source, the stand-in
+// library alone, open and seek latency; at the largest size the steady-state
+// allocations and peak memory (in a child process of their own) and the CPU
+// cost of clocked real-time playback. Every figure goes to the report; the
+// throughput figures also to the chart.
+//
+// Used on the bench's main thread, COM initialised (multithreaded).
+#pragma once
+
+#include "bench/BenchMedia.h"
+#include "bench/BenchReport.h"
+#include "bench/ModuleFactory.h"
+
+#include <string>
+#include <vector>
+
+struct SuiteOptions {
+    bool Smoke = false;
+    int Repeats = 3;
+    uint32_t CpuSeconds = 20;
+    std::wstring ChartPath;
+};
+
+struct SizeFigures {
+    MediaPlan Plan;
+    double ModulePictures = 0;   // per second, Load to EC_COMPLETE
+    double CopyPictures = 0;     // per second, two copies of a picture
+    double AviPictures = 0;      // per second, Load to EC_COMPLETE
+    double LibraryPictures = 0;  // per second, decoding alone
+};
+
+class CBenchSuite {
+public:
+    CBenchSuite(const SuiteOptions& options, CBenchReport* report, CModuleFactory* module);
+
+    // Items 1 to 5 for one picture size.
+    void MeasureSize(const MediaPlan& plan);
+    // Item 6: steady-state allocations and peak memory, in a child process.
+    void MeasureMemory(const MediaPlan& plan);
+    // Item 7: CPU share of clocked real-time playback.
+    void MeasureCpu(const MediaPlan& plan);
+    // Judges the targets and draws the chart from what was measured.
+    void Conclude();
+
+    // The child's side of MeasureMemory: "--memory-child RECORDING FRAMES OUT".
+    static int MemoryChild(const std::wstring& recording, uint32_t frames, const std::wstring& out);
+
+private:
+    bool ModuleRun(const std::wstring& recording, const MediaPlan& plan, bool verify, double* seconds, double* load);
+    bool AviRun(const std::wstring& avi, const MediaPlan& plan, bool verify, double* seconds);
+    double CopyLimit(const MediaPlan& plan);
+    void SeekLatency(const std::wstring& recording, const MediaPlan& plan, const std::string& section);
+    DWORD RunTimeoutMs(const MediaPlan& plan) const;
+
+    SuiteOptions Options;
+    CBenchReport* Report;
+    CModuleFactory* Module;
+    std::vector<SizeFigures> Sizes;
+    std::wstring Scratch;
+    double CpuShare = -1;
+    double AllocationsPerPicture = -1;
+    double PeakBytes = -1;
+    double PeakBound = -1;
+};
