@@ -198,8 +198,10 @@ void CPlayer::ReachEnd() {
 }
 
 bool CPlayer::DecodeRecord(size_t index, uint32_t skipSamples) {
-    if (!Reader.Decode(index, Buffer)) return false;
     const kxrec::RecordEntry& e = Reader.Records()[index];
+    std::vector<uint8_t>& decoded = e.IsPicture() ? PictureBuffer : SoundBuffer;
+    if (!Reader.Decode(index, decoded)) return false;
+    Buffer = &decoded;
     Info = FrameInfo{};
     if (e.IsPicture()) {
         Info.width = static_cast<int32_t>(e.width);
@@ -207,7 +209,7 @@ bool CPlayer::DecodeRecord(size_t index, uint32_t skipSamples) {
         Info.stamp = static_cast<int32_t>(e.timeMs);
         Info.type = KX_FRAME_YUY2;
     } else {
-        Buffer.erase(Buffer.begin(), Buffer.begin() + static_cast<ptrdiff_t>(skipSamples) * 2);
+        decoded.erase(decoded.begin(), decoded.begin() + static_cast<ptrdiff_t>(skipSamples) * 2);
         BufferFirstSample = e.firstSample + skipSamples;
         Info.type = KX_FRAME_PCM;
     }
@@ -257,7 +259,7 @@ void CPlayer::Run() {
             // A Pause, Stop or removal during the decode holds the picture back.
             continue;
         }
-        const size_t left = Buffer.size() - PendingOffset;
+        const size_t left = Buffer->size() - PendingOffset;
         FrameInfo info = Info;
         size_t bytes = left;
         if (Info.type == KX_FRAME_PCM) {
@@ -271,14 +273,14 @@ void CPlayer::Run() {
         ++CallsStarted;
         {
             CCriticalSection::CReleaser release(Lock);
-            callback(0, reinterpret_cast<char*>(Buffer.data() + PendingOffset), static_cast<long>(bytes),
+            callback(0, reinterpret_cast<char*>(Buffer->data() + PendingOffset), static_cast<long>(bytes),
                      &info, user, 0);
         }
         Calling = false;
         WakeAllConditionVariable(&Changed);
         if (generation == Generation) {
             PendingOffset += bytes;
-            if (PendingOffset >= Buffer.size()) Pending = false;
+            if (PendingOffset >= Buffer->size()) Pending = false;
         }
     }
 }

@@ -3,7 +3,7 @@
 //
 // Threads: the exported calls come from any thread (including the decoding
 // thread, from inside the decode callback); the decoding thread runs Run and
-// is the only one that touches Reader's file and Buffer.
+// is the only one that touches Reader's file and the decode buffers.
 //
 // Locking: Lock guards every field below it marked "guarded". It is a leaf
 // lock (the handle registry's lock is never held while calling in here), and
@@ -62,7 +62,8 @@ private:
     // Picks the next record to decode (Lock held); false when at the end.
     bool NextRecord(size_t* index, uint32_t* skipSamples);
     void ReachEnd();
-    // Decodes a record into Buffer and sets Info; false when it is damaged.
+    // Decodes a record into its buffer, points Buffer at it and sets Info;
+    // false when it is damaged.
     bool DecodeRecord(size_t index, uint32_t skipSamples);
 
     // Fixed after Open.
@@ -76,7 +77,12 @@ private:
     DWORD ThreadId = 0;
 
     // Decoding thread only.
-    std::vector<uint8_t> Buffer;      // the decoded record being delivered
+    // Pictures and sound decode into buffers of their own: a sound record
+    // between two pictures would otherwise shrink the picture buffer, and
+    // growing it back zero-fills a whole picture before it is decoded.
+    std::vector<uint8_t> PictureBuffer;
+    std::vector<uint8_t> SoundBuffer;
+    std::vector<uint8_t>* Buffer = &PictureBuffer;  // the decoded record being delivered
     FrameInfo Info{};
     uint32_t BufferFirstSample = 0;   // sample index of Buffer's first sample (sound)
 
