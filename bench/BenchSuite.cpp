@@ -78,13 +78,18 @@ CBenchSuite::CBenchSuite(const SuiteOptions& options, CBenchReport* report, CMod
 
 DWORD CBenchSuite::RunTimeoutMs(const MediaPlan& plan) const { return 30000 + plan.Frames * 50; }
 
-bool CBenchSuite::ModuleRun(const std::wstring& recording, const MediaPlan& plan, bool verify, double* seconds,
-                            double* load) {
+bool CBenchSuite::ModuleRun(const std::wstring& recording, const MediaPlan& plan, bool verify, ModuleTimes* times) {
     CSampleTap tap;
     KxGraphOptions options;
     options.VideoTap = verify ? &tap : nullptr;
     CBenchGraph graph;
     HRESULT hr = graph.BuildModule(Module, recording, options);
+    CThreadCpuMeter moduleThreads, libraryThreads;
+    moduleThreads.AddModule(Module->Module());
+    libraryThreads.AddModule(GetModuleHandleW(L"VUVezaVID.dll"));
+    const auto moduleBefore = moduleThreads.Snapshot();
+    const auto libraryBefore = libraryThreads.Snapshot();
+    const int64_t runStart = CStopwatch::Ticks();
     if (SUCCEEDED(hr)) hr = graph.Run();
     if (FAILED(hr)) {
         char text[96];
@@ -93,8 +98,12 @@ bool CBenchSuite::ModuleRun(const std::wstring& recording, const MediaPlan& plan
         return false;
     }
     const bool complete = graph.WaitForComplete(RunTimeoutMs(plan));
-    *seconds = CStopwatch::TicksToSeconds(CStopwatch::Ticks() - graph.LoadStartTicks());
-    *load = graph.LoadSeconds();
+    const int64_t end = CStopwatch::Ticks();
+    times->WorkersBusy = CThreadCpuMeter::SecondsBetween(moduleBefore, moduleThreads.Snapshot());
+    times->LibraryBusy = CThreadCpuMeter::SecondsBetween(libraryBefore, libraryThreads.Snapshot());
+    times->Seconds = CStopwatch::TicksToSeconds(end - graph.LoadStartTicks());
+    times->Running = CStopwatch::TicksToSeconds(end - runStart);
+    times->Load = graph.LoadSeconds();
     graph.Stop();
     if (!complete) Report->Warn(SizeName(plan) + ": module graph did not complete");
     if (verify && tap.Count() != plan.Frames) {
@@ -170,15 +179,19 @@ void CBenchSuite::MeasureSize(const MediaPlan& plan) {
 
     // One checked run of each path first: it verifies the picture count and
     // brings the files into the page cache.
-    double seconds = 0, load = 0;
-    ModuleRun(recording, plan, true, &seconds, &load);
+    double seconds = 0;
+    ModuleTimes times;
+    ModuleRun(recording, plan, true, &times);
     AviRun(avi, plan, true, &seconds);
 
-    std::vector<double> moduleSeconds, loads, aviSeconds, librarySeconds;
+    std::vector<double> moduleSeconds, loads, running, libraryBusy, workersBusy, aviSeconds, librarySeconds;
     for (int repeat = 0; repeat < Options.Repeats; ++repeat) {
-        if (ModuleRun(recording, plan, false, &seconds, &load)) {
-            moduleSeconds.push_back(seconds);
-            loads.push_back(load);
+        if (ModuleRun(recording, plan, false, &times)) {
+            moduleSeconds.push_back(times.Seconds);
+            loads.push_back(times.Load);
+            running.push_back(times.Running);
+            libraryBusy.push_back(100 * times.LibraryBusy / times.Running);
+            workersBusy.push_back(100 * times.WorkersBusy / times.Running);
         }
         if (AviRun(avi, plan, false, &seconds)) aviSeconds.push_back(seconds);
         CLibraryDecodeRun library;
@@ -197,6 +210,12 @@ void CBenchSuite::MeasureSize(const MediaPlan& plan) {
     Report->Add(section, "1. module, Load to EC_COMPLETE", figures.ModulePictures, "pictures/s",
                 Spread(moduleSeconds, 1000, "ms"));
     Report->Add(section, "1. module bytes", figures.ModulePictures * pictureMB, "MB/s");
+    Report->Add(section, "1. module, Run to EC_COMPLETE", Median(running) > 0 ? frames / Median(running) : 0, "pictures/s",
+                Spread(running, 1000, "ms"));
+    Report->Add(section, "1. library thread busy while running", Median(libraryBusy), "% of a core",
+                Spread(libraryBusy, 1, "%"));
+    Report->Add(section, "1. module threads busy while running", Median(workersBusy), "% of a core",
+                Spread(workersBusy, 1, "%") + ", both workers and the message thread");
     Report->Add(section, "2. copy limit (2 memcpy per picture)", figures.CopyPictures, "pictures/s",
                 "best of " + std::to_string(Options.Repeats));
     Report->Add(section, "2. copy limit bytes (per copy)", figures.CopyPictures * pictureMB, "MB/s");

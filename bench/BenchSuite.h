@@ -48,7 +48,14 @@ public:
     static int MemoryChild(const std::wstring& recording, uint32_t frames, const std::wstring& out);
 
 private:
-    bool ModuleRun(const std::wstring& recording, const MediaPlan& plan, bool verify, double* seconds, double* load);
+    struct ModuleTimes {
+        double Seconds = 0;       // Load to EC_COMPLETE
+        double Load = 0;          // Load to return
+        double Running = 0;       // Run to EC_COMPLETE
+        double LibraryBusy = 0;   // CPU seconds of the library's thread while running
+        double WorkersBusy = 0;   // CPU seconds of the module's threads while running
+    };
+    bool ModuleRun(const std::wstring& recording, const MediaPlan& plan, bool verify, ModuleTimes* times);
     bool AviRun(const std::wstring& avi, const MediaPlan& plan, bool verify, double* seconds);
     double CopyLimit(const MediaPlan& plan);
     void SeekLatency(const std::wstring& recording, const MediaPlan& plan, const std::string& section);
