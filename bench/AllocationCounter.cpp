@@ -12,12 +12,14 @@ struct ModuleRange {
 
 ModuleRange Ranges[CAllocationCounter::Slots];
 std::atomic<uint64_t> Counts[CAllocationCounter::Slots];
+std::atomic<uint64_t> LargeCounts[CAllocationCounter::Slots];
 
-void Note(void* returnAddress) {
+void Note(void* returnAddress, size_t bytes) {
     const uintptr_t at = reinterpret_cast<uintptr_t>(returnAddress);
     for (int slot = 0; slot < CAllocationCounter::Slots; ++slot) {
         if (at >= Ranges[slot].Begin.load() && at < Ranges[slot].End.load()) {
             ++Counts[slot];
+            if (bytes >= CAllocationCounter::LargeBytes) ++LargeCounts[slot];
             return;
         }
     }
@@ -45,43 +47,43 @@ LocalAllocFn RealGlobalAlloc;
 VirtualAllocFn RealVirtualAlloc;
 
 void* __cdecl CountedMalloc(size_t size) {
-    Note(__builtin_return_address(0));
+    Note(__builtin_return_address(0), size);
     return RealMalloc(size);
 }
 void* __cdecl CountedCalloc(size_t count, size_t size) {
-    Note(__builtin_return_address(0));
+    Note(__builtin_return_address(0), count * size);
     return RealCalloc(count, size);
 }
 void* __cdecl CountedRealloc(void* block, size_t size) {
-    Note(__builtin_return_address(0));
+    Note(__builtin_return_address(0), size);
     return RealRealloc(block, size);
 }
 LPVOID WINAPI CountedHeapAlloc(HANDLE heap, DWORD flags, SIZE_T size) {
-    Note(__builtin_return_address(0));
+    Note(__builtin_return_address(0), size);
     return RealHeapAlloc(heap, flags, size);
 }
 LPVOID WINAPI CountedHeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T size) {
-    Note(__builtin_return_address(0));
+    Note(__builtin_return_address(0), size);
     return RealHeapReAlloc(heap, flags, block, size);
 }
 LPVOID WINAPI CountedTaskAlloc(SIZE_T size) {
-    Note(__builtin_return_address(0));
+    Note(__builtin_return_address(0), size);
     return RealTaskAlloc(size);
 }
 LPVOID WINAPI CountedTaskRealloc(LPVOID block, SIZE_T size) {
-    Note(__builtin_return_address(0));
+    Note(__builtin_return_address(0), size);
     return RealTaskRealloc(block, size);
 }
 HLOCAL WINAPI CountedLocalAlloc(UINT flags, SIZE_T size) {
-    Note(__builtin_return_address(0));
+    Note(__builtin_return_address(0), size);
     return RealLocalAlloc(flags, size);
 }
 HLOCAL WINAPI CountedGlobalAlloc(UINT flags, SIZE_T size) {
-    Note(__builtin_return_address(0));
+    Note(__builtin_return_address(0), size);
     return RealGlobalAlloc(flags, size);
 }
 LPVOID WINAPI CountedVirtualAlloc(LPVOID at, SIZE_T size, DWORD type, DWORD protect) {
-    Note(__builtin_return_address(0));
+    Note(__builtin_return_address(0), size);
     return RealVirtualAlloc(at, size, type, protect);
 }
 
@@ -170,4 +172,8 @@ bool CAllocationCounter::Watch(HMODULE module, int slot) {
 
 uint64_t CAllocationCounter::Count(int slot) {
     return (slot >= 0 && slot < Slots) ? Counts[slot].load() : 0;
+}
+
+uint64_t CAllocationCounter::LargeCount(int slot) {
+    return (slot >= 0 && slot < Slots) ? LargeCounts[slot].load() : 0;
 }

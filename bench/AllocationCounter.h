@@ -13,6 +13,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 
 class CAllocationCounter {
@@ -22,5 +23,8 @@ public:
     static bool Watch(HMODULE module, int slot);
     // Allocations made so far by the module in the slot.
     static uint64_t Count(int slot);
+    // Of those, the ones of LargeBytes or more (picture buffers, not records).
+    static uint64_t LargeCount(int slot);
     static constexpr int Slots = 2;
+    static constexpr size_t LargeBytes = 64 * 1024;
 };

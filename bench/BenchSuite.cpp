@@ -201,6 +201,22 @@ void CBenchSuite::MeasureSize(const MediaPlan& plan) {
             Report->Warn(size + ": the library alone did not decode every picture");
         }
     }
+    // The module alone over a longer recording: a run of the AVI's length
+    // spends a good part of its time filling the pool with fresh buffers
+    // (first-touch page faults), which a long export pays only once.
+    MediaPlan longPlan = plan;
+    longPlan.Frames = plan.Frames * LongRunFactor;
+    const std::wstring longRecording = Scratch + L"long_" + Wide(size) + L".kxr";
+    std::vector<double> longSeconds;
+    if (WriteBenchRecording(longRecording, longPlan, &error)) {
+        for (int repeat = 0; repeat < Options.Repeats; ++repeat) {
+            if (ModuleRun(longRecording, longPlan, false, &times)) longSeconds.push_back(times.Seconds);
+        }
+    } else {
+        Report->Warn(size + ": " + error);
+    }
+    DeleteFileW(longRecording.c_str());
+    figures.ModuleLongPictures = Median(longSeconds) > 0 ? longPlan.Frames / Median(longSeconds) : 0;
     figures.CopyPictures = CopyLimit(plan);
     const double module = Median(moduleSeconds), aviTime = Median(aviSeconds), library = Median(librarySeconds);
     figures.ModulePictures = module > 0 ? frames / module : 0;
@@ -216,11 +232,15 @@ void CBenchSuite::MeasureSize(const MediaPlan& plan) {
                 Spread(libraryBusy, 1, "%"));
     Report->Add(section, "1. module threads busy while running", Median(workersBusy), "% of a core",
                 Spread(workersBusy, 1, "%") + ", both workers and the message thread");
+    Report->Add(section, "1. module, " + std::to_string(longPlan.Frames) + " pictures (warm-up amortised)",
+                figures.ModuleLongPictures, "pictures/s", Spread(longSeconds, 1000, "ms"));
     Report->Add(section, "2. copy limit (2 memcpy per picture)", figures.CopyPictures, "pictures/s",
                 "best of " + std::to_string(Options.Repeats));
     Report->Add(section, "2. copy limit bytes (per copy)", figures.CopyPictures * pictureMB, "MB/s");
     Report->Add(section, "2. module / copy limit",
                 figures.CopyPictures > 0 ? 100 * figures.ModulePictures / figures.CopyPictures : 0, "%");
+    Report->Add(section, "2. module / copy limit, longer recording",
+                figures.CopyPictures > 0 ? 100 * figures.ModuleLongPictures / figures.CopyPictures : 0, "%");
     Report->Add(section, "3. AVI source, Load to EC_COMPLETE", figures.AviPictures, "pictures/s",
                 Spread(aviSeconds, 1000, "ms"));
     Report->Add(section, "3. AVI source bytes", figures.AviPictures * pictureMB, "MB/s");
@@ -316,19 +336,23 @@ void CBenchSuite::MeasureMemory(const MediaPlan& plan) {
     Report->Add(section, "pictures delivered", values["delivered"], "pictures");
     Report->Add(section, "steady-state window", between, "pictures");
     Report->Add(section, "module allocations per picture", AllocationsPerPicture, "allocs",
-                std::to_string(static_cast<long long>(values["module_allocations"])) + " in the window");
+                std::to_string(static_cast<long long>(values["module_allocations"])) + " in the window, " +
+                    std::to_string(static_cast<long long>(values["module_large_allocations"])) + " of them picture buffers");
     Report->Add(section, "library allocations per picture", values["library_allocations"] / between, "allocs",
                 std::to_string(static_cast<long long>(values["library_allocations"])) + " in the window");
-    Report->Add(section, "module allocations, whole run", values["module_total"], "allocs", "Load, start-up, pool filling");
+    Report->Add(section, "module allocations, whole run", values["module_total"], "allocs",
+                std::to_string(static_cast<long long>(values["module_large_total"])) +
+                    " picture buffers; the rest at Load and start-up");
     const double pictureBytes = static_cast<double>(plan.PictureBytes());
     PeakBound = (PoolKept + QueueHigh + QueueOvershoot + DecodeBuffers + DownstreamSamples) * pictureBytes + RingBytes;
-    // Wine reports no page-file figures; the working set then stands for
-    // the private bytes, since every buffer is written in full.
-    const bool pagefile = values["peak_pagefile"] > 0;
-    PeakBytes = pagefile ? values["peak_pagefile"] - values["private_before"]
-                         : values["peak_working_set"] - values["working_set_before"];
-    Report->Add(section, pagefile ? "peak private bytes above the start" : "peak working set above the start",
-                PeakBytes / MB, "MB", std::to_string(PeakBytes / pictureBytes).substr(0, 5) + " pictures");
+    // Wine's page-file counters miss large blocks; the working set covers
+    // them, since every picture buffer is written in full. The larger of
+    // the two rises is judged.
+    PeakBytes = std::max(values["peak_pagefile"] - values["private_before"],
+                         values["peak_working_set"] - values["working_set_before"]);
+    char pictures[32];
+    std::snprintf(pictures, sizeof(pictures), "%.1f pictures", PeakBytes / pictureBytes);
+    Report->Add(section, "peak memory above the start (larger of the two)", PeakBytes / MB, "MB", pictures);
     Report->Add(section, "bound: pool + queue + decode + samples + ring", PeakBound / MB, "MB",
                 std::to_string(static_cast<int>(PoolKept + QueueHigh + QueueOvershoot + DecodeBuffers + DownstreamSamples)) +
                     " pictures");
@@ -346,10 +370,12 @@ int CBenchSuite::MemoryChild(const std::wstring& recording, uint32_t frames, con
     const uint32_t first = std::max<uint32_t>(100, frames * 3 / 8);
     const uint32_t second = frames * 7 / 8;
     uint64_t marks[2][CAllocationCounter::Slots] = {};
+    uint64_t largeMarks[2] = {};
     CSampleTap tap;
     tap.SetMarks(first, second, [&](uint32_t count) {
         const int index = count == first ? 0 : 1;
         for (int slot = 0; slot < CAllocationCounter::Slots; ++slot) marks[index][slot] = CAllocationCounter::Count(slot);
+        largeMarks[index] = CAllocationCounter::LargeCount(0);
     });
     PROCESS_MEMORY_COUNTERS_EX before{}, after{};
     GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&before), sizeof(before));
@@ -371,6 +397,8 @@ int CBenchSuite::MemoryChild(const std::wstring& recording, uint32_t frames, con
     std::fprintf(file, "delivered %u\n", tap.Count());
     std::fprintf(file, "pictures_between %u\n", windowSeen ? second - first : 0);
     std::fprintf(file, "module_allocations %llu\n", static_cast<unsigned long long>(marks[1][0] - marks[0][0]));
+    std::fprintf(file, "module_large_allocations %llu\n", static_cast<unsigned long long>(largeMarks[1] - largeMarks[0]));
+    std::fprintf(file, "module_large_total %llu\n", static_cast<unsigned long long>(CAllocationCounter::LargeCount(0)));
     std::fprintf(file, "library_allocations %llu\n", static_cast<unsigned long long>(marks[1][1] - marks[0][1]));
     std::fprintf(file, "module_total %llu\n", static_cast<unsigned long long>(CAllocationCounter::Count(0)));
     std::fprintf(file, "private_before %lu\n", static_cast<unsigned long>(before.PrivateUsage));
@@ -433,10 +461,13 @@ void CBenchSuite::MeasureCpu(const MediaPlan& plan) {
 void CBenchSuite::Conclude() {
     if (!Sizes.empty()) {
         const SizeFigures& largest = Sizes.back();
-        char detail[160];
-        const double share = largest.CopyPictures > 0 ? largest.ModulePictures / largest.CopyPictures : 0;
-        std::snprintf(detail, sizeof(detail), "%s: %.0f of %.0f pictures/s = %.0f%%", SizeName(largest.Plan).c_str(),
-                      largest.ModulePictures, largest.CopyPictures, 100 * share);
+        char detail[200];
+        // The copy limit is a warm figure, so it is set against the run whose
+        // pool warm-up is amortised; the AVI-length run is given beside it.
+        const double share = largest.CopyPictures > 0 ? largest.ModuleLongPictures / largest.CopyPictures : 0;
+        std::snprintf(detail, sizeof(detail), "%s: %.0f of %.0f pictures/s = %.0f%% (AVI-length run: %.0f%%)",
+                      SizeName(largest.Plan).c_str(), largest.ModuleLongPictures, largest.CopyPictures, 100 * share,
+                      largest.CopyPictures > 0 ? 100 * largest.ModulePictures / largest.CopyPictures : 0);
         Report->Judge("module reaches 60% of the copy limit at the largest size", share >= 0.6, detail);
         bool beats = true;
         std::string sizes;
@@ -467,15 +498,16 @@ void CBenchSuite::Conclude() {
     ChartData chart;
     chart.Title = L"Throughput per picture size (pictures per second, logarithmic)";
     chart.Unit = L"pictures/s";
-    ChartSeries module{L"KXVD Source", 0x1F77B4, {}}, copy{L"copy limit (2 memcpy)", 0xAAAAAA, {}},
+    ChartSeries module{L"KXVD Source", 0x1F77B4, {}}, moduleLong{L"KXVD Source, 5x longer", 0x9EC9E2, {}}, copy{L"copy limit (2 memcpy)", 0xAAAAAA, {}},
         avi{L"AVI source (platform)", 0xFF7F0E, {}}, library{L"library decoding alone", 0x2CA02C, {}};
     for (const SizeFigures& f : Sizes) {
         chart.Groups.push_back(Wide(SizeName(f.Plan)));
         module.Values.push_back(f.ModulePictures);
+        moduleLong.Values.push_back(f.ModuleLongPictures);
         copy.Values.push_back(f.CopyPictures);
         avi.Values.push_back(f.AviPictures);
         library.Values.push_back(f.LibraryPictures);
     }
-    chart.Series = {module, copy, avi, library};
+    chart.Series = {module, moduleLong, copy, avi, library};
     if (!CPngChart(960, 540).Write(chart, Options.ChartPath)) Report->Warn("the chart could not be written");
 }

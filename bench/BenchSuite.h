@@ -26,6 +26,7 @@ struct SuiteOptions {
 struct SizeFigures {
     MediaPlan Plan;
     double ModulePictures = 0;   // per second, Load to EC_COMPLETE
+    double ModuleLongPictures = 0;  // the same over a recording LongRunFactor times longer
     double CopyPictures = 0;     // per second, two copies of a picture
     double AviPictures = 0;      // per second, Load to EC_COMPLETE
     double LibraryPictures = 0;  // per second, decoding alone
@@ -60,6 +61,8 @@ private:
     double CopyLimit(const MediaPlan& plan);
     void SeekLatency(const std::wstring& recording, const MediaPlan& plan, const std::string& section);
     DWORD RunTimeoutMs(const MediaPlan& plan) const;
+
+    static constexpr uint32_t LongRunFactor = 5;
 
     SuiteOptions Options;
     CBenchReport* Report;
