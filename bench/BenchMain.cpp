@@ -103,7 +103,7 @@ int RunBench(const Arguments& arguments) {
     MediaPlan memory;
     memory.Width = arguments.Smoke ? 352 : 1920;
     memory.Height = arguments.Smoke ? 288 : 1080;
-    memory.Frames = arguments.Smoke ? 200 : 600;
+    memory.Frames = arguments.Smoke ? 200 : 1000;
     suite.MeasureMemory(memory);
     for (const Size& size : sizes) {
         MediaPlan plan;
