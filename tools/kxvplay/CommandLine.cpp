@@ -1,0 +1,159 @@
+#include "CommandLine.h"
+
+#include "AppError.h"
+
+#include <cwchar>
+#include <cmath>
+
+namespace {
+
+struct CommandShape {
+    const wchar_t* Name;
+    size_t Positional;
+    const wchar_t* Options;   // space-separated, each with its leading dashes
+    const wchar_t* Help;
+};
+
+const CommandShape Commands[] = {
+    {L"info", 1, L"--json",
+     L"kxvplay info FILE [--json]\n"
+     L"  Picture size, frame rate, duration, frame total, whether there is sound,\n"
+     L"  and the filter's two pins with their media types.\n"},
+    {L"play", 1, L"--start --stop --rate --realtime --json",
+     L"kxvplay play FILE [--start SECONDS] [--stop SECONDS] [--rate R] [--realtime] [--json]\n"
+     L"  Plays the recording into renderers: unclocked into Null Renderers by default;\n"
+     L"  with --realtime the graph clock paces it and the video renderer is used where\n"
+     L"  it connects. --rate R (above 0.1) sets the pins' rate. Shows progress, then a\n"
+     L"  summary: pictures and sound delivered, gaps and repeats in the time stamps,\n"
+     L"  wall time and pictures per second.\n"},
+    {L"export", 2, L"--start --stop --json",
+     L"kxvplay export FILE OUT.avi [--start SECONDS] [--stop SECONDS] [--json]\n"
+     L"  Writes an AVI with YUY2 video and PCM sound through the AVI Mux and File\n"
+     L"  Writer. The file is written under OUT.avi.partial and renamed only when the\n"
+     L"  export completed, so OUT.avi is never left half-written.\n"},
+    {L"frames", 2, L"--every --start --stop --json",
+     L"kxvplay frames FILE OUTDIR [--every N] [--start SECONDS] [--stop SECONDS] [--json]\n"
+     L"  Writes every Nth picture (default every one) as OUTDIR\\frame_NNNNNN.png,\n"
+     L"  numbered by picture in the recording.\n"},
+    {L"sheet", 2, L"--json",
+     L"kxvplay sheet FILE OUT.png [--json]\n"
+     L"  Writes a contact sheet: evenly spaced pictures of the whole recording as\n"
+     L"  thumbnails in a grid, each labelled with its time (mm:ss.fff).\n"},
+};
+
+const wchar_t ExitCodeHelp[] =
+    L"Exit codes:\n"
+    L"  0  success\n"
+    L"  1  usage error (unknown command or option, bad value)\n"
+    L"  2  input file missing, a folder, or unreadable\n"
+    L"  3  filter not registered (run: regsvr32 KXVDSrc.ax)\n"
+    L"  4  playback library VUVezaVID.dll missing beside KXVDSrc.ax\n"
+    L"  5  recording refused by the playback library\n"
+    L"  6  filter graph failure (the message names the HRESULT)\n"
+    L"  7  output cannot be written\n";
+
+const CommandShape* FindCommand(const std::wstring& name) {
+    for (const CommandShape& shape : Commands) {
+        if (name == shape.Name) return &shape;
+    }
+    return nullptr;
+}
+
+bool Accepts(const CommandShape& shape, const std::wstring& option) {
+    const std::wstring list = std::wstring(L" ") + shape.Options + L" ";
+    return list.find(L" " + option + L" ") != std::wstring::npos;
+}
+
+[[noreturn]] void Usage(const std::wstring& message) {
+    throw CAppError(ExitCode::Usage, message + L" (see kxvplay --help)");
+}
+
+}  // namespace
+
+double CCommandLine::Number(const std::wstring& option, const std::wstring& text) {
+    wchar_t* end = nullptr;
+    const double value = wcstod(text.c_str(), &end);
+    if (text.empty() || !end || *end != L'\0' || !std::isfinite(value)) {
+        Usage(option + L" needs a number, not \"" + text + L"\"");
+    }
+    return value;
+}
+
+CommandOptions CCommandLine::Parse(const std::vector<std::wstring>& args) {
+    CommandOptions options;
+    if (args.empty()) Usage(L"no command given");
+    if (args[0] == L"--help" || args[0] == L"-h" || args[0] == L"help") {
+        options.Help = true;
+        if (args.size() > 1) {
+            if (!FindCommand(args[1])) Usage(L"unknown command \"" + args[1] + L"\"");
+            options.Command = args[1];
+        }
+        return options;
+    }
+    const CommandShape* shape = FindCommand(args[0]);
+    if (!shape) Usage(L"unknown command \"" + args[0] + L"\"");
+    options.Command = args[0];
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::wstring& arg = args[i];
+        if (arg == L"--help" || arg == L"-h") {
+            options.Help = true;
+            return options;
+        }
+        if (arg.size() < 2 || arg.compare(0, 2, L"--") != 0) {
+            options.Arguments.push_back(arg);
+            continue;
+        }
+        if (!Accepts(*shape, arg)) Usage(L"\"" + options.Command + L"\" has no option " + arg);
+        if (arg == L"--json") {
+            options.Json = true;
+            continue;
+        }
+        if (arg == L"--realtime") {
+            options.Realtime = true;
+            continue;
+        }
+        if (i + 1 >= args.size()) Usage(arg + L" needs a value");
+        const std::wstring& value = args[++i];
+        const double number = Number(arg, value);
+        if (arg == L"--start") {
+            if (number < 0) Usage(L"--start cannot be negative");
+            options.HasStart = true;
+            options.StartSeconds = number;
+        } else if (arg == L"--stop") {
+            if (number <= 0) Usage(L"--stop must be above 0");
+            options.HasStop = true;
+            options.StopSeconds = number;
+        } else if (arg == L"--rate") {
+            if (number <= 0.1 || number > 100) Usage(L"--rate must be above 0.1 and at most 100");
+            options.Rate = number;
+        } else if (arg == L"--every") {
+            if (number < 1 || number > 1000000 || number != std::floor(number)) {
+                Usage(L"--every needs a whole number from 1");
+            }
+            options.Every = static_cast<unsigned>(number);
+        }
+    }
+    if (options.Arguments.size() != shape->Positional) {
+        Usage(L"\"" + options.Command + L"\" takes " + std::to_wstring(shape->Positional) +
+              (shape->Positional == 1 ? L" file" : L" paths") + L", got " +
+              std::to_wstring(options.Arguments.size()));
+    }
+    if (options.HasStart && options.HasStop && options.StopSeconds <= options.StartSeconds) {
+        Usage(L"--stop must be after --start");
+    }
+    return options;
+}
+
+std::wstring CCommandLine::GeneralHelp() {
+    std::wstring text =
+        L"kxvplay: plays, inspects and exports KXVD recordings through the registered\n"
+        L"\"KXVD Source File\" DirectShow filter (KXVDSrc.ax).\n\n"
+        L"Commands (kxvplay COMMAND --help for one of them):\n";
+    for (const CommandShape& shape : Commands) text += shape.Help;
+    return text + L"\n" + ExitCodeHelp;
+}
+
+std::wstring CCommandLine::CommandHelp(const std::wstring& command) {
+    const CommandShape* shape = FindCommand(command);
+    return (shape ? std::wstring(shape->Help) : GeneralHelp()) + L"\n" + ExitCodeHelp;
+}

@@ -1,0 +1,85 @@
+#include "AppError.h"
+#include "Commands.h"
+#include "Console.h"
+#include "GraphRun.h"
+#include "HResultText.h"
+#include "JsonObject.h"
+#include "PictureCapture.h"
+#include "PngWriter.h"
+#include "RangeSettings.h"
+#include "SourceGraph.h"
+#include "StreamTally.h"
+
+#include <uuids.h>
+
+
+namespace {
+
+std::wstring PreparedFolder(const std::wstring& folder) {
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        if (!CreateDirectoryW(folder.c_str(), nullptr)) {
+            throw CAppError(ExitCode::OutputFailure, L"cannot create the folder " + folder + L": " +
+                                                         DescribeHResult(HRESULT_FROM_WIN32(GetLastError())));
+        }
+    } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        throw CAppError(ExitCode::OutputFailure, L"cannot write pictures into " + folder + L": it is a file");
+    }
+    wchar_t full[MAX_PATH * 2] = {};
+    const DWORD length = GetFullPathNameW(folder.c_str(), ARRAYSIZE(full), full, nullptr);
+    std::wstring path = (length > 0 && length < ARRAYSIZE(full)) ? std::wstring(full) : folder;
+    if (!path.empty() && path.back() != L'\\') path += L'\\';
+    return path;
+}
+
+}  // namespace
+
+void RunFrames(const CommandOptions& options) {
+    const std::wstring folder = PreparedFolder(options.Arguments[1]);
+    const CPngWriter png;
+    CSourceGraph graph;
+    graph.Open(options.Arguments[0]);
+    const CRangeSettings range(options, graph.Facts());
+    range.Apply(&graph);
+    CPictureCapture capture(graph.Facts());
+    uint64_t written = 0;
+    const ComPtr<CStreamTally> video = CStreamTally::Create(CStreamTally::Kind::Video, graph.Facts().PictureStep, range.StampLimit());
+    const ComPtr<CStreamTally> audio = CStreamTally::Create(CStreamTally::Kind::Audio, 0, range.StampLimit());
+    video->SetPictureHandler([&](uint64_t index, REFERENCE_TIME start, const BYTE* data, long bytes) {
+        if (index % options.Every != 0) return;
+        BgrImage image;
+        std::wstring number = std::to_wstring(capture.FrameNumber(range.Start, start));
+        if (number.size() < 6) number.insert(0, 6 - number.size(), L'0');
+        const std::wstring path = folder + L"frame_" + number + L".png";
+        if (!capture.Convert(data, bytes, &image)) {
+            capture.NoteFailure(L"picture for " + path + L" arrived cut short");
+            return;
+        }
+        const HRESULT hr = png.Write(path, image);
+        if (FAILED(hr)) {
+            DeleteFileW(path.c_str());
+            capture.NoteFailure(L"cannot write " + path + L": " + DescribeHResult(hr));
+            return;
+        }
+        ++written;
+    });
+    graph.RenderNull(graph.AddGrabber(graph.SourcePin(0).Get(), MEDIATYPE_Video, video.Get(), L"Video grabber").Get(),
+                     L"Video renderer");
+    graph.RenderNull(graph.AddGrabber(graph.SourcePin(1).Get(), MEDIATYPE_Audio, audio.Get(), L"Audio grabber").Get(),
+                     L"Audio renderer");
+    graph.Unclocked();
+    CGraphRun run(&graph, video.Get(), audio.Get(), range.ForRun(L"writing pictures"));
+    run.Run();
+    capture.ThrowIfFailed();
+    if (options.Json) {
+        CConsole::OutUtf8(CJsonObject()
+                              .Add("file", graph.FullPath())
+                              .Add("folder", folder)
+                              .Add("pictures", static_cast<int64_t>(video->Counts().Samples))
+                              .Add("written", static_cast<int64_t>(written))
+                              .Text() +
+                          "\n");
+    } else {
+        CConsole::Out(L"Wrote " + std::to_wstring(written) + L" PNG files to " + folder + L"\n");
+    }
+}

@@ -1,0 +1,90 @@
+// A filter graph around the "KXVD Source File" filter, built as any
+// third-party application builds it: the graph manager and the filter
+// created through COM by class id, the file given through
+// IFileSourceFilter::Load. Owns every COM reference of the graph; used on the
+// main thread only. Failures throw CAppError with the exit code that tells
+// the user what to fix.
+#pragma once
+
+#include <dshow.h>
+#include <qedit.h>
+#include <wrl/client.h>
+
+#include <string>
+#include <vector>
+
+using Microsoft::WRL::ComPtr;
+
+struct PinDescription {
+    std::wstring Id;
+    std::wstring Name;
+    std::wstring Type;          // one line, e.g. "Video YUY2 352x288 ..."
+};
+
+struct SourceFacts {
+    long Width = 0;
+    long Height = 0;
+    long FramesPerSecond = 0;
+    REFERENCE_TIME PictureStep = 0;   // stamp step of one picture at rate 1.0
+    REFERENCE_TIME Duration = 0;      // 100-ns units
+    long long FrameTotal = 0;
+    std::vector<PinDescription> Pins;
+};
+
+class CSourceGraph {
+public:
+    CSourceGraph();
+    ~CSourceGraph();
+    CSourceGraph(const CSourceGraph&) = delete;
+    CSourceGraph& operator=(const CSourceGraph&) = delete;
+
+    // Checks the file, creates the graph and the filter, and loads the file.
+    void Open(const std::wstring& file);
+
+    const SourceFacts& Facts() const { return Info; }
+    const std::wstring& FullPath() const { return Path; }
+
+    // The source's pins: 0 video, 1 audio.
+    ComPtr<IPin> SourcePin(int index);
+    ComPtr<IBaseFilter> AddFilter(const CLSID& id, const wchar_t* name);
+    // A Sample Grabber for the given major type with its callback, connected
+    // straight to the output pin; returns the grabber's output pin.
+    ComPtr<IPin> AddGrabber(IPin* output, const GUID& major, ISampleGrabberCB* callback, const wchar_t* name);
+    // Connects output to the filter's first free input pin; direct or through
+    // the graph's own converters. The HRESULT, not thrown.
+    HRESULT ConnectToFilter(IPin* output, IBaseFilter* filter, bool direct);
+    // Connects output directly to the filter's first free input pin with
+    // the media type that output already carries upstream (its own
+    // connection type), for filters that do not propose types themselves.
+    HRESULT ConnectKeepingType(IPin* output, IPin* typeSource, IBaseFilter* filter);
+    // Removes a filter that could not be connected.
+    void RemoveFilter(IBaseFilter* filter);
+    void RenderNull(IPin* output, const wchar_t* name);
+
+    // Positions (and rate) on both source pins; the audio pin moves the file.
+    void SetRange(REFERENCE_TIME start, REFERENCE_TIME stop);
+    void SetRate(double rate);
+    void Unclocked();
+
+    void Run();
+    // Stops a running graph; its result (S_OK when never run).
+    HRESULT Stop();
+    // Waits up to timeoutMs for a graph event. True with the code when one
+    // came; false when none did.
+    bool NextEvent(DWORD timeoutMs, long* code, LONG_PTR* first);
+
+private:
+    void CheckReadable(const std::wstring& file);
+    void CreateSource();
+    void CheckLibrary();
+    void Describe();
+    [[noreturn]] void GraphFailed(const std::wstring& what, HRESULT hr);
+
+    std::wstring Path;
+    SourceFacts Info;
+    ComPtr<IGraphBuilder> Graph;
+    ComPtr<IMediaControl> Control;
+    ComPtr<IMediaEvent> Events;
+    ComPtr<IBaseFilter> Source;
+    bool Running = false;
+};
