@@ -1,0 +1,104 @@
+// kxvplay info and play on generated recordings: the facts of the file and
+// the pins, and every picture and all the sound delivered without gaps, also
+// for a part of the file and at another rate.
+#include "AppTest.h"
+
+namespace {
+
+class InfoPlayTest : public AppTest {
+protected:
+    void SetUp() override {
+        AppTest::SetUp();
+        path = Recording(L"four.kxr", plan);
+    }
+
+    RecordingPlan plan;   // 352x288, 25 fps, 4 s, with sound
+    std::wstring path;
+};
+
+TEST_F(InfoPlayTest, InfoNamesSizeRateDurationFramesSoundAndPins) {
+    const ChildResult text = Kxvplay({L"info", path});
+    ASSERT_EQ(0, text.ExitCode) << text.Err;
+    EXPECT_NE(std::string::npos, text.Out.find("Picture:    352x288")) << text.Out;
+    EXPECT_NE(std::string::npos, text.Out.find("Frame rate: 25 fps")) << text.Out;
+    EXPECT_NE(std::string::npos, text.Out.find("Duration:   4.000 s")) << text.Out;
+    EXPECT_NE(std::string::npos, text.Out.find("Frames:     100")) << text.Out;
+    EXPECT_NE(std::string::npos, text.Out.find("Sound:      yes")) << text.Out;
+    EXPECT_NE(std::string::npos, text.Out.find("Pin 1 \" Video \": Video YUY2 352x288")) << text.Out;
+    EXPECT_NE(std::string::npos, text.Out.find("Pin 2 \" Audio \": Audio PCM 8000 Hz, 1 channel, 16 bit")) << text.Out;
+
+    const ChildResult json = Kxvplay({L"info", path, L"--json"});
+    ASSERT_EQ(0, json.ExitCode) << json.Err;
+    EXPECT_EQ(352, JsonNumber(json.Out, "width"));
+    EXPECT_EQ(288, JsonNumber(json.Out, "height"));
+    EXPECT_EQ(25, JsonNumber(json.Out, "fps"));
+    EXPECT_EQ(4, JsonNumber(json.Out, "duration_seconds"));
+    EXPECT_EQ(100, JsonNumber(json.Out, "frames"));
+    EXPECT_EQ("true", JsonField(json.Out, "sound"));
+}
+
+TEST_F(InfoPlayTest, InfoTellsARecordingWithoutSound) {
+    RecordingPlan silent;
+    silent.Sound = false;
+    silent.Width = 320;
+    silent.Height = 240;
+    silent.Fps = 30;
+    silent.DurationMs = 5000;
+    const ChildResult json = Kxvplay({L"info", Recording(L"silent.kxr", silent), L"--json"});
+    ASSERT_EQ(0, json.ExitCode) << json.Err;
+    EXPECT_EQ("false", JsonField(json.Out, "sound")) << json.Out;
+    EXPECT_EQ(320, JsonNumber(json.Out, "width"));
+    EXPECT_EQ(30, JsonNumber(json.Out, "fps"));
+    EXPECT_EQ(150, JsonNumber(json.Out, "frames"));
+}
+
+TEST_F(InfoPlayTest, PlayDeliversEveryPictureAndTheWholeSound) {
+    const ChildResult run = Kxvplay({L"play", path, L"--json"});
+    ASSERT_EQ(0, run.ExitCode) << run.Err;
+    EXPECT_EQ(100, JsonNumber(run.Out, "pictures")) << run.Out;
+    EXPECT_EQ(0, JsonNumber(run.Out, "picture_gaps"));
+    EXPECT_EQ(0, JsonNumber(run.Out, "picture_repeats"));
+    EXPECT_EQ(64000, JsonNumber(run.Out, "sound_bytes"));
+    EXPECT_EQ(0, JsonNumber(run.Out, "sound_gaps"));
+    EXPECT_EQ(0, JsonNumber(run.Out, "sound_repeats"));
+    // Output that is not a terminal gets whole lines, never a redrawn one.
+    EXPECT_EQ(std::string::npos, run.Err.find('\r'));
+}
+
+TEST_F(InfoPlayTest, PlayTextSummaryNamesTheCounts) {
+    const ChildResult run = Kxvplay({L"play", path});
+    ASSERT_EQ(0, run.ExitCode) << run.Err;
+    EXPECT_NE(std::string::npos, run.Out.find("Pictures:   100 (gaps 0, repeats 0)")) << run.Out;
+    EXPECT_NE(std::string::npos, run.Out.find("Sound:      4.000 s, 64000 bytes")) << run.Out;
+    EXPECT_NE(std::string::npos, run.Out.find("Pictures/s:")) << run.Out;
+}
+
+TEST_F(InfoPlayTest, PlayOfARangeDeliversJustThatRange) {
+    const ChildResult run = Kxvplay({L"play", path, L"--start", L"1", L"--stop", L"3", L"--json"});
+    ASSERT_EQ(0, run.ExitCode) << run.Err;
+    EXPECT_EQ(50, JsonNumber(run.Out, "pictures")) << run.Out;
+    EXPECT_EQ(32000, JsonNumber(run.Out, "sound_bytes")) << run.Out;
+    EXPECT_EQ(0, JsonNumber(run.Out, "picture_gaps"));
+    EXPECT_EQ(0, JsonNumber(run.Out, "sound_gaps"));
+}
+
+TEST_F(InfoPlayTest, PlayAtDoubleRateKeepsEveryPictureWithoutGaps) {
+    const ChildResult run = Kxvplay({L"play", path, L"--rate", L"2", L"--json"});
+    ASSERT_EQ(0, run.ExitCode) << run.Err;
+    EXPECT_EQ(100, JsonNumber(run.Out, "pictures")) << run.Out;
+    EXPECT_EQ(0, JsonNumber(run.Out, "picture_gaps")) << run.Out;
+    EXPECT_EQ(0, JsonNumber(run.Out, "picture_repeats")) << run.Out;
+    EXPECT_EQ(64000, JsonNumber(run.Out, "sound_bytes")) << run.Out;
+    EXPECT_EQ(0, JsonNumber(run.Out, "sound_gaps")) << run.Out;
+}
+
+TEST_F(InfoPlayTest, RealtimePlayEndsWithTheSameCounts) {
+    RecordingPlan shortPlan;
+    shortPlan.DurationMs = 1000;
+    const ChildResult run = Kxvplay({L"play", Recording(L"short.kxr", shortPlan), L"--realtime", L"--json"});
+    ASSERT_EQ(0, run.ExitCode) << run.Err;
+    EXPECT_EQ(25, JsonNumber(run.Out, "pictures")) << run.Out;
+    EXPECT_EQ(16000, JsonNumber(run.Out, "sound_bytes")) << run.Out;
+}
+
+}  // namespace

@@ -1,0 +1,113 @@
+// kxvplay frames and sheet: PNG files that the platform's imaging component
+// decodes to the colours of the test pictures they came from, and a contact
+// sheet whose thumbnails are the evenly spaced pictures, in order, labelled.
+#include "AppTest.h"
+#include "ExpectedColour.h"
+#include "PngImage.h"
+#include "tools/kxvplay/ContactSheet.h"
+
+#include <windows.h>
+
+namespace {
+
+class PictureOutputTest : public AppTest {
+protected:
+    void SetUp() override {
+        AppTest::SetUp();
+        path = Recording(L"pictures.kxr", plan);
+    }
+
+    // Pixels of the decoded picture further than 3 from the expected colour.
+    static size_t WrongPixels(const PngImage& image, const ExpectedPicture& expected) {
+        size_t wrong = 0;
+        for (uint32_t y = 0; y < expected.Height; ++y) {
+            for (uint32_t x = 0; x < expected.Width; ++x) {
+                int bgr[3];
+                expected.Bgr(x, y, bgr);
+                if (ChannelDistance(image.At(x, y), bgr) > 3) ++wrong;
+            }
+        }
+        return wrong;
+    }
+
+    RecordingPlan plan;   // 352x288, 25 fps, 4 s: 100 pictures
+    std::wstring path;
+};
+
+TEST_F(PictureOutputTest, FramesDecodeToTheTestPicturesColours) {
+    const std::wstring folder = Temp.File(L"frames");
+    const ChildResult run = Kxvplay({L"frames", path, folder, L"--every", L"10"});
+    ASSERT_EQ(0, run.ExitCode) << run.Err;
+    for (uint32_t frame = 0; frame < 100; ++frame) {
+        wchar_t name[32];
+        swprintf(name, 32, L"\\frame_%06u.png", frame);
+        const std::wstring file = folder + name;
+        const bool present = GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES;
+        ASSERT_EQ(frame % 10 == 0, present) << "picture " << frame;
+        if (!present) continue;
+        const PngImage image = LoadPng(file);
+        ASSERT_TRUE(image.Loaded) << "picture " << frame << " does not decode";
+        ASSERT_EQ(352u, image.Width);
+        ASSERT_EQ(288u, image.Height);
+        EXPECT_EQ(0u, WrongPixels(image, ExpectedPicture(frame, 352, 288))) << "picture " << frame;
+    }
+}
+
+TEST_F(PictureOutputTest, FramesOfARangeAreNumberedByTheirPlaceInTheRecording) {
+    const std::wstring folder = Temp.File(L"range");
+    const ChildResult run = Kxvplay({L"frames", path, folder, L"--start", L"2", L"--stop", L"2.2"});
+    ASSERT_EQ(0, run.ExitCode) << run.Err;
+    for (uint32_t frame : {50u, 54u}) {
+        wchar_t name[32];
+        swprintf(name, 32, L"\\frame_%06u.png", frame);
+        const PngImage image = LoadPng(folder + name);
+        ASSERT_TRUE(image.Loaded) << "picture " << frame << " missing or not decodable";
+        EXPECT_EQ(0u, WrongPixels(image, ExpectedPicture(frame, 352, 288))) << "picture " << frame;
+    }
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((folder + L"\\frame_000049.png").c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((folder + L"\\frame_000055.png").c_str()));
+}
+
+TEST_F(PictureOutputTest, SheetShowsEvenlySpacedPicturesInOrderWithLabels) {
+    const std::wstring sheetPath = Temp.File(L"sheet.png");
+    const ChildResult run = Kxvplay({L"sheet", path, sheetPath, L"--json"});
+    ASSERT_EQ(0, run.ExitCode) << run.Err;
+    EXPECT_EQ(20, JsonNumber(run.Out, "thumbnails")) << run.Out;
+    const PngImage sheet = LoadPng(sheetPath);
+    ASSERT_TRUE(sheet.Loaded);
+    const SheetLayout layout = SheetLayout::For(20, 352, 288);
+    ASSERT_EQ(static_cast<unsigned>(layout.SheetWidth), sheet.Width);
+    ASSERT_EQ(static_cast<unsigned>(layout.SheetHeight), sheet.Height);
+    for (int cell = 0; cell < 20; ++cell) {
+        const uint32_t frame = static_cast<uint32_t>(cell) * 5;
+        const ExpectedPicture expected(frame, 352, 288);
+        // Below the block code every picture is its frame's background, so
+        // the thumbnail's lower part must have that colour.
+        int bgr[3];
+        expected.Bgr(176, 250, bgr);
+        const unsigned x = static_cast<unsigned>(layout.CellX(cell) + SheetLayout::ThumbWidth / 2);
+        const unsigned y = static_cast<unsigned>(layout.CellY(cell) + layout.ThumbHeight * 7 / 8);
+        EXPECT_LE(ChannelDistance(sheet.At(x, y), bgr), 3) << "cell " << cell << " should show picture " << frame;
+        size_t dark = 0;
+        for (int ly = layout.ThumbHeight; ly < layout.ThumbHeight + SheetLayout::LabelHeight; ++ly) {
+            for (int lx = 0; lx < SheetLayout::ThumbWidth; ++lx) {
+                const uint8_t* pixel = sheet.At(static_cast<unsigned>(layout.CellX(cell) + lx),
+                                                static_cast<unsigned>(layout.CellY(cell) + ly));
+                if (pixel[0] < 64 && pixel[1] < 64 && pixel[2] < 64) ++dark;
+            }
+        }
+        EXPECT_GT(dark, 50u) << "cell " << cell << " has no time label";
+    }
+}
+
+TEST_F(PictureOutputTest, TimeLabelsAndSpacing) {
+    EXPECT_EQ("00:00.000", CContactSheet::TimeLabel(0));
+    EXPECT_EQ("01:02.345", CContactSheet::TimeLabel(623450000));
+    EXPECT_EQ((std::vector<uint64_t>{0, 1, 2}), CContactSheet::ChooseIndices(3));
+    const std::vector<uint64_t> spaced = CContactSheet::ChooseIndices(1000);
+    ASSERT_EQ(20u, spaced.size());
+    EXPECT_EQ(0u, spaced.front());
+    EXPECT_EQ(950u, spaced.back());
+}
+
+}  // namespace
