@@ -57,7 +57,8 @@ bool ReadBack(const std::wstring& avi, CSampleLog* video, CSampleLog* audio) {
                                     FirstPin(splitter.Get(), PINDIR_INPUT).Get(), nullptr))) {
         return false;
     }
-    for (ComPtr<IPin> out = FirstPin(splitter.Get(), PINDIR_OUTPUT); out; out = FirstPin(splitter.Get(), PINDIR_OUTPUT)) {
+    for (ComPtr<IPin> out = FirstPin(splitter.Get(), PINDIR_OUTPUT); out;
+         out = FirstPin(splitter.Get(), PINDIR_OUTPUT)) {
         ComPtr<IEnumMediaTypes> types;
         AM_MEDIA_TYPE* type = nullptr;
         if (FAILED(out->EnumMediaTypes(&types)) || types->Next(1, &type, nullptr) != S_OK) return false;

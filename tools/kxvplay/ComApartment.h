@@ -13,7 +13,9 @@ class CComApartment {
 public:
     CComApartment() {
         const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        if (FAILED(hr)) throw CAppError(ExitCode::GraphFailure, L"graph failure: COM cannot start: " + DescribeHResult(hr));
+        if (FAILED(hr)) {
+            throw CAppError(ExitCode::GraphFailure, L"graph failure: COM cannot start: " + DescribeHResult(hr));
+        }
     }
     ~CComApartment() { CoUninitialize(); }
     CComApartment(const CComApartment&) = delete;

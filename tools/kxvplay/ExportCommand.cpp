@@ -25,10 +25,12 @@ void RunExport(const CommandOptions& options) {
         source = graph.FullPath();
         const CRangeSettings range(options, graph.Facts());
         range.Apply(&graph);
-        const ComPtr<CStreamTally> video = CStreamTally::Create(CStreamTally::Kind::Video, graph.Facts().PictureStep, range.StampLimit());
-        const ComPtr<CStreamTally> audio = CStreamTally::Create(CStreamTally::Kind::Audio, 0, range.StampLimit());
-        ComPtr<IPin> videoOut = graph.AddGrabber(graph.SourcePin(0).Get(), MEDIATYPE_Video, video.Get(), L"Video grabber");
-        ComPtr<IPin> audioOut = graph.AddGrabber(graph.SourcePin(1).Get(), MEDIATYPE_Audio, audio.Get(), L"Audio grabber");
+        const ComPtr<CStreamTally> video =
+            CStreamTally::Create(CStreamTally::Kind::Video, graph.Facts().PictureStep, range.StampLimit());
+        const ComPtr<CStreamTally> audio =
+            CStreamTally::Create(CStreamTally::Kind::Audio, 0, range.StampLimit());
+        ComPtr<IPin> videoOut = graph.Grab(0, video.Get());
+        ComPtr<IPin> audioOut = graph.Grab(1, audio.Get());
         ComPtr<IBaseFilter> mux = graph.AddFilter(CLSID_AviDest, L"AVI Mux");
         // Full interleaving needs no clock, which an unclocked export lacks.
         ComPtr<IConfigInterleaving> interleaving;
@@ -96,7 +98,8 @@ void RunExport(const CommandOptions& options) {
     }
     if (videoCounts.Samples == 0) {
         throw CAppError(ExitCode::GraphFailure,
-                        L"graph failure: the export received no picture: " + DescribeHResult(VFW_E_SAMPLE_REJECTED_EOS));
+                        L"graph failure: the export received no picture: " +
+                            DescribeHResult(VFW_E_SAMPLE_REJECTED_EOS));
     }
     output.Commit();
     const CPlaySummary summary(videoCounts, audioCounts, outcome);

@@ -43,8 +43,10 @@ void RunFrames(const CommandOptions& options) {
     range.Apply(&graph);
     CPictureCapture capture(graph.Facts());
     uint64_t written = 0;
-    const ComPtr<CStreamTally> video = CStreamTally::Create(CStreamTally::Kind::Video, graph.Facts().PictureStep, range.StampLimit());
-    const ComPtr<CStreamTally> audio = CStreamTally::Create(CStreamTally::Kind::Audio, 0, range.StampLimit());
+    const ComPtr<CStreamTally> video =
+        CStreamTally::Create(CStreamTally::Kind::Video, graph.Facts().PictureStep, range.StampLimit());
+    const ComPtr<CStreamTally> audio =
+        CStreamTally::Create(CStreamTally::Kind::Audio, 0, range.StampLimit());
     video->SetPictureHandler([&](uint64_t index, REFERENCE_TIME start, const BYTE* data, long bytes) {
         if (index % options.Every != 0) return;
         BgrImage image;
@@ -63,10 +65,8 @@ void RunFrames(const CommandOptions& options) {
         }
         ++written;
     });
-    graph.RenderNull(graph.AddGrabber(graph.SourcePin(0).Get(), MEDIATYPE_Video, video.Get(), L"Video grabber").Get(),
-                     L"Video renderer");
-    graph.RenderNull(graph.AddGrabber(graph.SourcePin(1).Get(), MEDIATYPE_Audio, audio.Get(), L"Audio grabber").Get(),
-                     L"Audio renderer");
+    graph.GrabIntoNull(0, video.Get());
+    graph.GrabIntoNull(1, audio.Get());
     graph.Unclocked();
     CGraphRun run(&graph, video.Get(), audio.Get(), range.ForRun(L"writing pictures"));
     run.Run();

@@ -21,12 +21,12 @@ constexpr DWORD ProbeMs = 20000;
 // The filter always offers its sound pin; whether the recording holds sound
 // shows only in what that pin delivers. A short unclocked run answers it.
 bool ProbeSound(CSourceGraph* graph) {
-    const ComPtr<CStreamTally> video = CStreamTally::Create(CStreamTally::Kind::Video, graph->Facts().PictureStep, ProbeSpan);
-    const ComPtr<CStreamTally> audio = CStreamTally::Create(CStreamTally::Kind::Audio, 0, ProbeSpan);
-    graph->RenderNull(graph->AddGrabber(graph->SourcePin(0).Get(), MEDIATYPE_Video, video.Get(), L"Video grabber").Get(),
-                      L"Video renderer");
-    graph->RenderNull(graph->AddGrabber(graph->SourcePin(1).Get(), MEDIATYPE_Audio, audio.Get(), L"Audio grabber").Get(),
-                      L"Audio renderer");
+    const ComPtr<CStreamTally> video =
+        CStreamTally::Create(CStreamTally::Kind::Video, graph->Facts().PictureStep, ProbeSpan);
+    const ComPtr<CStreamTally> audio =
+        CStreamTally::Create(CStreamTally::Kind::Audio, 0, ProbeSpan);
+    graph->GrabIntoNull(0, video.Get());
+    graph->GrabIntoNull(1, audio.Get());
     graph->Unclocked();
     graph->Run();
     const DWORD began = GetTickCount();
@@ -46,7 +46,8 @@ bool ProbeSound(CSourceGraph* graph) {
         if (GetTickCount() - began >= ProbeMs) {
             graph->Stop();
             throw CAppError(ExitCode::GraphFailure,
-                            L"graph failure: the sound probe got no answer within 20 s: " + DescribeHResult(VFW_E_TIMEOUT));
+                            L"graph failure: the sound probe got no answer within 20 s: " +
+                                DescribeHResult(VFW_E_TIMEOUT));
         }
     }
     graph->Stop();

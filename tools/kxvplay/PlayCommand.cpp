@@ -30,15 +30,14 @@ void RunPlay(const CommandOptions& options) {
     graph.Open(options.Arguments[0]);
     const CRangeSettings range(options, graph.Facts());
     range.Apply(&graph);
-    const ComPtr<CStreamTally> video = CStreamTally::Create(CStreamTally::Kind::Video,
-                       static_cast<REFERENCE_TIME>(static_cast<double>(graph.Facts().PictureStep / 10000) / range.Rate) *
-                           10000,
-                       range.StampLimit());
+    // The filter stamps each picture with its period divided by the rate,
+    // cut to whole milliseconds.
+    const REFERENCE_TIME step =
+        static_cast<REFERENCE_TIME>(static_cast<double>(graph.Facts().PictureStep / 10000) / range.Rate) * 10000;
+    const ComPtr<CStreamTally> video = CStreamTally::Create(CStreamTally::Kind::Video, step, range.StampLimit());
     const ComPtr<CStreamTally> audio = CStreamTally::Create(CStreamTally::Kind::Audio, 0, range.StampLimit());
-    RenderVideo(&graph, graph.AddGrabber(graph.SourcePin(0).Get(), MEDIATYPE_Video, video.Get(), L"Video grabber").Get(),
-                options.Realtime);
-    graph.RenderNull(graph.AddGrabber(graph.SourcePin(1).Get(), MEDIATYPE_Audio, audio.Get(), L"Audio grabber").Get(),
-                     L"Audio renderer");
+    RenderVideo(&graph, graph.Grab(0, video.Get()).Get(), options.Realtime);
+    graph.GrabIntoNull(1, audio.Get());
     if (!options.Realtime) graph.Unclocked();
     CGraphRun run(&graph, video.Get(), audio.Get(), range.ForRun(L"playing"));
     const RunOutcome outcome = run.Run();

@@ -28,8 +28,10 @@ void RunSheet(const CommandOptions& options) {
     const std::vector<uint64_t> chosen = CContactSheet::ChooseIndices(static_cast<uint64_t>(facts.FrameTotal));
     const SheetLayout layout = SheetLayout::For(static_cast<int>(chosen.size()), capture.Width, capture.Height);
     CContactSheet sheet;
-    const ComPtr<CStreamTally> video = CStreamTally::Create(CStreamTally::Kind::Video, facts.PictureStep, range.StampLimit());
-    const ComPtr<CStreamTally> audio = CStreamTally::Create(CStreamTally::Kind::Audio, 0, range.StampLimit());
+    const ComPtr<CStreamTally> video =
+        CStreamTally::Create(CStreamTally::Kind::Video, facts.PictureStep, range.StampLimit());
+    const ComPtr<CStreamTally> audio =
+        CStreamTally::Create(CStreamTally::Kind::Audio, 0, range.StampLimit());
     video->SetPictureHandler([&](uint64_t index, REFERENCE_TIME start, const BYTE* data, long bytes) {
         if (!std::binary_search(chosen.begin(), chosen.end(), index)) return;
         BgrImage picture;
@@ -39,17 +41,16 @@ void RunSheet(const CommandOptions& options) {
         }
         sheet.Add(CContactSheet::Thumbnail(picture, layout.ThumbHeight), start);
     });
-    graph.RenderNull(graph.AddGrabber(graph.SourcePin(0).Get(), MEDIATYPE_Video, video.Get(), L"Video grabber").Get(),
-                     L"Video renderer");
-    graph.RenderNull(graph.AddGrabber(graph.SourcePin(1).Get(), MEDIATYPE_Audio, audio.Get(), L"Audio grabber").Get(),
-                     L"Audio renderer");
+    graph.GrabIntoNull(0, video.Get());
+    graph.GrabIntoNull(1, audio.Get());
     graph.Unclocked();
     CGraphRun run(&graph, video.Get(), audio.Get(), range.ForRun(L"collecting pictures"));
     run.Run();
     capture.ThrowIfFailed();
     if (sheet.Count() == 0) {
         throw CAppError(ExitCode::GraphFailure,
-                        L"graph failure: no picture arrived for the sheet: " + DescribeHResult(VFW_E_SAMPLE_REJECTED_EOS));
+                        L"graph failure: no picture arrived for the sheet: " +
+                            DescribeHResult(VFW_E_SAMPLE_REJECTED_EOS));
     }
     const BgrImage image = sheet.Compose(capture.Width, capture.Height);
     const HRESULT hr = png.Write(output.TemporaryPath(), image);

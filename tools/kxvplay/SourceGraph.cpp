@@ -163,7 +163,9 @@ void CSourceGraph::Open(const std::wstring& file) {
     if (FAILED(hr)) GraphFailed(L"cannot create the filter graph manager", hr);
     Graph.As(&Control);
     hr = Graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(Events.GetAddressOf()));
-    if (FAILED(hr) || !Control) GraphFailed(L"the graph manager lacks its control interfaces", FAILED(hr) ? hr : E_NOINTERFACE);
+    if (FAILED(hr) || !Control) {
+        GraphFailed(L"the graph manager lacks its control interfaces", FAILED(hr) ? hr : E_NOINTERFACE);
+    }
     CreateSource();
     CheckLibrary();
     hr = Graph->AddFilter(Source.Get(), L"KXVD Source File");
@@ -284,6 +286,15 @@ void CSourceGraph::RenderNull(IPin* output, const wchar_t* name) {
     ComPtr<IBaseFilter> renderer = AddFilter(NullRendererClass, name);
     const HRESULT hr = ConnectToFilter(output, renderer.Get(), true);
     if (FAILED(hr)) GraphFailed(std::wstring(L"cannot connect the ") + name, hr);
+}
+
+ComPtr<IPin> CSourceGraph::Grab(int index, ISampleGrabberCB* callback) {
+    return AddGrabber(SourcePin(index).Get(), index == 0 ? MEDIATYPE_Video : MEDIATYPE_Audio, callback,
+                      index == 0 ? L"Video grabber" : L"Audio grabber");
+}
+
+void CSourceGraph::GrabIntoNull(int index, ISampleGrabberCB* callback) {
+    RenderNull(Grab(index, callback).Get(), index == 0 ? L"Video renderer" : L"Audio renderer");
 }
 
 void CSourceGraph::SetRange(REFERENCE_TIME start, REFERENCE_TIME stop) {

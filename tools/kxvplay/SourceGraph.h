@@ -60,6 +60,11 @@ public:
     // Removes a filter that could not be connected.
     void RemoveFilter(IBaseFilter* filter);
     void RenderNull(IPin* output, const wchar_t* name);
+    // Source pin index (0 video, 1 audio) through a Sample Grabber with the
+    // callback; returns the grabber's output pin, still to be rendered.
+    ComPtr<IPin> Grab(int index, ISampleGrabberCB* callback);
+    // The same, rendered into a Null Renderer.
+    void GrabIntoNull(int index, ISampleGrabberCB* callback);
 
     // Positions (and rate) on both source pins; the audio pin moves the file.
     void SetRange(REFERENCE_TIME start, REFERENCE_TIME stop);
