@@ -4,9 +4,13 @@
 #include "AppTest.h"
 #include "ExpectedColour.h"
 #include "PngImage.h"
+#include "playlib/RecordingWriter.h"
 #include "tools/kxvplay/ContactSheet.h"
 
 #include <windows.h>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -66,6 +70,58 @@ TEST_F(PictureOutputTest, FramesOfARangeAreNumberedByTheirPlaceInTheRecording) {
     }
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((folder + L"\\frame_000049.png").c_str()));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((folder + L"\\frame_000055.png").c_str()));
+}
+
+TEST_F(PictureOutputTest, ColourBarsConvertByBt601LimitedRange) {
+    // Bars of saturated red, green, blue and of white, black with distinct
+    // U and V, and a luma ramp across each pair so that the two pixels of a
+    // pair differ: swapped chroma, swapped pixels or full-range maths show.
+    struct Bar {
+        uint8_t U, V;
+        int B, G, R;   // the colour the bar's middle luma must give, +-3
+    };
+    const Bar bars[] = {{90, 240, 0, 0, 255}, {54, 34, 0, 255, 0}, {240, 110, 255, 0, 0}, {128, 128, -1, -1, -1}};
+    const uint32_t width = 352, height = 288, barWidth = width / 4;
+    std::vector<uint8_t> picture(width * height * 2);
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; x += 2) {
+            const Bar& bar = bars[x / barWidth];
+            uint8_t* pair = &picture[(y * width + x) * 2];
+            const bool saturated = bar.B >= 0;
+            // Saturated bars use their standard luma; the grey bar a ramp.
+            const uint8_t y0 = saturated ? (x / barWidth == 0 ? 81 : x / barWidth == 1 ? 145 : 41)
+                                         : static_cast<uint8_t>(16 + (x % barWidth) * 219 / barWidth);
+            pair[0] = y0;
+            pair[1] = bar.U;
+            pair[2] = saturated ? y0 : static_cast<uint8_t>(y0 + 1);
+            pair[3] = bar.V;
+        }
+    }
+    kxrec::CRecordingWriter writer;
+    kxrec::RecordingSettings settings;
+    settings.width = width;
+    settings.height = height;
+    const std::wstring barsFile = Temp.File(L"bars.kxr");
+    ASSERT_TRUE(writer.Begin(barsFile, settings)) << writer.LastError();
+    for (uint32_t n = 0; n < 3; ++n) ASSERT_TRUE(writer.AddRawPicture(n * 40, width, height, picture.data()));
+    ASSERT_TRUE(writer.Commit()) << writer.LastError();
+
+    const std::wstring folder = Temp.File(L"bars");
+    const ChildResult run = Kxvplay({L"frames", barsFile, folder});
+    ASSERT_EQ(0, run.ExitCode) << run.Err;
+    const PngImage image = LoadPng(folder + L"\\frame_000001.png");
+    ASSERT_TRUE(image.Loaded);
+    for (int b = 0; b < 3; ++b) {
+        const int expected[3] = {bars[b].B, bars[b].G, bars[b].R};
+        EXPECT_LE(ChannelDistance(image.At(b * barWidth + barWidth / 2, height / 2), expected), 3) << "bar " << b;
+    }
+    // The ramp: each pixel's own luma, both pixels of a pair, grey (R=G=B).
+    for (uint32_t x = 3 * barWidth; x < width; ++x) {
+        const uint8_t luma = picture[(x & ~1u) * 2 + (x & 1) * 2];
+        const int grey = static_cast<int>(std::lround(std::min(255.0, std::max(0.0, 1.164 * (luma - 16.0)))));
+        const int expected[3] = {grey, grey, grey};
+        EXPECT_LE(ChannelDistance(image.At(x, 10), expected), 3) << "ramp pixel " << x;
+    }
 }
 
 TEST_F(PictureOutputTest, SheetShowsEvenlySpacedPicturesInOrderWithLabels) {
