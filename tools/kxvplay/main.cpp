@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,8 @@ int Dispatch(const std::vector<std::wstring>& args) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    // Output is written as UTF-8, so a console shows paths as they are.
+    SetConsoleOutputCP(CP_UTF8);
     try {
         return Dispatch(std::vector<std::wstring>(argv + 1, argv + argc));
     } catch (const CAppError& error) {
