@@ -56,8 +56,8 @@ private:
         double LibraryBusy = 0;   // CPU seconds of the library's thread while running
         double WorkersBusy = 0;   // CPU seconds of the module's threads while running
     };
-    bool ModuleRun(const std::wstring& recording, const MediaPlan& plan, bool verify, ModuleTimes* times);
-    bool AviRun(const std::wstring& avi, const MediaPlan& plan, bool verify, double* seconds);
+    bool ModuleRun(const std::wstring& recording, const MediaPlan& plan, ModuleTimes* times);
+    bool AviRun(const std::wstring& avi, const MediaPlan& plan, double* seconds);
     double CopyLimit(const MediaPlan& plan);
     void SeekLatency(const std::wstring& recording, const MediaPlan& plan, const std::string& section);
     DWORD RunTimeoutMs(const MediaPlan& plan) const;
