@@ -8,6 +8,7 @@
 #include <uuids.h>
 #include <vfwmsgs.h>
 
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 
@@ -132,7 +133,8 @@ HRESULT CAudioStream::FillSample(IMediaSample* sample) {
 HRESULT CAudioStream::OnRateChanged() {
     double rate = 0;
     GetRate(&rate);
-    if (rate <= 0.1) return E_INVALIDARG;
+    // NaN and infinity would make the sample times meaningless.
+    if (!(rate > 0.1) || !std::isfinite(rate)) return E_INVALIDARG;
     CScopedLock hold(&StreamLock);
     SegmentRate = rate;
     return S_OK;

@@ -7,6 +7,7 @@
 #include <uuids.h>
 #include <vfwmsgs.h>
 
+#include <cmath>
 #include <cstring>
 
 CVideoStream::CVideoStream(HRESULT* result, CSrcFilter* filter)
@@ -120,7 +121,9 @@ HRESULT CVideoStream::FillSample(IMediaSample* sample) {
 }
 
 HRESULT STDMETHODCALLTYPE CVideoStream::SetRate(double rate) {
-    if (rate <= 0.1) return E_INVALIDARG;
+    // Written so that NaN is refused too: it would turn every sample's
+    // duration into an undefined conversion and its times into garbage.
+    if (!(rate > 0.1) || !std::isfinite(rate)) return E_INVALIDARG;
     CScopedLock hold(&StreamLock);
     SegmentRate = rate;
     return S_OK;

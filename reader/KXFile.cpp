@@ -229,6 +229,11 @@ void KX_PLAY_CALL CKXFile::DecodeCallback(long, char* data, long length, FrameIn
             self->SignalWaiters();
             return;
         }
+        // Still no size (a first picture with one dimension 0 or out of
+        // range matches the unknown 0 in that dimension): the pool may be a
+        // previous file's, and a buffer queued from it would later be handed
+        // back to a pool of another size and overrun there.
+        if (self->PictureWidth.load() == 0 || self->PictureHeight.load() == 0) return;
         self->QueuePicture(data, length);
     } else if (info->type == KX_FRAME_PCM) {
         self->QueueSound(data, length);
@@ -334,6 +339,9 @@ bool CKXFile::ReadAudio(uint8_t* destination, uint32_t length) {
         AudioFinished = 1;
         return false;
     }
+    // The ring answers a null destination with the count it holds and true;
+    // passed on, that would report sound delivered that was never copied.
+    if (!destination) return false;
     uint32_t copied = length;
     if (!AudioBuffer.Read(destination, &copied)) return false;
     if (!Set(FileEnded) && Set(Paused) && SoundHasRoom() && QueuedPictureCount() < LowWaterMark) ResumeDecoding();

@@ -1,0 +1,173 @@
+// Load: two application threads changing state and seeking on one graph at
+// random, ten filters alive with four playing, and hundreds of
+// create/load/play/release cycles. Afterwards nothing of the module is alive,
+// the module unloads, and the process's handles, threads and private memory
+// are back within a small margin of where they were after a warm-up.
+#include "Bounded.h"
+#include "FaultySink.h"
+#include "GraphRig.h"
+#include "ModuleFixture.h"
+#include "ModuleSetup.h"
+#include "ProcessUsage.h"
+#include "Soak.h"
+
+#include <memory>
+#include <random>
+#include <vector>
+
+namespace {
+
+constexpr DWORD StateLimitMs = 10000;
+// What a few hundred cycles may leave behind without it being a leak: the
+// platform's own caches (COM's class cache, the heap's free lists).
+constexpr DWORD HandleMargin = 16;
+constexpr DWORD ThreadMargin = 2;
+constexpr SIZE_T MemoryMargin = 6 * 1024 * 1024;
+
+class LoadTest : public ModuleTest {
+protected:
+    // One cycle: create, load, connect both pins to sinks, run until each has
+    // samples, stop, release.
+    void Cycle(const std::wstring& path) {
+        ComPtr<IBaseFilter> filter;
+        ASSERT_EQ(S_OK, LoadFile(path, &filter));
+        ComPtr<IPin> video, audio;
+        ASSERT_EQ(S_OK, filter->FindPin(L"1", &video));
+        ASSERT_EQ(S_OK, filter->FindPin(L"2", &audio));
+        SinkHandle videoSink = MakeSink(SinkFault::None);
+        SinkHandle audioSink = MakeSink(SinkFault::None);
+        ASSERT_EQ(S_OK, video->Connect(videoSink.get(), nullptr));
+        ASSERT_EQ(S_OK, audio->Connect(audioSink.get(), nullptr));
+        ASSERT_EQ(S_OK, filter->Pause());
+        ASSERT_TRUE(SUCCEEDED(filter->Run(0)));
+        CFaultySink* v = videoSink.get();
+        CFaultySink* a = audioSink.get();
+        EXPECT_TRUE(v->WaitFor([v] { return v->Receives > 0; }, 20000)) << "no picture within 20 s";
+        EXPECT_TRUE(a->WaitFor([a] { return a->Receives > 0; }, 20000)) << "no sound within 20 s";
+        IBaseFilter* raw = filter.Get();
+        ASSERT_TRUE(RunBounded([raw] { raw->Stop(); }, StateLimitMs)) << "Stop did not return within 10 s";
+        video->Disconnect();
+        audio->Disconnect();
+        videoSink->Disconnect();
+        audioSink->Disconnect();
+    }
+
+    std::wstring SmallRecording() {
+        RecordingPlan plan;
+        plan.Width = 176;
+        plan.Height = 144;
+        plan.DurationMs = 800;
+        return Recording(L"cycle.kxr", plan);
+    }
+
+    // Brings the platform's one-time allocations (COM, the graph classes,
+    // the module and the playback library) in before the measurement.
+    ProcessUsage WarmUp(const std::wstring& path) {
+        for (int i = 0; i < 5; ++i) Cycle(path);
+        return ProcessUsage::Now();
+    }
+
+    // Nothing of the module alive, the module unloads, and the process is
+    // back near where it was.
+    void ExpectAllGivenBack(const ProcessUsage& start) {
+        EXPECT_EQ(S_OK, ModuleCanUnloadNow()) << "an object of the module is still alive";
+        EXPECT_TRUE(ModuleFreedWhenUnused()) << "CoFreeUnusedLibrariesEx left KXVDSrc.ax loaded";
+        const ProcessUsage end = ProcessUsage::Now();
+        ASSERT_TRUE(start.Handles > 0 && start.Threads > 0 && start.PrivateBytes > 0)
+            << "the process's usage could not be measured: " << start.Describe();
+        const std::string both = "start: " + start.Describe() + "; end: " + end.Describe();
+        EXPECT_LE(end.Handles, start.Handles + HandleMargin) << "handles leaked; " << both;
+        EXPECT_LE(end.Threads, start.Threads + ThreadMargin) << "threads leaked; " << both;
+        EXPECT_LE(end.PrivateBytes, start.PrivateBytes + MemoryMargin) << "memory leaked; " << both;
+    }
+};
+
+TEST_F(LoadTest, ManyCreateLoadPlayReleaseCyclesLeaveNothingBehind) {
+    const std::wstring path = SmallRecording();
+    const ProcessUsage start = WarmUp(path);
+    const uint32_t cycles = Rounds(500);
+    for (uint32_t i = 0; i < cycles; ++i) {
+        ASSERT_NO_FATAL_FAILURE(Cycle(path)) << "in cycle " << i;
+        if (HasFailure()) break;
+    }
+    ExpectAllGivenBack(start);
+}
+
+TEST_F(LoadTest, TenFiltersAliveWithFourPlaying) {
+    const std::wstring path = SmallRecording();
+    const ProcessUsage start = WarmUp(path);
+    for (uint32_t round = 0; round < Rounds(2); ++round) {
+        std::vector<std::unique_ptr<CGraphRig>> rigs;
+        RigOptions options;
+        options.Width = 176;
+        options.Height = 144;
+        for (int i = 0; i < 10; ++i) {
+            rigs.push_back(std::make_unique<CGraphRig>());
+            ASSERT_EQ(S_OK, rigs.back()->Build(path, options)) << "filter " << i << " did not build";
+        }
+        for (int i = 0; i < 4; ++i) ASSERT_TRUE(SUCCEEDED(rigs[i]->Control->Run())) << "graph " << i;
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_TRUE(rigs[i]->WaitForComplete(60000)) << "graph " << i << " did not complete";
+            EXPECT_GE(rigs[i]->VideoLog.Count(), 10u) << "graph " << i << " lost pictures";
+        }
+        for (int i = 4; i < 10; ++i) EXPECT_EQ(0u, rigs[i]->VideoLog.Count()) << "a stopped graph delivered";
+        for (auto& rig : rigs) {
+            CGraphRig* raw = rig.get();
+            ASSERT_TRUE(RunBounded([raw] { raw->Control->Stop(); }, StateLimitMs)) << "Stop hung";
+        }
+    }
+    ExpectAllGivenBack(start);
+}
+
+TEST_F(LoadTest, TwoThreadsChangingStateAndSeekingAtRandom) {
+    RecordingPlan plan;
+    plan.Width = 176;
+    plan.Height = 144;
+    plan.DurationMs = 3000;
+    const std::wstring path = Recording(L"storm.kxr", plan);
+    const ProcessUsage start = WarmUp(SmallRecording());
+    {
+        CGraphRig rig;
+        RigOptions options;
+        options.Width = 176;
+        options.Height = 144;
+        ASSERT_EQ(S_OK, rig.Build(path, options));
+        IMediaControl* control = rig.Control.Get();
+        IMediaSeeking* seeking = rig.Seeking.Get();
+        const uint32_t rounds = Rounds(200);
+        auto storm = [control, seeking, rounds](uint32_t seed) {
+            std::mt19937 random(seed);
+            for (uint32_t i = 0; i < rounds; ++i) {
+                switch (random() % 5) {
+                case 0: control->Run(); break;
+                case 1: control->Pause(); break;
+                case 2: control->Stop(); break;
+                default: {
+                    LONGLONG position = static_cast<LONGLONG>(random() % 3200) * 10000;
+                    seeking->SetPositions(&position, AM_SEEKING_AbsolutePositioning, nullptr,
+                                          AM_SEEKING_NoPositioning);
+                    break;
+                }
+                }
+            }
+        };
+        const DWORD limit = 300000 * SoakFactor();
+        const bool joined = RunTogether({[storm] { storm(17u); }, [storm] { storm(4711u); }}, limit);
+        ASSERT_TRUE(joined) << "the two threads' " << rounds << " rounds each did not end within " << limit / 1000
+                            << " s";
+        // Still whole: a run from the start plays to the end.
+        ASSERT_TRUE(RunBounded([control] { control->Stop(); }, StateLimitMs)) << "Stop after the storm hung";
+        LONGLONG zero = 0;
+        ASSERT_TRUE(SUCCEEDED(seeking->SetPositions(&zero, AM_SEEKING_AbsolutePositioning, nullptr,
+                                                    AM_SEEKING_NoPositioning)));
+        rig.DrainEvents();
+        const size_t before = rig.VideoLog.Count();
+        ASSERT_TRUE(SUCCEEDED(control->Run()));
+        EXPECT_TRUE(rig.WaitForComplete(60000)) << "the graph no longer plays to its end after the storm";
+        EXPECT_GE(rig.VideoLog.Count() - before, 60u) << "pictures lost in the run after the storm";
+        control->Stop();
+    }
+    ExpectAllGivenBack(start);
+}
+
+}  // namespace
