@@ -109,11 +109,11 @@ TEST(StreamTallyTest, SilenceIsCountedButNotAudible) {
     EXPECT_EQ(2400u, tally->Counts().Bytes);
 }
 
-TEST(StreamTallyTest, PictureHandlerSeesEachCountedPictureWithItsIndex) {
+TEST(StreamTallyTest, SampleHandlerSeesEachCountedSampleWithItsIndex) {
     const auto tally = CStreamTally::Create(CStreamTally::Kind::Video, Step, 3 * Step);
     std::vector<uint64_t> indices;
     std::vector<REFERENCE_TIME> starts;
-    tally->SetPictureHandler([&](uint64_t index, REFERENCE_TIME start, const BYTE* data, long bytes) {
+    tally->SetSampleHandler([&](uint64_t index, REFERENCE_TIME start, const BYTE* data, long bytes) {
         indices.push_back(index);
         starts.push_back(start);
         EXPECT_EQ(8, bytes);
@@ -122,6 +122,16 @@ TEST(StreamTallyTest, PictureHandlerSeesEachCountedPictureWithItsIndex) {
     for (int i = 0; i < 5; ++i) Feed(tally.Get(), i * Step, (i + 1) * Step);
     EXPECT_EQ((std::vector<uint64_t>{0, 1, 2}), indices);
     EXPECT_EQ((std::vector<REFERENCE_TIME>{0, Step, 2 * Step}), starts);
+}
+
+TEST(StreamTallyTest, SampleHandlerSeesSoundInsideTheRangeOnly) {
+    const auto tally = CStreamTally::Create(CStreamTally::Kind::Audio, 0, 1000000);
+    std::vector<REFERENCE_TIME> starts;
+    tally->SetSampleHandler([&](uint64_t, REFERENCE_TIME start, const BYTE*, long) { starts.push_back(start); });
+    Feed(tally.Get(), 0, 500000, 3, 800);
+    Feed(tally.Get(), 500000, 1000000, 3, 800);
+    Feed(tally.Get(), 1000000, 1500000, 3, 800);
+    EXPECT_EQ((std::vector<REFERENCE_TIME>{0, 500000}), starts) << "sound at or past the stop reached the handler";
 }
 
 }  // namespace

@@ -47,7 +47,7 @@ void RunFrames(const CommandOptions& options) {
         CStreamTally::Create(CStreamTally::Kind::Video, graph.Facts().PictureStep, range.StampLimit());
     const ComPtr<CStreamTally> audio =
         CStreamTally::Create(CStreamTally::Kind::Audio, 0, range.StampLimit());
-    video->SetPictureHandler([&](uint64_t index, REFERENCE_TIME start, const BYTE* data, long bytes) {
+    video->SetSampleHandler([&](uint64_t index, REFERENCE_TIME start, const BYTE* data, long bytes) {
         if (index % options.Every != 0) return;
         BgrImage image;
         std::wstring number = std::to_wstring(capture.FrameNumber(range.Start, start));

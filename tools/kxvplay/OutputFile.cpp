@@ -17,6 +17,11 @@ COutputFile::COutputFile(const std::wstring& finalPath) {
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         throw CAppError(ExitCode::OutputFailure, L"cannot write " + finalPath + L": it is a folder");
     }
+    // Some platforms (Wine) let a move replace a read-only file; the user's
+    // protection of the old file counts everywhere.
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        throw CAppError(ExitCode::OutputFailure, L"cannot write " + finalPath + L": the file is read-only");
+    }
     const std::wstring folder = Final.substr(0, Final.find_last_of(L'\\'));
     const DWORD folderAttributes = GetFileAttributesW(folder.c_str());
     if (folderAttributes == INVALID_FILE_ATTRIBUTES || !(folderAttributes & FILE_ATTRIBUTE_DIRECTORY)) {

@@ -10,7 +10,7 @@
 class COutputFile {
 public:
     // Checks that the final path can be written (its folder exists, it is
-    // not a folder) and clears a stale temporary file; throws
+    // neither a folder nor a read-only file) and clears a stale temporary file; throws
     // CAppError(OutputFailure) otherwise.
     explicit COutputFile(const std::wstring& finalPath);
     ~COutputFile();

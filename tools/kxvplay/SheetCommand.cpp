@@ -32,7 +32,7 @@ void RunSheet(const CommandOptions& options) {
         CStreamTally::Create(CStreamTally::Kind::Video, facts.PictureStep, range.StampLimit());
     const ComPtr<CStreamTally> audio =
         CStreamTally::Create(CStreamTally::Kind::Audio, 0, range.StampLimit());
-    video->SetPictureHandler([&](uint64_t index, REFERENCE_TIME start, const BYTE* data, long bytes) {
+    video->SetSampleHandler([&](uint64_t index, REFERENCE_TIME start, const BYTE* data, long bytes) {
         if (!std::binary_search(chosen.begin(), chosen.end(), index)) return;
         BgrImage picture;
         if (!capture.Convert(data, bytes, &picture)) {

@@ -60,7 +60,7 @@ STDMETHODIMP CStreamTally::SampleCB(double, IMediaSample* sample) {
     if (StreamKind == Kind::Audio && std::any_of(data, data + bytes, [](BYTE b) { return b != 0; })) {
         ++Tally.AudibleSamples;
     }
-    if (StreamKind == Kind::Video && Handler) Handler(Tally.Samples, start, data, bytes);
+    if (Handler) Handler(Tally.Samples, start, data, bytes);
     ++Tally.Samples;
     Tally.Bytes += static_cast<uint64_t>(bytes);
     LastStart = start;

@@ -7,8 +7,8 @@
 // Reference counted: the Sample Grabber holds the callback until the graph
 // is torn down, which may be after the command has finished with it.
 // SampleCB runs on the source pin's worker thread; the other operations on
-// the main thread. Lock guards every field below it; the picture handler is
-// called under Lock, so it never sees two pictures at once.
+// the main thread. Lock guards every field below it; the sample handler is
+// called under Lock, so it never sees two samples of its stream at once.
 #pragma once
 
 #include <qedit.h>
@@ -33,8 +33,9 @@ struct TallyCounts {
 class CStreamTally final : public ISampleGrabberCB {
 public:
     enum class Kind { Video, Audio };
-    // Called for each counted picture: its index from 0, start stamp, data.
-    using PictureHandler = std::function<void(uint64_t index, REFERENCE_TIME start, const BYTE* data, long bytes)>;
+    // Called for each counted sample (picture or sound): its index from 0,
+    // start stamp, data.
+    using SampleHandler = std::function<void(uint64_t index, REFERENCE_TIME start, const BYTE* data, long bytes)>;
 
     // pictureStep: the expected video stamp step (unused for sound).
     static Microsoft::WRL::ComPtr<CStreamTally> Create(Kind kind, REFERENCE_TIME pictureStep, REFERENCE_TIME limit);
@@ -42,7 +43,7 @@ public:
     CStreamTally& operator=(const CStreamTally&) = delete;
 
     // Set before the graph runs.
-    void SetPictureHandler(PictureHandler handler) { Handler = std::move(handler); }
+    void SetSampleHandler(SampleHandler handler) { Handler = std::move(handler); }
 
     TallyCounts Counts() const;
 
@@ -60,7 +61,7 @@ private:
     const Kind StreamKind;
     const REFERENCE_TIME PictureStep;
     const REFERENCE_TIME Limit;
-    PictureHandler Handler;
+    SampleHandler Handler;
     mutable std::mutex Lock;
     TallyCounts Tally;             // guarded by Lock
     REFERENCE_TIME LastStart = 0;  // guarded by Lock
