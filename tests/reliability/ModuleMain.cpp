@@ -2,7 +2,9 @@
 // child of a test that placed a copy of the module beside a playback library
 // of its choosing: it loads that module by path, creates the filter through
 // the module's own class object, and reports Load's result as its exit code.
-// Otherwise it registers the module and runs the tests.
+// Otherwise it registers the module and runs the tests; a crash ends the run
+// at once with a line saying so.
+#include "CrashReport.h"
 #include "ModuleSetup.h"
 
 #include "server/KXVDSrcClsid.h"
@@ -47,6 +49,7 @@ int main(int argc, char** argv) {
     wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &wideCount);
     if (wideCount == 4 && std::wcscmp(wide[1], L"--load-child") == 0) return LoadThroughModule(wide[2], wide[3]);
     LocalFree(wide);
+    InstallCrashReport();
     ::testing::InitGoogleTest(&argc, argv);
     ::testing::AddGlobalTestEnvironment(new RegisteredModule);
     return RUN_ALL_TESTS();

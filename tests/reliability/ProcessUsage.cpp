@@ -1,9 +1,9 @@
 #include "ProcessUsage.h"
 
-#include <psapi.h>
 #include <tlhelp32.h>
 
 #include <sstream>
+#include <vector>
 
 namespace {
 
@@ -21,18 +21,71 @@ DWORD CountThreads() {
     return count;
 }
 
+// The system's handle table, as NtQuerySystemInformation lists it; Wine
+// answers GetProcessHandleCount with 0, but lists the handles here.
+struct HandleEntry {
+    ULONG OwnerProcess;
+    BYTE ObjectType;
+    BYTE Flags;
+    USHORT Value;
+    PVOID Object;
+    ULONG Access;
+};
+struct HandleTable {
+    ULONG Count;
+    HandleEntry Entries[1];
+};
+using QuerySystem = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+constexpr ULONG SystemHandleInformation = 16;
+constexpr LONG InfoLengthMismatch = static_cast<LONG>(0xC0000004);
+
+DWORD CountHandles() {
+    DWORD count = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count != 0) return count;
+    auto query = reinterpret_cast<QuerySystem>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query) return 0;
+    std::vector<BYTE> buffer(1 << 16);
+    for (;;) {
+        ULONG needed = 0;
+        const LONG status = query(SystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+        if (status == InfoLengthMismatch && buffer.size() < (64u << 20)) {
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        if (status < 0) return 0;
+        break;
+    }
+    const auto* table = reinterpret_cast<const HandleTable*>(buffer.data());
+    const DWORD self = GetCurrentProcessId();
+    for (ULONG i = 0; i < table->Count; ++i) {
+        if (table->Entries[i].OwnerProcess == self) ++count;
+    }
+    return count;
+}
+
+// Committed private memory, region by region (the platform's counter is not
+// kept by Wine).
+SIZE_T PrivateCommitted() {
+    SIZE_T total = 0;
+    MEMORY_BASIC_INFORMATION region;
+    const BYTE* address = nullptr;
+    while (VirtualQuery(address, &region, sizeof(region)) == sizeof(region)) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
+        const BYTE* next = static_cast<const BYTE*>(region.BaseAddress) + region.RegionSize;
+        if (next <= address) break;
+        address = next;
+    }
+    return total;
+}
+
 }  // namespace
 
 ProcessUsage ProcessUsage::Now() {
     ProcessUsage usage;
-    GetProcessHandleCount(GetCurrentProcess(), &usage.Handles);
+    usage.Handles = CountHandles();
     usage.Threads = CountThreads();
-    PROCESS_MEMORY_COUNTERS_EX memory = {};
-    memory.cb = sizeof(memory);
-    if (GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
-                             sizeof(memory))) {
-        usage.PrivateBytes = memory.PrivateUsage;
-    }
+    usage.PrivateBytes = PrivateCommitted();
     return usage;
 }
 
