@@ -1,8 +1,8 @@
 #include "bench/BenchMedia.h"
 
-#include "bench/AviWriter.h"
 #include "playlib/RecordingWriter.h"
 #include "playlib/TestPattern.h"
+#include "tools/avi/AviFileWriter.h"
 
 #include <windows.h>
 
@@ -47,20 +47,25 @@ bool WriteBenchRecording(const std::wstring& path, const MediaPlan& plan, std::s
 }
 
 bool WriteBenchAvi(const std::wstring& path, const MediaPlan& plan, std::string* error) {
-    CAviWriter writer;
-    if (!writer.Begin(path, plan.Width, plan.Height, plan.Fps, plan.Frames)) {
-        *error = "cannot start the AVI file (or it would exceed 1 GB)";
+    AviVideoFormat format;
+    format.Width = plan.Width;
+    format.Height = plan.Height;
+    format.PictureBytes = static_cast<uint32_t>(plan.PictureBytes());
+    format.PictureDuration100ns = plan.Fps ? 10000000 / plan.Fps : 0;
+    CAviFileWriter writer;
+    if (FAILED(writer.Open(path, format, nullptr))) {
+        *error = "cannot start the AVI file";
         return false;
     }
     std::vector<uint8_t> picture(static_cast<size_t>(plan.PictureBytes()));
     for (uint32_t n = 0; n < plan.Frames; ++n) {
         if (!kxrec::SynthesizeTestPicture(n, plan.Width, plan.Height, picture.data(), plan.Width * 2u) ||
-            !writer.AddFrame(picture.data())) {
+            FAILED(writer.AddPicture(picture.data(), format.PictureBytes))) {
             *error = "cannot write an AVI frame";
             return false;
         }
     }
-    if (!writer.Finish()) {
+    if (FAILED(writer.Finish())) {
         *error = "cannot finish the AVI file";
         return false;
     }

@@ -155,7 +155,8 @@ protected:
         for (const Piece& strl : headers) {
             if (strl.ListType != "strl") continue;
             ASSERT_LT(streamIndex, streams.size());
-            const Piece* indx = Find(Pieces(file, strl.Data() + 4, strl.End()), "indx");
+            const std::vector<Piece> inStrl = Pieces(file, strl.Data() + 4, strl.End());
+            const Piece* indx = Find(inStrl, "indx");
             ASSERT_NE(nullptr, indx);
             EXPECT_EQ(4u, U32(file, indx->Data()) & 0xFFFF) << "longs per entry";
             EXPECT_EQ(0u, U32(file, indx->Data()) >> 24) << "an index of indexes";
