@@ -28,9 +28,12 @@ const CommandShape Commands[] = {
      L"  wall time and pictures per second.\n"},
     {L"export", 2, L"--start --stop --json",
      L"kxvplay export FILE OUT.avi [--start SECONDS] [--stop SECONDS] [--json]\n"
-     L"  Writes an AVI with YUY2 video and PCM sound through the AVI Mux and File\n"
-     L"  Writer. The file is written under OUT.avi.partial and renamed only when the\n"
-     L"  export completed, so OUT.avi is never left half-written.\n"},
+     L"  Writes an AVI with YUY2 video and PCM sound through the platform's AVI Mux\n"
+     L"  and File Writer where they can write both, otherwise with kxvplay's own\n"
+     L"  writer (OpenDML for files over 1 GB); stderr names the writer used. The\n"
+     L"  file is written under OUT.avi.partial and renamed only when the export\n"
+     L"  completed, so OUT.avi is never left half-written; an existing read-only\n"
+     L"  OUT.avi is left alone (exit 7).\n"},
     {L"frames", 2, L"--every --start --stop --json",
      L"kxvplay frames FILE OUTDIR [--every N] [--start SECONDS] [--stop SECONDS] [--json]\n"
      L"  Writes every Nth picture (default every one) as OUTDIR\\frame_NNNNNN.png,\n"
