@@ -12,6 +12,7 @@
 #include "Soak.h"
 
 #include <memory>
+#include <mutex>
 #include <random>
 #include <vector>
 
@@ -123,6 +124,66 @@ TEST_F(LoadTest, DISABLED_TenFiltersAliveWithFourPlaying) {
     ASSERT_NO_FATAL_FAILURE(round());
     const ProcessUsage start = ProcessUsage::Now();
     for (uint32_t i = 0; i < Rounds(3); ++i) ASSERT_NO_FATAL_FAILURE(round()) << "round " << i;
+    ExpectAllGivenBack(start);
+}
+
+// The same storm on the filter itself, outside any graph: state changes on
+// the filter, seeks on both pins, from two threads. Left out of CI: it shows
+// a deadlock in the filter (both threads stop making progress within the
+// first rounds, every run) that is not yet mended. Run by hand with
+// --gtest_also_run_disabled_tests.
+TEST_F(LoadTest, DISABLED_TwoThreadsChangingFilterStateAndSeekingAtRandom) {
+    RecordingPlan plan;
+    plan.Width = 176;
+    plan.Height = 144;
+    plan.DurationMs = 3000;
+    const std::wstring path = Recording(L"filter-storm.kxr", plan);
+    const ProcessUsage start = WarmUp(SmallRecording());
+    {
+        ComPtr<IBaseFilter> filter;
+        ASSERT_EQ(S_OK, LoadFile(path, &filter));
+        ComPtr<IPin> pins[2];
+        ASSERT_EQ(S_OK, filter->FindPin(L"1", &pins[0]));
+        ASSERT_EQ(S_OK, filter->FindPin(L"2", &pins[1]));
+        SinkHandle sinks[2] = {MakeSink(SinkFault::None), MakeSink(SinkFault::None)};
+        ComPtr<IMediaSeeking> seeking[2];
+        for (int p = 0; p < 2; ++p) {
+            ASSERT_EQ(S_OK, pins[p]->Connect(sinks[p].get(), nullptr));
+            ASSERT_EQ(S_OK, pins[p].As(&seeking[p]));
+        }
+        IBaseFilter* raw = filter.Get();
+        IMediaSeeking* video = seeking[0].Get();
+        IMediaSeeking* audio = seeking[1].Get();
+        const uint32_t rounds = Rounds(200);
+        auto storm = [raw, video, audio, rounds](uint32_t seed) {
+            std::mt19937 random(seed);
+            for (uint32_t i = 0; i < rounds; ++i) {
+                switch (random() % 5) {
+                case 0: raw->Run(0); break;
+                case 1: raw->Pause(); break;
+                case 2: raw->Stop(); break;
+                default: {
+                    LONGLONG position = static_cast<LONGLONG>(random() % 3200) * 10000;
+                    video->SetPositions(&position, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning);
+                    audio->SetPositions(&position, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning);
+                    break;
+                }
+                }
+            }
+        };
+        const DWORD limit = 120000 * SoakFactor();
+        ASSERT_TRUE(RunTogether({[storm] { storm(5u); }, [storm] { storm(31337u); }}, limit))
+            << "the two threads' " << rounds << " rounds each did not end within " << limit / 1000 << " s";
+        ASSERT_TRUE(RunBounded([raw] { raw->Stop(); }, StateLimitMs)) << "Stop after the storm hung";
+        for (int p = 0; p < 2; ++p) {
+            std::lock_guard<std::mutex> hold(sinks[p]->Mutex);
+            EXPECT_EQ(0, sinks[p]->BadSamples);
+        }
+        for (int p = 0; p < 2; ++p) {
+            pins[p]->Disconnect();
+            sinks[p]->Disconnect();
+        }
+    }
     ExpectAllGivenBack(start);
 }
 
