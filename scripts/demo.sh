@@ -1,21 +1,37 @@
 #!/usr/bin/env bash
-# The main job on a built-in sample: sets up the machine, builds, makes a sample
-# recording with a picture-size change and sound, and decodes it through the
-# playback library (the stand-in here), printing what arrived.
+# The main job on a built-in sample: sets up the machine, builds, makes a
+# sample recording with sound, registers KXVDSrc.ax in the build's Wine prefix
+# and then uses it as any DirectShow application would, through kxvplay:
+# info, play, export to AVI and a contact sheet. Outputs go to build/demo/.
 set -eu
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh" >/dev/null
 . "$root/scripts/wine-env.sh"
 kx_wine_prefix
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+bin="$KX_BUILD_DIR/bin"
 out="$KX_BUILD_DIR/demo"
 mkdir -p "$out"
-sample="$out/sample.kxr"
 run() { "$root/scripts/wine-run.sh" --timeout 120 "$@"; }
-echo "== making $sample (320x240 at 25 fps, 10 s, sound, size change at 5 s)"
-run "$KX_BUILD_DIR/bin/kxrec.exe" make "$sample" --size 320x240 --fps 25 --seconds 10 --size-change-at 5:640x480
-echo "== recording"
-run "$KX_BUILD_DIR/bin/kxrec.exe" show "$sample"
-echo "== decoding through VUVezaVID.dll"
-run "$KX_BUILD_DIR/bin/kxrec.exe" decode "$sample"
-echo "== sample recording: $sample"
+# Paths are handed to Windows programs relative to the output folder.
+cd "$out"
+rm -f sample.kxr sample.avi sheet.png
+
+echo "== making a sample recording: 352x288 at 25 fps, 12 s, with sound"
+run "$bin/kxrec.exe" make sample.kxr --size 352x288 --fps 25 --seconds 12
+echo "== registering KXVDSrc.ax"
+(cd "$bin" && run regsvr32 /s KXVDSrc.ax)
+echo "== kxvplay info"
+run "$bin/kxvplay.exe" info sample.kxr
+echo "== kxvplay play"
+run "$bin/kxvplay.exe" play sample.kxr
+echo "== kxvplay export to AVI"
+run "$bin/kxvplay.exe" export sample.kxr sample.avi
+echo "== kxvplay sheet"
+run "$bin/kxvplay.exe" sheet sample.kxr sheet.png
+echo
+echo "Outputs in $out:"
+echo "  sample.kxr  the recording"
+echo "  sample.avi  the export (YUY2 video, 8 kHz PCM sound)"
+echo "  sheet.png   contact sheet of the pictures with their times"
