@@ -6,4 +6,6 @@ CCriticalSection::~CCriticalSection() { DeleteCriticalSection(&Section); }
 
 void CCriticalSection::lock() { EnterCriticalSection(&Section); }
 
+bool CCriticalSection::try_lock() { return TryEnterCriticalSection(&Section) != 0; }
+
 void CCriticalSection::unlock() { LeaveCriticalSection(&Section); }

@@ -12,6 +12,7 @@ public:
     CCriticalSection& operator=(const CCriticalSection&) = delete;
 
     void lock();
+    bool try_lock();
     void unlock();
 
 private:

@@ -274,7 +274,7 @@ void CKXFile::QueuePicture(const char* data, long length) {
     AwaitingPicture = 0;
     if (!Set(PrerollReached) && (queued >= PrerollDepth || Set(FileEnded))) PrerollReached = 1;
     SignalWaiters();
-    if (!Set(Paused) && queued >= HighWaterMark) PauseDecoding();
+    if (!Set(Paused) && queued >= HighWaterMark) BackPressurePause();
 }
 
 void CKXFile::QueueSound(const char* data, long length) {
@@ -285,7 +285,7 @@ void CKXFile::QueueSound(const char* data, long length) {
     }
     if (AudioBuffer.Write(data, static_cast<uint32_t>(length)) != 0) SetEvent(SoundSignal.get());
     DataSinceFlush = 1;
-    if (Set(SoundConsumer) && !Set(Paused) && AudioBuffer.Available() >= SoundHighWater) PauseDecoding();
+    if (Set(SoundConsumer) && !Set(Paused) && AudioBuffer.Available() >= SoundHighWater) BackPressurePause();
 }
 
 bool CKXFile::SoundHasRoom() const {
@@ -371,34 +371,42 @@ void CKXFile::FlushBuffers() {
 }
 
 bool CKXFile::PauseDecoding() {
+    std::lock_guard<CCriticalSection> hold(ControlLock);
     const KXPLAYHANDLE handle = PlayHandle.load();
     if (!handle) return false;
     if (Set(Paused)) return true;
-    const BOOL answer = Api->Pause(handle);
     Paused = 1;
     Playing = 0;
-    return answer != 0;
+    return Api->Pause(handle) != 0;
+}
+
+void CKXFile::BackPressurePause() {
+    std::unique_lock<CCriticalSection> hold(ControlLock, std::try_to_lock);
+    if (hold.owns_lock()) PauseDecoding();
 }
 
 bool CKXFile::ResumeDecoding() {
+    std::lock_guard<CCriticalSection> hold(ControlLock);
     const KXPLAYHANDLE handle = PlayHandle.load();
     if (!handle) return false;
     if (Set(Playing)) return true;
-    Api->SetPlayOption(handle, 0, 1);
-    Api->SetDecodeMode(handle, 1);
-    const BOOL answer = Api->Play(handle, nullptr);
     Playing = 1;
     Stopped = 0;
     Paused = 0;
-    return answer != 0;
+    Api->SetPlayOption(handle, 0, 1);
+    Api->SetDecodeMode(handle, 1);
+    return Api->Play(handle, nullptr) != 0;
 }
 
 void CKXFile::StopDecoding() {
-    const KXPLAYHANDLE handle = PlayHandle.load();
-    if (!handle || Set(Stopped)) return;
-    Api->Stop(handle);
-    Playing = 0;
-    Stopped = 1;
+    {
+        std::lock_guard<CCriticalSection> hold(ControlLock);
+        const KXPLAYHANDLE handle = PlayHandle.load();
+        if (!handle || Set(Stopped)) return;
+        Playing = 0;
+        Stopped = 1;
+        Api->Stop(handle);
+    }
     SignalWaiters();
 }
 

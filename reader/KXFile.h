@@ -25,7 +25,17 @@
 //    a handle that is being closed and never writes values of a closed file.
 //  - QueueLock guards PictureQueue only. The library is never called with
 //    QueueLock held.
-//  - The flags are atomic bytes written without a lock.
+//  - ControlLock makes each decision to pause, resume or stop decoding one
+//    step with the library call and the Playing / Paused / Stopped flags it
+//    implies. Without it two resumers (video and audio workers) and the
+//    back-pressure pause raced: a resumer whose Play went in before the pause
+//    wrote "playing" after it, and decoding stayed paused with an empty queue
+//    for good. It is taken with no other lock of this object held and is held
+//    across the library call. The decoding thread only tries it (see
+//    BackPressurePause): it must never wait for a thread that may be inside
+//    the library. The flags are written before the library call, so a pause
+//    the library makes the callback run into inside Play is not undone.
+//  - The other flags are atomic bytes written without a lock.
 //
 // Decisions where the behaviour was left open:
 //  - Window readiness: MessageThread forces its message queue (PeekMessage),
@@ -180,6 +190,9 @@ private:
     void OnFirstPicture(int32_t width, int32_t height);
     void QueuePicture(const char* data, long length);
     void QueueSound(const char* data, long length);
+    // Decoding thread: pauses unless a pause, resume or stop is in progress
+    // on another thread; the next picture or sound tries again.
+    void BackPressurePause();
     void CloseHandleLocked();
     uint32_t QueryDuration();
 
@@ -195,6 +208,7 @@ private:
     int32_t FrameRate = 0;
     CCriticalSection HandleLock;
     CCriticalSection QueueLock;
+    CCriticalSection ControlLock;
     CPictureQueue PictureQueue;  // guarded by QueueLock
     std::atomic<int32_t> PictureBytes{0};
     CAudioBuffer AudioBuffer;

@@ -56,6 +56,11 @@ int CFakePlayLibrary::CountOf(const std::string& call) {
     return static_cast<int>(std::count(Log.begin(), Log.end(), call));
 }
 
+void CFakePlayLibrary::DuringNextPlay(std::function<void()> hook) {
+    std::lock_guard<std::mutex> hold(Lock);
+    PlayHook = std::move(hook);
+}
+
 bool CFakePlayLibrary::Picture(int32_t width, int32_t height, uint8_t fill, long length) {
     const long bytes = length >= 0 ? length : static_cast<long>(width) * height * 2;
     Scratch.assign(static_cast<size_t>(bytes > 0 ? bytes : 1), fill);
@@ -146,6 +151,12 @@ BOOL KX_PLAY_CALL CFakePlayLibrary::SetPlayOption(KXPLAYHANDLE, long option, lon
 
 BOOL KX_PLAY_CALL CFakePlayLibrary::Play(KXPLAYHANDLE, HWND wnd) {
     Me().Note(wnd ? "Play:window" : "Play:0");
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> hold(Me().Lock);
+        hook.swap(Me().PlayHook);
+    }
+    if (hook) hook();
     std::lock_guard<std::mutex> hold(Me().Lock);
     return Me().PlayAnswer;
 }

@@ -10,6 +10,7 @@
 
 #include "reader/KXPlayApi.h"
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -27,6 +28,9 @@ public:
     void RefuseOpen(bool refuse);
     void SetAnswers(BOOL play, BOOL pause, BOOL seek);
     void SetInfo(LONG totalFrames, DWORD durationMs);
+    // Runs once inside the next Play, on the caller's thread, as a library
+    // whose decoding starts at once would call back before Play returns.
+    void DuringNextPlay(std::function<void()> hook);
 
     // Calls so far, e.g. "Open", "Play:0", "SetPlayedTimeEx:5000"; and clearing them.
     std::vector<std::string> Calls();
@@ -76,4 +80,5 @@ private:
     HWND Wnd = nullptr;
     int Opened = 0;
     std::vector<uint8_t> Scratch;
+    std::function<void()> PlayHook;
 };

@@ -505,6 +505,49 @@ TEST_F(KXFileTest, EmptyPausedQueueResumesWhenAskedWhetherPicturesCanCome) {
     EXPECT_FALSE(File->PictureCanStillCome());
 }
 
+namespace {
+
+// Whether the library was last told to pause rather than to play.
+bool LibraryLastPaused(CFakePlayLibrary& lib) {
+    const Calls calls = lib.Calls();
+    for (auto it = calls.rbegin(); it != calls.rend(); ++it) {
+        if (*it == "Pause") return true;
+        if (*it == "Play:0") return false;
+    }
+    return false;
+}
+
+}  // namespace
+
+// A library may decode up to the high-water mark before Play has returned.
+// The back-pressure pause that this provokes must never be overwritten by the
+// resume still in progress: flags saying "playing" over a paused library
+// leave the streams waiting for pictures that never come.
+TEST_F(KXFileTest, PauseReachedInsidePlayIsNotUndoneByTheResume) {
+    Open();
+    Lib.DuringNextPlay([&] { Pictures(50); });
+    ASSERT_TRUE(File->OpenFile(L"C:\\b.kx"));
+    EXPECT_EQ(1, Lib.CountOf("Pause"));
+    EXPECT_TRUE(LibraryLastPaused(Lib));
+    EXPECT_TRUE(File->IsPaused());
+    EXPECT_FALSE(File->IsPlaying());
+}
+
+TEST_F(KXFileTest, DecodingThreadPausingDuringAnotherThreadsResumeKeepsTheFlagsTrue) {
+    Open();
+    Lib.DuringNextPlay([&] {
+        std::thread decoding([&] { Pictures(51); });
+        decoding.join();
+    });
+    ASSERT_TRUE(File->OpenFile(L"C:\\b.kx"));
+    EXPECT_EQ(LibraryLastPaused(Lib), File->IsPaused());
+    EXPECT_NE(LibraryLastPaused(Lib), File->IsPlaying());
+    Pictures(1);
+    EXPECT_TRUE(LibraryLastPaused(Lib)) << "the next picture past the mark pauses";
+    EXPECT_TRUE(File->IsPaused());
+    EXPECT_FALSE(File->IsPlaying());
+}
+
 TEST(KXFileObjects, SeveralObjectsWorkAtOnceAndOutliveEachOther) {
     CFakePlayLibrary lib;
     std::unique_ptr<CKXFile> first(new CKXFile(lib.Api()));
