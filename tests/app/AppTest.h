@@ -4,33 +4,18 @@
 #pragma once
 
 #include "ChildProcess.h"
-#include "TempFolder.h"
-#include "TestRecordingFile.h"
-
-#include <gtest/gtest.h>
-#include <objbase.h>
+#include "FilterTest.h"
 
 #include <string>
 #include <vector>
 
-class AppTest : public ::testing::Test {
+class AppTest : public FilterTest {
 protected:
-    void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
-    void TearDown() override { CoUninitialize(); }
-
-    std::wstring Recording(const wchar_t* name, const RecordingPlan& plan) {
-        const std::wstring path = Temp.File(name);
-        WriteTestRecording(path, plan);
-        return path;
-    }
-
     // Runs kxvplay.exe from the test executable's folder; fails the test
     // when it does not finish within a minute.
     ChildResult Kxvplay(const std::vector<std::wstring>& args);
     ChildResult KxvplayAt(const std::wstring& program, const std::vector<std::wstring>& args,
                           const std::wstring& folder);
-
-    CTempFolder Temp;
 };
 
 // The folder of the test executable, with a trailing separator.
