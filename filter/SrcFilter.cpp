@@ -221,7 +221,14 @@ void CSrcFilter::RepositionFile(CMediaStream* pin, REFERENCE_TIME start) {
     // restarts it; wait for a fill it may have started before.
     if (CMediaStream* other = OtherPin(pin)) other->PassBarrier();
     if (file->SeekTo(static_cast<uint32_t>(start / 10000))) {
-        for (int polls = 0; !file->PrerollReached && polls < PrerollPolls; ++polls) Sleep(PrerollPollMs);
+        // A Stop on another thread may stop decoding right after the seek
+        // resumed it: no picture can come then, and waiting out the whole
+        // bound would hold RepositionLock, and with it every other seek, for
+        // about 15 s each time. The next Pause resumes decoding from the new
+        // position.
+        for (int polls = 0; !file->PrerollReached && !file->IsStopped() && polls < PrerollPolls; ++polls) {
+            Sleep(PrerollPollMs);
+        }
     }
     RepositionTick = GetTickCount();
     FinishedEpoch = epoch;

@@ -75,8 +75,9 @@ public:
     // for the other pin (false).
     bool ClaimSeek(CMediaStream* pin, REFERENCE_TIME start);
     // Moves the file to start (when inside the duration) and waits for the
-    // new preroll. The other pin's worker stops taking data from the moment
-    // the epoch changes until its own seek restarts it.
+    // new preroll, or until decoding is stopped (a Stop on another thread).
+    // The other pin's worker stops taking data from the moment the epoch
+    // changes until its own seek restarts it.
     void RepositionFile(CMediaStream* pin, REFERENCE_TIME start);
     // Counts repositionings; a worker whose segment began at an older epoch
     // holds back.

@@ -11,6 +11,9 @@
 #include "ProcessUsage.h"
 #include "Soak.h"
 
+#include <tlhelp32.h>
+
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -24,6 +27,37 @@ constexpr DWORD StateLimitMs = 10000;
 constexpr DWORD HandleMargin = 16;
 constexpr DWORD ThreadMargin = 2;
 constexpr SIZE_T MemoryMargin = 6 * 1024 * 1024;
+// Wine's graph runs some of its work on the process's thread pool, whose
+// idle workers (each with a few MiB of stack and heap) end by themselves a
+// few seconds later; the measurement waits for them up to this bound.
+constexpr DWORD PassingThreadsLimitMs = 30000;
+
+std::vector<DWORD> ThreadIds() {
+    std::vector<DWORD> ids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return ids;
+    const DWORD self = GetCurrentProcessId();
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == self) ids.push_back(entry.th32ThreadID);
+    }
+    CloseHandle(snapshot);
+    return ids;
+}
+
+// Waits, at most timeoutMs, for every thread that is not in known to end.
+void WaitForThreadsBeyond(const std::vector<DWORD>& known, DWORD timeoutMs) {
+    std::vector<HANDLE> passing;
+    for (DWORD id : ThreadIds()) {
+        if (std::find(known.begin(), known.end(), id) != known.end()) continue;
+        if (HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, id)) passing.push_back(thread);
+    }
+    if (!passing.empty() && passing.size() <= MAXIMUM_WAIT_OBJECTS) {
+        WaitForMultipleObjects(static_cast<DWORD>(passing.size()), passing.data(), TRUE, timeoutMs);
+    }
+    for (HANDLE thread : passing) CloseHandle(thread);
+}
 
 class LoadTest : public ModuleTest {
 protected:
@@ -65,6 +99,12 @@ protected:
     // the module and the playback library) in before the measurement.
     ProcessUsage WarmUp(const std::wstring& path) {
         for (int i = 0; i < 5; ++i) Cycle(path);
+        return Measure();
+    }
+
+    // The starting point, and the threads that were alive at it.
+    ProcessUsage Measure() {
+        StartThreads = ThreadIds();
         return ProcessUsage::Now();
     }
 
@@ -73,6 +113,8 @@ protected:
     void ExpectAllGivenBack(const ProcessUsage& start) {
         EXPECT_EQ(S_OK, ModuleCanUnloadNow()) << "an object of the module is still alive";
         EXPECT_TRUE(ModuleFreedWhenUnused()) << "CoFreeUnusedLibrariesEx left KXVDSrc.ax loaded";
+        // A thread that does not end within the bound is counted below.
+        WaitForThreadsBeyond(StartThreads, PassingThreadsLimitMs);
         const ProcessUsage end = ProcessUsage::Now();
         ASSERT_TRUE(start.Handles > 0 && start.Threads > 0 && start.PrivateBytes > 0)
             << "the process's usage could not be measured: " << start.Describe();
@@ -81,6 +123,8 @@ protected:
         EXPECT_LE(end.Threads, start.Threads + ThreadMargin) << "threads leaked; " << both;
         EXPECT_LE(end.PrivateBytes, start.PrivateBytes + MemoryMargin) << "memory leaked; " << both;
     }
+
+    std::vector<DWORD> StartThreads;
 };
 
 TEST_F(LoadTest, ManyCreateLoadPlayReleaseCyclesLeaveNothingBehind) {
@@ -122,17 +166,16 @@ TEST_F(LoadTest, DISABLED_TenFiltersAliveWithFourPlaying) {
     // The first round brings in the platform's graph classes and their caches.
     WarmUp(path);
     ASSERT_NO_FATAL_FAILURE(round());
-    const ProcessUsage start = ProcessUsage::Now();
+    const ProcessUsage start = Measure();
     for (uint32_t i = 0; i < Rounds(3); ++i) ASSERT_NO_FATAL_FAILURE(round()) << "round " << i;
     ExpectAllGivenBack(start);
 }
 
 // The same storm on the filter itself, outside any graph: state changes on
-// the filter, seeks on both pins, from two threads. Left out of CI: it shows
-// a deadlock in the filter (both threads stop making progress within the
-// first rounds, every run) that is not yet mended. Run by hand with
-// --gtest_also_run_disabled_tests.
-TEST_F(LoadTest, DISABLED_TwoThreadsChangingFilterStateAndSeekingAtRandom) {
+// the filter, seeks on both pins, from two threads. A Stop that lands while
+// the other thread's seek waits for the new preroll must not hold that seek,
+// and every seek behind it, for the whole preroll bound.
+TEST_F(LoadTest, TwoThreadsChangingFilterStateAndSeekingAtRandom) {
     RecordingPlan plan;
     plan.Width = 176;
     plan.Height = 144;
@@ -187,10 +230,12 @@ TEST_F(LoadTest, DISABLED_TwoThreadsChangingFilterStateAndSeekingAtRandom) {
     ExpectAllGivenBack(start);
 }
 
-// Left out of CI until traced: now and then the two threads' state changes
-// and seeks on Wine's graph stop making progress (a deadlock not yet placed
-// in the module or in Wine's graph), and threads and memory grow. Run by
-// hand with --gtest_also_run_disabled_tests.
+// Two application threads changing state and seeking on one graph at random;
+// afterwards the graph still plays from the start to its end. Left out of CI:
+// about one run in five, both application threads stay inside Wine's graph
+// after our Pause and Run have returned, with no lock of the module held and
+// both workers waiting in the paused renderers' Receive. Run by hand with
+// --gtest_also_run_disabled_tests.
 TEST_F(LoadTest, DISABLED_TwoThreadsChangingStateAndSeekingAtRandom) {
     RecordingPlan plan;
     plan.Width = 176;
@@ -209,7 +254,7 @@ TEST_F(LoadTest, DISABLED_TwoThreadsChangingStateAndSeekingAtRandom) {
         ASSERT_TRUE(rig.WaitForComplete(60000)) << "the warm-up graph did not complete";
         rig.Control->Stop();
     }
-    const ProcessUsage start = ProcessUsage::Now();
+    const ProcessUsage start = Measure();
     {
         CGraphRig rig;
         RigOptions options;
