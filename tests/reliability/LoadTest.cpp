@@ -110,7 +110,9 @@ protected:
 
     // Nothing of the module alive, the module unloads, and the process is
     // back near where it was.
-    void ExpectAllGivenBack(const ProcessUsage& start) {
+    // platformHandles: handles the platform itself keeps for what the test
+    // made, measured apart (see PlatformHandlesPerGraph).
+    void ExpectAllGivenBack(const ProcessUsage& start, DWORD platformHandles = 0) {
         EXPECT_EQ(S_OK, ModuleCanUnloadNow()) << "an object of the module is still alive";
         EXPECT_TRUE(ModuleFreedWhenUnused()) << "CoFreeUnusedLibrariesEx left KXVDSrc.ax loaded";
         // A thread that does not end within the bound is counted below.
@@ -119,7 +121,8 @@ protected:
         ASSERT_TRUE(start.Handles > 0 && start.Threads > 0 && start.PrivateBytes > 0)
             << "the process's usage could not be measured: " << start.Describe();
         const std::string both = "start: " + start.Describe() + "; end: " + end.Describe();
-        EXPECT_LE(end.Handles, start.Handles + HandleMargin) << "handles leaked; " << both;
+        EXPECT_LE(end.Handles, start.Handles + HandleMargin + platformHandles)
+            << "handles leaked (" << platformHandles << " allowed for the platform's graphs); " << both;
         EXPECT_LE(end.Threads, start.Threads + ThreadMargin) << "threads leaked; " << both;
         EXPECT_LE(end.PrivateBytes, start.PrivateBytes + MemoryMargin) << "memory leaked; " << both;
     }
@@ -138,10 +141,21 @@ TEST_F(LoadTest, ManyCreateLoadPlayReleaseCyclesLeaveNothingBehind) {
     ExpectAllGivenBack(start);
 }
 
-// Left out of CI until traced: with Wine's graphs the process keeps about one
-// more handle per graph and round (our objects are all gone and the module
-// unloads). Run by hand with --gtest_also_run_disabled_tests.
-TEST_F(LoadTest, DISABLED_TenFiltersAliveWithFourPlaying) {
+// Wine 8's filter graph manager keeps one handle for every graph made, even a
+// bare one that never held a filter. That is the platform's, not a leak of
+// ours: it is measured on bare graphs and allowed for.
+DWORD PlatformHandlesPerGraph() {
+    const int graphs = 20;
+    const DWORD before = ProcessUsage::Now().Handles;
+    for (int i = 0; i < graphs; ++i) {
+        ComPtr<IGraphBuilder> graph;
+        if (FAILED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&graph)))) return 0;
+    }
+    const DWORD after = ProcessUsage::Now().Handles;
+    return after > before ? (after - before + graphs - 1) / graphs : 0;
+}
+
+TEST_F(LoadTest, TenFiltersAliveWithFourPlaying) {
     const std::wstring path = SmallRecording();
     auto round = [&path] {
         std::vector<std::unique_ptr<CGraphRig>> rigs;
@@ -166,9 +180,11 @@ TEST_F(LoadTest, DISABLED_TenFiltersAliveWithFourPlaying) {
     // The first round brings in the platform's graph classes and their caches.
     WarmUp(path);
     ASSERT_NO_FATAL_FAILURE(round());
+    const DWORD perGraph = PlatformHandlesPerGraph();
     const ProcessUsage start = Measure();
-    for (uint32_t i = 0; i < Rounds(3); ++i) ASSERT_NO_FATAL_FAILURE(round()) << "round " << i;
-    ExpectAllGivenBack(start);
+    const uint32_t rounds = Rounds(3);
+    for (uint32_t i = 0; i < rounds; ++i) ASSERT_NO_FATAL_FAILURE(round()) << "round " << i;
+    ExpectAllGivenBack(start, perGraph * 10 * rounds);
 }
 
 // The same storm on the filter itself, outside any graph: state changes on
