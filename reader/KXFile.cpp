@@ -418,6 +418,14 @@ bool CKXFile::SeekTo(uint32_t ms) {
     if (Set(Stopped)) ResumeDecoding();
     PauseDecoding();
     FlushBuffers();
+    // The flush keeps every flag when nothing was decoded since the last one,
+    // and an end notice needs no data: after a seek into the last picture,
+    // a seek back would otherwise start with the old end and preroll still
+    // set, and the streams would end the new segment at once.
+    FileEnded = 0;
+    PrerollReached = 0;
+    VideoDrained = 0;
+    AudioFinished = 0;
     Api->SetDecCallBackEx(handle, &CKXFile::DecodeCallback, this, 0, KX_DECODE_YUY2);
     if (!Api->SetPlayedTimeEx(handle, ms)) return false;
     ResumeDecoding();

@@ -369,6 +369,21 @@ TEST_F(KXFileTest, SeekWhilePlayingPausesFlushesRepositionsAndStarts) {
     EXPECT_TRUE(File->IsPlaying());
 }
 
+TEST_F(KXFileTest, SeekAfterAnEndWithNothingDecodedStartsAFreshSegment) {
+    Open();
+    Lib.SetInfo(100, 4000);
+    ASSERT_TRUE(Lib.Post(KX_MSG_FILE_INFO));
+    ASSERT_EQ(File->GetDurationMs(), 4000u);
+    Pictures(5);
+    ASSERT_TRUE(File->SeekTo(3990));
+    Notice(KX_MSG_FILE_END, [&] { return File->HasFileEnded(); });
+    ASSERT_TRUE(File->PrerollReached.load());
+    ASSERT_TRUE(File->SeekTo(1000));
+    EXPECT_FALSE(File->HasFileEnded()) << "the old position's end ended the new segment";
+    EXPECT_FALSE(File->PrerollReached.load()) << "the new position's preroll counted as reached";
+    EXPECT_TRUE(File->PictureCanStillCome());
+}
+
 TEST_F(KXFileTest, SeekFromStoppedStartsBeforePausing) {
     Open();
     Lib.SetInfo(100, 4000);
