@@ -8,7 +8,6 @@
 #include <uuids.h>
 #include <vfwmsgs.h>
 
-#include <cmath>
 #include <cstddef>
 #include <cstring>
 
@@ -133,8 +132,7 @@ HRESULT CAudioStream::FillSample(IMediaSample* sample) {
 HRESULT CAudioStream::OnRateChanged() {
     double rate = 0;
     GetRate(&rate);
-    // NaN and infinity would make the sample times meaningless.
-    if (!(rate > 0.1) || !std::isfinite(rate)) return E_INVALIDARG;
+    if (!UsableRate(rate)) return E_INVALIDARG;
     CScopedLock hold(&StreamLock);
     SegmentRate = rate;
     return S_OK;

@@ -3,6 +3,8 @@
 #include "filter/SrcFilter.h"
 #include "framework/ScopedLock.h"
 
+#include <cmath>
+
 CMediaStream::CMediaStream(HRESULT* result, CSrcFilter* filter, const wchar_t* pinName, int32_t nominalSampleMs)
     : CSourceStream(nullptr, result, filter, pinName),
       CSourceSeeking(nullptr, static_cast<IPin*>(this), result, &StreamLock),
@@ -150,3 +152,5 @@ void CMediaStream::StampSample(IMediaSample* sample) {
         PendingDiscontinuity = 0;
     }
 }
+
+bool CMediaStream::UsableRate(double rate) { return rate > 0.1 && std::isfinite(rate); }

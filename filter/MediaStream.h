@@ -54,6 +54,9 @@ public:
     bool IsDelivering() const { return Delivering.load(); }
 
 protected:
+    // Whether a playback rate can pace the samples: above 0.1 and finite
+    // (NaN and infinity would turn the sample times into garbage).
+    static bool UsableRate(double rate);
     // Worker, under StreamLock: true while the file has moved for a seek that
     // has not reached this pin yet; the worker takes no data meanwhile, so
     // nothing of the new position goes out in the old segment. When the seek

@@ -7,7 +7,6 @@
 #include <uuids.h>
 #include <vfwmsgs.h>
 
-#include <cmath>
 #include <cstring>
 
 CVideoStream::CVideoStream(HRESULT* result, CSrcFilter* filter)
@@ -121,9 +120,7 @@ HRESULT CVideoStream::FillSample(IMediaSample* sample) {
 }
 
 HRESULT STDMETHODCALLTYPE CVideoStream::SetRate(double rate) {
-    // Written so that NaN is refused too: it would turn every sample's
-    // duration into an undefined conversion and its times into garbage.
-    if (!(rate > 0.1) || !std::isfinite(rate)) return E_INVALIDARG;
+    if (!UsableRate(rate)) return E_INVALIDARG;
     CScopedLock hold(&StreamLock);
     SegmentRate = rate;
     return S_OK;
