@@ -1,4 +1,5 @@
 #include "bench/PngChart.h"
+#include "tools/png/PngEncoding.h"
 
 #include <windows.h>
 #include <wincodec.h>
@@ -73,26 +74,10 @@ private:
 bool EncodePng(const void* pixels, int width, int height, const std::wstring& path) {
     ComPtr<IWICImagingFactory> factory;
     HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory));
-    ComPtr<IWICStream> stream;
-    ComPtr<IWICBitmapEncoder> encoder;
-    ComPtr<IWICBitmapFrameEncode> frame;
-    if (SUCCEEDED(hr)) hr = factory->CreateStream(&stream);
-    if (SUCCEEDED(hr)) hr = stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE);
-    if (SUCCEEDED(hr)) hr = factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder);
-    if (SUCCEEDED(hr)) hr = encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache);
-    if (SUCCEEDED(hr)) hr = encoder->CreateNewFrame(&frame, nullptr);
-    if (SUCCEEDED(hr)) hr = frame->Initialize(nullptr);
-    if (SUCCEEDED(hr)) hr = frame->SetSize(static_cast<UINT>(width), static_cast<UINT>(height));
-    WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGR;
-    if (SUCCEEDED(hr)) hr = frame->SetPixelFormat(&format);
-    if (SUCCEEDED(hr) && !IsEqualGUID(format, GUID_WICPixelFormat32bppBGR)) hr = E_FAIL;
-    const UINT stride = static_cast<UINT>(width) * 4;
     if (SUCCEEDED(hr)) {
-        hr = frame->WritePixels(static_cast<UINT>(height), stride, stride * static_cast<UINT>(height),
-                                static_cast<BYTE*>(const_cast<void*>(pixels)));
+        hr = EncodePngFile(factory.Get(), path, pixels, static_cast<UINT>(width), static_cast<UINT>(height),
+                           static_cast<UINT>(width) * 4, GUID_WICPixelFormat32bppBGR);
     }
-    if (SUCCEEDED(hr)) hr = frame->Commit();
-    if (SUCCEEDED(hr)) hr = encoder->Commit();
     return SUCCEEDED(hr);
 }
 

@@ -2,8 +2,7 @@
 
 #include "AppError.h"
 #include "HResultText.h"
-
-using Microsoft::WRL::ComPtr;
+#include "tools/png/PngEncoding.h"
 
 CPngWriter::CPngWriter() {
     const HRESULT hr =
@@ -14,26 +13,7 @@ CPngWriter::CPngWriter() {
 }
 
 HRESULT CPngWriter::Write(const std::wstring& path, const BgrImage& image) const {
-    ComPtr<IWICStream> stream;
-    HRESULT hr = Factory->CreateStream(&stream);
-    if (SUCCEEDED(hr)) hr = stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE);
-    ComPtr<IWICBitmapEncoder> encoder;
-    if (SUCCEEDED(hr)) hr = Factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder);
-    if (SUCCEEDED(hr)) hr = encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache);
-    ComPtr<IWICBitmapFrameEncode> frame;
-    if (SUCCEEDED(hr)) hr = encoder->CreateNewFrame(&frame, nullptr);
-    if (SUCCEEDED(hr)) hr = frame->Initialize(nullptr);
-    if (SUCCEEDED(hr)) hr = frame->SetSize(static_cast<UINT>(image.Width), static_cast<UINT>(image.Height));
-    WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
-    if (SUCCEEDED(hr)) hr = frame->SetPixelFormat(&format);
-    // The encoder may only offer a different layout; then the bytes would
-    // be misread, so that is a failure rather than a silent conversion.
-    if (SUCCEEDED(hr) && !IsEqualGUID(format, GUID_WICPixelFormat24bppBGR)) hr = WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
-    if (SUCCEEDED(hr)) {
-        hr = frame->WritePixels(static_cast<UINT>(image.Height), static_cast<UINT>(image.Stride()),
-                                static_cast<UINT>(image.Pixels.size()), const_cast<BYTE*>(image.Pixels.data()));
-    }
-    if (SUCCEEDED(hr)) hr = frame->Commit();
-    if (SUCCEEDED(hr)) hr = encoder->Commit();
-    return hr;
+    return EncodePngFile(Factory.Get(), path, image.Pixels.data(), static_cast<UINT>(image.Width),
+                         static_cast<UINT>(image.Height), static_cast<UINT>(image.Stride()),
+                         GUID_WICPixelFormat24bppBGR);
 }
