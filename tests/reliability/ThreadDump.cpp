@@ -1,0 +1,96 @@
+#include "ThreadDump.h"
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr size_t MaxAddresses = 40;
+constexpr size_t ScanBytes = 64 * 1024;
+
+struct ThreadCode {
+    DWORD Id = 0;
+    DWORD Addresses[MaxAddresses] = {};
+    size_t Count = 0;
+};
+
+bool IsCode(DWORD address) {
+    MEMORY_BASIC_INFORMATION info = {};
+    if (!VirtualQuery(reinterpret_cast<void*>(address), &info, sizeof(info))) return false;
+    const DWORD executable = PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+    return info.State == MEM_COMMIT && info.Type == MEM_IMAGE && (info.Protect & executable) != 0;
+}
+
+// Reads the suspended thread's stack without allocating: the thread may hold
+// the heap's lock.
+void Scan(HANDLE thread, ThreadCode* code) {
+    CONTEXT context = {};
+    context.ContextFlags = CONTEXT_CONTROL;
+    if (!GetThreadContext(thread, &context)) return;
+    code->Addresses[code->Count++] = context.Eip;
+    MEMORY_BASIC_INFORMATION info = {};
+    if (!VirtualQuery(reinterpret_cast<void*>(context.Esp), &info, sizeof(info))) return;
+    const DWORD top = reinterpret_cast<DWORD>(info.BaseAddress) + info.RegionSize;
+    const DWORD end = context.Esp + ScanBytes < top ? context.Esp + ScanBytes : top;
+    for (DWORD at = context.Esp & ~3u; at + 4 <= end && code->Count < MaxAddresses; at += 4) {
+        const DWORD value = *reinterpret_cast<const DWORD*>(at);
+        if (IsCode(value)) code->Addresses[code->Count++] = value;
+    }
+}
+
+std::string Describe(DWORD address) {
+    HMODULE module = nullptr;
+    char name[MAX_PATH] = "?";
+    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           reinterpret_cast<const char*>(address), &module)) {
+        char path[MAX_PATH] = {};
+        if (GetModuleFileNameA(module, path, MAX_PATH)) {
+            const char* slash = strrchr(path, '\\');
+            snprintf(name, sizeof(name), "%s", slash ? slash + 1 : path);
+        }
+    }
+    char text[MAX_PATH + 32];
+    snprintf(text, sizeof(text), "%s+0x%lx", name,
+             static_cast<unsigned long>(address - reinterpret_cast<DWORD>(module)));
+    return text;
+}
+
+}  // namespace
+
+std::string DumpThreads() {
+    std::vector<DWORD> ids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return "no thread list\n";
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    const DWORD self = GetCurrentProcessId();
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == self && entry.th32ThreadID != GetCurrentThreadId()) {
+            ids.push_back(entry.th32ThreadID);
+        }
+    }
+    CloseHandle(snapshot);
+    std::vector<ThreadCode> threads(ids.size());
+    for (size_t i = 0; i < ids.size(); ++i) {
+        threads[i].Id = ids[i];
+        HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, ids[i]);
+        if (!thread) continue;
+        if (SuspendThread(thread) != static_cast<DWORD>(-1)) {
+            Scan(thread, &threads[i]);
+            ResumeThread(thread);
+        }
+        CloseHandle(thread);
+    }
+    std::string dump;
+    for (const ThreadCode& thread : threads) {
+        char heading[32];
+        snprintf(heading, sizeof(heading), "thread %04lx:", static_cast<unsigned long>(thread.Id));
+        dump += heading;
+        for (size_t i = 0; i < thread.Count; ++i) dump += " " + Describe(thread.Addresses[i]);
+        dump += "\n";
+    }
+    return dump;
+}
