@@ -8,6 +8,7 @@
 namespace {
 
 constexpr UINT QuitMessage = WM_USER + 101;  // 1125, posted by destruction
+constexpr UINT SegmentMessage = WM_USER + 102;  // 1126, posted by seeks and reopenings
 constexpr int32_t PrerollDepth = 40;
 constexpr int32_t HighWaterMark = 50;
 constexpr int32_t LowWaterMark = 35;
@@ -113,6 +114,7 @@ bool CKXFile::OpenFile(const wchar_t* path) {
     }
     const KXPLAYHANDLE handle = PlayHandle.load();
     if (!handle) return false;
+    BeginNoticeSegment();
     FileEnded = 0;
     AudioFinished = 0;
     VideoDrained = 0;
@@ -182,7 +184,9 @@ void CKXFile::RunMessageLoop() {
     SetEvent(ThreadReadyEvent.get());
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
         if (msg.message == KX_MSG_FILE_END) {
-            MarkFileEnded();
+            if (HandledSegment.load() == NoticeSegment.load()) MarkFileEnded();
+        } else if (msg.message == SegmentMessage) {
+            ReachSegment(static_cast<uint32_t>(msg.wParam));
         } else if (msg.message == KX_MSG_FILE_INFO) {
             OnFileInfo();
         } else if (msg.message == QuitMessage) {
@@ -209,6 +213,21 @@ void CKXFile::MarkFileEnded() {
     // Nothing more comes, so a seek waiting for the preroll need not wait on.
     PrerollReached = 1;
     SignalWaiters();
+}
+
+void CKXFile::BeginNoticeSegment() {
+    const uint32_t segment = ++NoticeSegment;
+    if (!MessageThreadId || !PostThreadMessageA(MessageThreadId, SegmentMessage, segment, 0)) {
+        // No queue to mark (yet): nothing the library posted can be waiting
+        // in it either.
+        ReachSegment(segment);
+    }
+}
+
+void CKXFile::ReachSegment(uint32_t segment) {
+    uint32_t reached = HandledSegment.load();
+    while (static_cast<int32_t>(segment - reached) > 0 && !HandledSegment.compare_exchange_weak(reached, segment)) {
+    }
 }
 
 void CKXFile::SignalWaiters() {
@@ -417,6 +436,7 @@ bool CKXFile::SeekTo(uint32_t ms) {
     Api->SetDecCallBackEx(handle, nullptr, nullptr, 0, 0);
     if (Set(Stopped)) ResumeDecoding();
     PauseDecoding();
+    BeginNoticeSegment();
     FlushBuffers();
     // The flush keeps every flag when nothing was decoded since the last one,
     // and an end notice needs no data: after a seek into the last picture,

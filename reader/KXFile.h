@@ -59,6 +59,12 @@
 // Safety beyond the plain data path:
 //  - Message 1124 also marks the preroll complete: nothing more comes, so a
 //    seek that waits for the preroll near the end need not wait it out.
+//  - An end notice posted before a seek or a reopening belongs to the old
+//    position or file. Each starts a new notice segment (NoticeSegment) and
+//    posts a marker for it to the message thread behind whatever the library
+//    had posted; the thread honours 1124 only once it has reached the newest
+//    marker (HandledSegment). Without it an end notice handled just after a
+//    seek ended the new segment at once and its pictures were never sent.
 //  - ReadVideoFrame refuses (keeping the picture) destination rows narrower
 //    than the picture, which would overlap, and in the row-by-row copy copies
 //    only the rows a shorter picture holds, never stale bytes of an older one.
@@ -186,6 +192,10 @@ private:
     void RunMessageLoop();
     void OnFileInfo();
     void MarkFileEnded();
+    // Seeking thread or the filter's thread: see NoticeSegment.
+    void BeginNoticeSegment();
+    // Message thread: the marker of a segment has been reached.
+    void ReachSegment(uint32_t segment);
     void SignalWaiters();
     void OnFirstPicture(int32_t width, int32_t height);
     void QueuePicture(const char* data, long length);
@@ -227,6 +237,10 @@ private:
     std::atomic<uint8_t> AwaitingPicture{1};
     UniqueHandle MessageThreadHandle;
     DWORD MessageThreadId = 0;
+    // Raised by BeginNoticeSegment; HandledSegment follows it on the message
+    // thread (or at once when the marker cannot be posted).
+    std::atomic<uint32_t> NoticeSegment{0};
+    std::atomic<uint32_t> HandledSegment{0};
     // Replaced only on the decoding thread while the size is unknown (no
     // picture queued or being read), and on destruction.
     std::unique_ptr<CFramePool> FramePool;

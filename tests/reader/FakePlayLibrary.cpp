@@ -61,6 +61,11 @@ void CFakePlayLibrary::DuringNextPlay(std::function<void()> hook) {
     PlayHook = std::move(hook);
 }
 
+void CFakePlayLibrary::DuringNextInfo(std::function<void()> hook) {
+    std::lock_guard<std::mutex> hold(Lock);
+    InfoHook = std::move(hook);
+}
+
 bool CFakePlayLibrary::Picture(int32_t width, int32_t height, uint8_t fill, long length) {
     const long bytes = length >= 0 ? length : static_cast<long>(width) * height * 2;
     Scratch.assign(static_cast<size_t>(bytes > 0 ? bytes : 1), fill);
@@ -180,6 +185,12 @@ BOOL KX_PLAY_CALL CFakePlayLibrary::SetPlayedTimeEx(KXPLAYHANDLE, DWORD ms) {
 
 LONG KX_PLAY_CALL CFakePlayLibrary::GetFileTotalFrames(KXPLAYHANDLE) {
     Me().Note("TotalFrames");
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> hold(Me().Lock);
+        hook.swap(Me().InfoHook);
+    }
+    if (hook) hook();
     std::lock_guard<std::mutex> hold(Me().Lock);
     return Me().Frames;
 }

@@ -31,6 +31,9 @@ public:
     // Runs once inside the next Play, on the caller's thread, as a library
     // whose decoding starts at once would call back before Play returns.
     void DuringNextPlay(std::function<void()> hook);
+    // Runs once inside the next GetFileTotalFrames, on the caller's thread
+    // (the reader's message thread, answering an information notice).
+    void DuringNextInfo(std::function<void()> hook);
 
     // Calls so far, e.g. "Open", "Play:0", "SetPlayedTimeEx:5000"; and clearing them.
     std::vector<std::string> Calls();
@@ -81,4 +84,5 @@ private:
     int Opened = 0;
     std::vector<uint8_t> Scratch;
     std::function<void()> PlayHook;
+    std::function<void()> InfoHook;
 };

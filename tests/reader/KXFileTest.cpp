@@ -14,6 +14,11 @@ using Calls = std::vector<std::string>;
 
 namespace {
 
+struct EventCloser {
+    void operator()(HANDLE event) const { CloseHandle(event); }
+};
+using UniqueEvent = std::unique_ptr<void, EventCloser>;
+
 CKXFile::WaitLimits ShortWaits() {
     CKXFile::WaitLimits waits;
     waits.SizeMs = 100;
@@ -382,6 +387,37 @@ TEST_F(KXFileTest, SeekAfterAnEndWithNothingDecodedStartsAFreshSegment) {
     EXPECT_FALSE(File->HasFileEnded()) << "the old position's end ended the new segment";
     EXPECT_FALSE(File->PrerollReached.load()) << "the new position's preroll counted as reached";
     EXPECT_TRUE(File->PictureCanStillCome());
+}
+
+TEST_F(KXFileTest, EndNoticePostedBeforeASeekDoesNotEndTheNewSegment) {
+    Open();
+    Lib.SetInfo(100, 4000);
+    ASSERT_TRUE(Lib.Post(KX_MSG_FILE_INFO));
+    ASSERT_EQ(File->GetDurationMs(), 4000u);
+    Pictures(5);
+    // The message thread is held in an information notice while the old
+    // position's end notice waits behind it and the seek goes through.
+    UniqueEvent inside(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    UniqueEvent release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    Lib.DuringNextInfo([&] {
+        SetEvent(inside.get());
+        WaitForSingleObject(release.get(), 10000);
+    });
+    ASSERT_TRUE(Lib.Post(KX_MSG_FILE_INFO));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(inside.get(), 5000)) << "information notice not handled";
+    ASSERT_TRUE(Lib.Post(KX_MSG_FILE_END));
+    const bool sought = File->SeekTo(1000);
+    SetEvent(release.get());
+    ASSERT_TRUE(sought);
+    // A notice behind the end notice shows the thread is past it.
+    UniqueEvent past(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    Lib.DuringNextInfo([&] { SetEvent(past.get()); });
+    ASSERT_TRUE(Lib.Post(KX_MSG_FILE_INFO));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(past.get(), 5000)) << "information notice not handled";
+    EXPECT_FALSE(File->HasFileEnded()) << "the old position's end notice ended the new segment";
+    EXPECT_TRUE(File->PictureCanStillCome());
+    // The new segment's own end notice still ends it.
+    Notice(KX_MSG_FILE_END, [&] { return File->HasFileEnded(); });
 }
 
 TEST_F(KXFileTest, SeekFromStoppedStartsBeforePausing) {
