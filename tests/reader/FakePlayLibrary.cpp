@@ -66,6 +66,15 @@ void CFakePlayLibrary::DuringNextInfo(std::function<void()> hook) {
     InfoHook = std::move(hook);
 }
 
+void CFakePlayLibrary::RunOnce(std::function<void()> CFakePlayLibrary::*slot) {
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> hold(Lock);
+        hook.swap(this->*slot);
+    }
+    if (hook) hook();
+}
+
 bool CFakePlayLibrary::Picture(int32_t width, int32_t height, uint8_t fill, long length) {
     const long bytes = length >= 0 ? length : static_cast<long>(width) * height * 2;
     Scratch.assign(static_cast<size_t>(bytes > 0 ? bytes : 1), fill);
@@ -156,12 +165,7 @@ BOOL KX_PLAY_CALL CFakePlayLibrary::SetPlayOption(KXPLAYHANDLE, long option, lon
 
 BOOL KX_PLAY_CALL CFakePlayLibrary::Play(KXPLAYHANDLE, HWND wnd) {
     Me().Note(wnd ? "Play:window" : "Play:0");
-    std::function<void()> hook;
-    {
-        std::lock_guard<std::mutex> hold(Me().Lock);
-        hook.swap(Me().PlayHook);
-    }
-    if (hook) hook();
+    Me().RunOnce(&CFakePlayLibrary::PlayHook);
     std::lock_guard<std::mutex> hold(Me().Lock);
     return Me().PlayAnswer;
 }
@@ -185,12 +189,7 @@ BOOL KX_PLAY_CALL CFakePlayLibrary::SetPlayedTimeEx(KXPLAYHANDLE, DWORD ms) {
 
 LONG KX_PLAY_CALL CFakePlayLibrary::GetFileTotalFrames(KXPLAYHANDLE) {
     Me().Note("TotalFrames");
-    std::function<void()> hook;
-    {
-        std::lock_guard<std::mutex> hold(Me().Lock);
-        hook.swap(Me().InfoHook);
-    }
-    if (hook) hook();
+    Me().RunOnce(&CFakePlayLibrary::InfoHook);
     std::lock_guard<std::mutex> hold(Me().Lock);
     return Me().Frames;
 }

@@ -53,6 +53,8 @@ private:
     static CFakePlayLibrary* Current;
     static CFakePlayLibrary& Me() { return *Current; }
     void Note(const std::string& call);
+    // Takes the hook out of its slot under Lock and runs it without.
+    void RunOnce(std::function<void()> CFakePlayLibrary::*slot);
 
     static KXPLAYHANDLE KX_PLAY_CALL OpenFileExW(const wchar_t* path);
     static BOOL KX_PLAY_CALL CloseFile(KXPLAYHANDLE h);

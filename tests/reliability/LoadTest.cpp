@@ -12,8 +12,6 @@
 #include "Soak.h"
 #include "ThreadDump.h"
 
-#include <tlhelp32.h>
-
 #include <algorithm>
 #include <atomic>
 #include <memory>
@@ -34,24 +32,10 @@ constexpr SIZE_T MemoryMargin = 6 * 1024 * 1024;
 // few seconds later; the measurement waits for them up to this bound.
 constexpr DWORD PassingThreadsLimitMs = 30000;
 
-std::vector<DWORD> ThreadIds() {
-    std::vector<DWORD> ids;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return ids;
-    const DWORD self = GetCurrentProcessId();
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID == self) ids.push_back(entry.th32ThreadID);
-    }
-    CloseHandle(snapshot);
-    return ids;
-}
-
 // Waits, at most timeoutMs, for every thread that is not in known to end.
 void WaitForThreadsBeyond(const std::vector<DWORD>& known, DWORD timeoutMs) {
     std::vector<HANDLE> passing;
-    for (DWORD id : ThreadIds()) {
+    for (DWORD id : ProcessThreadIds()) {
         if (std::find(known.begin(), known.end(), id) != known.end()) continue;
         if (HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, id)) passing.push_back(thread);
     }
@@ -106,7 +90,7 @@ protected:
 
     // The starting point, and the threads that were alive at it.
     ProcessUsage Measure() {
-        StartThreads = ThreadIds();
+        StartThreads = ProcessThreadIds();
         return ProcessUsage::Now();
     }
 

@@ -7,20 +7,6 @@
 
 namespace {
 
-DWORD CountThreads() {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return 0;
-    const DWORD self = GetCurrentProcessId();
-    DWORD count = 0;
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID == self) ++count;
-    }
-    CloseHandle(snapshot);
-    return count;
-}
-
 // The system's handle table, as NtQuerySystemInformation lists it; Wine
 // answers GetProcessHandleCount with 0, but lists the handles here.
 struct HandleEntry {
@@ -81,10 +67,24 @@ SIZE_T PrivateCommitted() {
 
 }  // namespace
 
+std::vector<DWORD> ProcessThreadIds() {
+    std::vector<DWORD> ids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return ids;
+    const DWORD self = GetCurrentProcessId();
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == self) ids.push_back(entry.th32ThreadID);
+    }
+    CloseHandle(snapshot);
+    return ids;
+}
+
 ProcessUsage ProcessUsage::Now() {
     ProcessUsage usage;
     usage.Handles = CountHandles();
-    usage.Threads = CountThreads();
+    usage.Threads = static_cast<DWORD>(ProcessThreadIds().size());
     usage.PrivateBytes = PrivateCommitted();
     return usage;
 }

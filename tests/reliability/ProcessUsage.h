@@ -6,6 +6,10 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
+
+// The ids of the process's live threads.
+std::vector<DWORD> ProcessThreadIds();
 
 struct ProcessUsage {
     DWORD Handles = 0;

@@ -1,9 +1,12 @@
 #include "ThreadDump.h"
 
-#include <windows.h>
-#include <tlhelp32.h>
+#include "ProcessUsage.h"
 
+#include <windows.h>
+
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -61,18 +64,8 @@ std::string Describe(DWORD address) {
 }  // namespace
 
 std::string DumpThreads() {
-    std::vector<DWORD> ids;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return "no thread list\n";
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof(entry);
-    const DWORD self = GetCurrentProcessId();
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID == self && entry.th32ThreadID != GetCurrentThreadId()) {
-            ids.push_back(entry.th32ThreadID);
-        }
-    }
-    CloseHandle(snapshot);
+    std::vector<DWORD> ids = ProcessThreadIds();
+    ids.erase(std::remove(ids.begin(), ids.end(), GetCurrentThreadId()), ids.end());
     std::vector<ThreadCode> threads(ids.size());
     for (size_t i = 0; i < ids.size(); ++i) {
         threads[i].Id = ids[i];
