@@ -4,34 +4,13 @@
 // code; otherwise it registers the module and runs the tests.
 #include "ModuleSetup.h"
 
-#include "server/KXVDSrcClsid.h"
-
-#include <dshow.h>
+#include <windows.h>
 #include <shellapi.h>
 #include <gtest/gtest.h>
 
 #include <cwchar>
 
 namespace {
-
-int LoadWithoutLibrary(const wchar_t* recording) {
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    HRESULT result = E_UNEXPECTED;
-    HMODULE module = LoadLibraryW(ModulePath().c_str());
-    using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-    auto entry = module ? reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject"))) : nullptr;
-    IClassFactory* factory = nullptr;
-    if (entry && SUCCEEDED(entry(CLSID_KXVDSource, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) {
-        IFileSourceFilter* source = nullptr;
-        if (SUCCEEDED(factory->CreateInstance(nullptr, IID_IFileSourceFilter, reinterpret_cast<void**>(&source)))) {
-            result = source->Load(recording, nullptr);
-            source->Release();
-        }
-        factory->Release();
-    }
-    CoUninitialize();
-    return static_cast<int>(result);
-}
 
 class RegisteredModule : public ::testing::Environment {
 public:
@@ -43,7 +22,9 @@ public:
 int main(int argc, char** argv) {
     int wideCount = 0;
     wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &wideCount);
-    if (wideCount == 3 && std::wcscmp(wide[1], L"--library-absent-child") == 0) return LoadWithoutLibrary(wide[2]);
+    if (wideCount == 3 && std::wcscmp(wide[1], L"--library-absent-child") == 0) {
+        return static_cast<int>(LoadThroughModule(ModulePath().c_str(), wide[2]));
+    }
     LocalFree(wide);
     ::testing::InitGoogleTest(&argc, argv);
     ::testing::AddGlobalTestEnvironment(new RegisteredModule);

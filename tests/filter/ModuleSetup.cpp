@@ -1,6 +1,9 @@
 #include "ModuleSetup.h"
 
+#include "server/KXVDSrcClsid.h"
+
 #include <windows.h>
+#include <dshow.h>
 
 std::wstring ModulePath() {
     wchar_t exe[MAX_PATH];
@@ -22,4 +25,24 @@ bool RegisterModule() {
 
 bool ModuleIsLoaded() {
     return GetModuleHandleW(L"KXVDSrc.ax") != nullptr;
+}
+
+long LoadThroughModule(const wchar_t* modulePath, const wchar_t* recording) {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    HRESULT result = E_UNEXPECTED;
+    HMODULE loaded = LoadLibraryW(modulePath);
+    using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    auto entry = loaded ? reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(loaded, "DllGetClassObject")))
+                        : nullptr;
+    IClassFactory* factory = nullptr;
+    if (entry && SUCCEEDED(entry(CLSID_KXVDSource, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) {
+        IFileSourceFilter* source = nullptr;
+        if (SUCCEEDED(factory->CreateInstance(nullptr, IID_IFileSourceFilter, reinterpret_cast<void**>(&source)))) {
+            result = source->Load(recording, nullptr);
+            source->Release();
+        }
+        factory->Release();
+    }
+    CoUninitialize();
+    return result;
 }

@@ -10,3 +10,7 @@ std::wstring ModulePath();
 bool RegisterModule();
 // Whether the module is loaded in this process right now.
 bool ModuleIsLoaded();
+// For a child process: loads the module at modulePath (not the registered
+// one), creates the filter through the module's own class object and
+// answers Load's result for recording (E_UNEXPECTED when it got no filter).
+long LoadThroughModule(const wchar_t* modulePath, const wchar_t* recording);

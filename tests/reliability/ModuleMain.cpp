@@ -7,35 +7,13 @@
 #include "CrashReport.h"
 #include "ModuleSetup.h"
 
-#include "server/KXVDSrcClsid.h"
-
-#include <dshow.h>
+#include <windows.h>
 #include <shellapi.h>
 #include <gtest/gtest.h>
 
 #include <cwchar>
 
 namespace {
-
-int LoadThroughModule(const wchar_t* module, const wchar_t* recording) {
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    HRESULT result = E_UNEXPECTED;
-    HMODULE loaded = LoadLibraryW(module);
-    using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-    auto entry = loaded ? reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(loaded, "DllGetClassObject")))
-                        : nullptr;
-    IClassFactory* factory = nullptr;
-    if (entry && SUCCEEDED(entry(CLSID_KXVDSource, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) {
-        IFileSourceFilter* source = nullptr;
-        if (SUCCEEDED(factory->CreateInstance(nullptr, IID_IFileSourceFilter, reinterpret_cast<void**>(&source)))) {
-            result = source->Load(recording, nullptr);
-            source->Release();
-        }
-        factory->Release();
-    }
-    CoUninitialize();
-    return static_cast<int>(result);
-}
 
 class RegisteredModule : public ::testing::Environment {
 public:
@@ -47,7 +25,9 @@ public:
 int main(int argc, char** argv) {
     int wideCount = 0;
     wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &wideCount);
-    if (wideCount == 4 && std::wcscmp(wide[1], L"--load-child") == 0) return LoadThroughModule(wide[2], wide[3]);
+    if (wideCount == 4 && std::wcscmp(wide[1], L"--load-child") == 0) {
+        return static_cast<int>(LoadThroughModule(wide[2], wide[3]));
+    }
     LocalFree(wide);
     InstallCrashReport();
     ::testing::InitGoogleTest(&argc, argv);
