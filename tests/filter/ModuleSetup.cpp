@@ -46,3 +46,27 @@ long LoadThroughModule(const wchar_t* modulePath, const wchar_t* recording) {
     CoUninitialize();
     return result;
 }
+
+bool RunChildProcess(const std::wstring& program, const std::wstring& arguments, unsigned long timeoutMs,
+                     unsigned long* exitCode) {
+    std::wstring command = L"\"" + program + L"\" " + arguments;
+    const std::wstring folder = program.substr(0, program.find_last_of(L'\\'));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                        &process)) {
+        return false;
+    }
+    const bool finished = WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0;
+    DWORD code = 0;
+    if (finished) {
+        GetExitCodeProcess(process.hProcess, &code);
+    } else {
+        TerminateProcess(process.hProcess, 1);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    *exitCode = code;
+    return finished;
+}

@@ -208,20 +208,9 @@ TEST_F(BadInputTest, LibraryLackingAFunctionIsRefusedWhole) {
     ASSERT_TRUE(CopyFileW(ModulePath().c_str(), module.c_str(), FALSE));
     ASSERT_TRUE(CopyFileW((bin + L"PartialVUVezaVID.dll").c_str(), Temp.File(L"VUVezaVID.dll").c_str(), FALSE));
 
-    std::wstring command = L"\"" + program + L"\" --load-child \"" + module + L"\" \"" + recording + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    const std::wstring folder = module.substr(0, module.find_last_of(L'\\'));
-    ASSERT_TRUE(CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
-                               &startup, &process));
-    const DWORD waited = WaitForSingleObject(process.hProcess, 60000);
     DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    if (waited != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 1);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    ASSERT_EQ(WAIT_OBJECT_0, waited) << "the child did not finish within 60 s";
+    ASSERT_TRUE(RunChildProcess(program, L"--load-child \"" + module + L"\" \"" + recording + L"\"", 60000, &code))
+        << "the child did not start or did not finish within 60 s";
     EXPECT_EQ(static_cast<DWORD>(E_FAIL), code) << "Load with a library that lacks a function";
     ExpectGoodLoad();
 }
