@@ -65,34 +65,34 @@ HRESULT CAudioStream::OnWorkerStart() {
     // The video stream restarts decoding when its worker starts; without it
     // (a graph that takes only the sound) nothing else would after a stop.
     const CVideoStream* video = SrcFilter->Video();
-    CKXFile* file = SrcFilter->File();
+    IMediaFile* file = SrcFilter->File();
     if (file && !(video && video->IsConnected())) file->ResumeDecoding();
     return S_OK;
 }
 
 HRESULT CAudioStream::OnPushStart() {
     const HRESULT hr = CMediaStream::OnPushStart();
-    if (CKXFile* file = SrcFilter->File()) file->SoundConsumer = 1;
+    if (IMediaFile* file = SrcFilter->File()) file->SetSoundConsumer(true);
     return hr;
 }
 
 HRESULT CAudioStream::OnWorkerStop() {
-    if (CKXFile* file = SrcFilter->File()) file->SoundConsumer = 0;
+    if (IMediaFile* file = SrcFilter->File()) file->SetSoundConsumer(false);
     return CMediaStream::OnWorkerStop();
 }
 
-HRESULT CAudioStream::EndSound(CKXFile* file) {
-    if (file) file->SoundConsumer = 0;
+HRESULT CAudioStream::EndSound(IMediaFile* file) {
+    if (file) file->SetSoundConsumer(false);
     EndDelivering();
     return S_FALSE;
 }
 
 HANDLE CAudioStream::DataWaitHandle() {
-    CKXFile* file = SrcFilter->File();
+    IMediaFile* file = SrcFilter->File();
     return file ? file->SoundEvent() : nullptr;
 }
 
-bool CAudioStream::SoundCanStillCome(CKXFile* file) const {
+bool CAudioStream::SoundCanStillCome(IMediaFile* file) const {
     if (!file->IsOpen() || file->IsStopped()) return false;
     if (file->IsPlaying()) return true;
     // Held back by flow control: it lifts only while pictures are taken.
@@ -102,8 +102,8 @@ bool CAudioStream::SoundCanStillCome(CKXFile* file) const {
 
 HRESULT CAudioStream::FillSample(IMediaSample* sample) {
     CScopedLock hold(&StreamLock);
-    CKXFile* file = SrcFilter->File();
-    if (!file || file->AudioFinished) return EndSound(file);
+    IMediaFile* file = SrcFilter->File();
+    if (!file || file->IsAudioFinished()) return EndSound(file);
     if (HoldForOwnSeek()) return S_NODATAYET;
 
     BYTE* buffer = nullptr;
@@ -111,7 +111,8 @@ HRESULT CAudioStream::FillSample(IMediaSample* sample) {
     const long size = sample->GetSize();
     if (size < SampleBytes) return EndSound(file);
     if (!file->ReadAudio(buffer, static_cast<uint32_t>(SampleBytes))) {
-        if (file->AudioFinished) return EndSound(file);
+        if (FAILED(file->FaultCode())) return EndWithFault(file->FaultCode());
+        if (file->IsAudioFinished()) return EndSound(file);
         if (SoundCanStillCome(file)) {
             if (!NoDataForTooLong()) return S_NODATAYET;
             return EndSound(file);

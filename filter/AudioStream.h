@@ -35,9 +35,9 @@ public:
     HRESULT OnRateChanged() override;
 
 private:
-    bool SoundCanStillCome(CKXFile* file) const;
+    bool SoundCanStillCome(IMediaFile* file) const;
     // Ends the stream: no more sound is read from the file.
-    HRESULT EndSound(CKXFile* file);
+    HRESULT EndSound(IMediaFile* file);
 
     long SampleBytes = 800;
 };

@@ -25,7 +25,7 @@
 #include <atomic>
 #include <cstdint>
 
-class CKXFile;
+class IMediaFile;
 class CSrcFilter;
 
 class CMediaStream : public CSourceStream, public CSourceSeeking {
@@ -72,6 +72,12 @@ protected:
     // sync point and, first in a segment, a discontinuity.
     void StampSample(IMediaSample* sample);
     void EndDelivering() { Delivering = false; }
+    // Worker: the media file has failed for good (see IMediaFile::FaultCode);
+    // the stream ends and the graph gets EC_ERRORABORT with the fault.
+    HRESULT EndWithFault(HRESULT fault) {
+        EndDelivering();
+        return fault;
+    }
 
     // Stops and restarts the worker (when it runs), flushing downstream; with
     // reposition, the file is moved to start while the worker is stopped.

@@ -87,11 +87,15 @@ HRESULT STDMETHODCALLTYPE CSrcFilter::Load(LPCOLESTR path, const AM_MEDIA_TYPE* 
     LoadedFileName.reset(new (std::nothrow) wchar_t[length]);
     if (LoadedFileName) std::memcpy(LoadedFileName.get(), path, length * sizeof(wchar_t));
 
-    MediaFile.reset(new (std::nothrow) CKXFile());
+    MediaFile = CreateMediaFile();
     if (!MediaFile) return E_OUTOFMEMORY;
     CachedDurationMs = 0;
     CachedFrameRate = 0;
-    if (!LoadedFileName || !MediaFile->OpenFile(LoadedFileName.get())) return E_FAIL;
+    if (!LoadedFileName) return E_FAIL;
+    if (!MediaFile->OpenFile(LoadedFileName.get())) {
+        // The 64-bit module's helper says why it could not open the file.
+        return FAILED(MediaFile->FaultCode()) ? MediaFile->FaultCode() : E_FAIL;
+    }
 
     CMediaFormat local;
     if (type) {
@@ -213,7 +217,7 @@ bool CSrcFilter::ClaimSeek(CMediaStream* pin, REFERENCE_TIME start) {
 
 void CSrcFilter::RepositionFile(CMediaStream* pin, REFERENCE_TIME start) {
     CScopedLock hold(&RepositionLock);
-    CKXFile* file = MediaFile.get();
+    IMediaFile* file = MediaFile.get();
     if (!file) return;
     const uint32_t epoch = FileEpoch.load() + 1;
     FileEpoch = epoch;
@@ -226,7 +230,9 @@ void CSrcFilter::RepositionFile(CMediaStream* pin, REFERENCE_TIME start) {
         // bound would hold RepositionLock, and with it every other seek, for
         // about 15 s each time. The next Pause resumes decoding from the new
         // position.
-        for (int polls = 0; !file->PrerollReached && !file->IsStopped() && polls < PrerollPolls; ++polls) {
+        for (int polls = 0; !file->IsPrerollReached() && !file->IsStopped() && SUCCEEDED(file->FaultCode()) &&
+                            polls < PrerollPolls;
+             ++polls) {
             Sleep(PrerollPollMs);
         }
     }

@@ -26,7 +26,7 @@
 #include "framework/CritLock.h"
 #include "framework/MediaFormat.h"
 #include "framework/Source.h"
-#include "reader/KXFile.h"
+#include "reader/IMediaFile.h"
 
 #include <atomic>
 #include <cstdint>
@@ -60,7 +60,7 @@ public:
 
     // For the streams (their constructors run under StateLock inside Load;
     // afterwards these values only change under StateLock in Load).
-    CKXFile* File() const { return MediaFile.get(); }
+    IMediaFile* File() const { return MediaFile.get(); }
     // The cached frame rate and duration, fetched from the file by the first
     // caller (StateLock held: the streams call them while Load builds them).
     int32_t FetchFrameRate();
@@ -101,7 +101,7 @@ private:
     int32_t VideoHeight = 0;
     CMediaFormat VideoType;
     CMediaFormat AudioType;
-    std::unique_ptr<CKXFile> MediaFile;
+    std::unique_ptr<IMediaFile> MediaFile;
     std::unique_ptr<wchar_t[]> LoadedFileName;
 
     CVideoStream* VideoPin = nullptr;  // in the pin list; guarded by StateLock

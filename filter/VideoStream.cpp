@@ -56,12 +56,12 @@ HRESULT CVideoStream::OnWorkerStart() {
     CScopedLock hold(&StreamLock);
     NextSampleTime = 0;
     ClearNextSample = 1;
-    if (CKXFile* file = SrcFilter->File()) file->ResumeDecoding();
+    if (IMediaFile* file = SrcFilter->File()) file->ResumeDecoding();
     return S_OK;
 }
 
 HANDLE CVideoStream::DataWaitHandle() {
-    CKXFile* file = SrcFilter->File();
+    IMediaFile* file = SrcFilter->File();
     return file ? file->PictureEvent() : nullptr;
 }
 
@@ -75,8 +75,8 @@ void CVideoStream::FollowAttachedWidth(IMediaSample* sample) {
     }
     if (width != LastSampleWidth) {
         LastSampleWidth = width;
-        CKXFile* file = SrcFilter->File();
-        if (file && width != 0) file->DestinationStride = width;
+        IMediaFile* file = SrcFilter->File();
+        if (file && width != 0) file->SetDestinationStride(width);
     }
     FreeMediaTypeBlock(attached);
 }
@@ -84,7 +84,7 @@ void CVideoStream::FollowAttachedWidth(IMediaSample* sample) {
 HRESULT CVideoStream::FillSample(IMediaSample* sample) {
     CScopedLock hold(&StreamLock);
     FollowAttachedWidth(sample);
-    CKXFile* file = SrcFilter->File();
+    IMediaFile* file = SrcFilter->File();
     if (!file) {
         EndDelivering();
         return S_FALSE;
@@ -92,7 +92,8 @@ HRESULT CVideoStream::FillSample(IMediaSample* sample) {
     if (HoldForOwnSeek()) return S_NODATAYET;
     if (file->QueuedPictureCount() == 0) {
         if (file->IsOpen() && file->PictureCanStillCome() && !NoDataForTooLong()) return S_NODATAYET;
-        file->VideoDrained = 1;
+        if (FAILED(file->FaultCode())) return EndWithFault(file->FaultCode());
+        file->MarkVideoDrained();
         EndDelivering();
         return S_FALSE;
     }
@@ -112,6 +113,7 @@ HRESULT CVideoStream::FillSample(IMediaSample* sample) {
             ClearNextSample = clearedNow;
             return S_NODATAYET;
         }
+        if (FAILED(file->FaultCode())) return EndWithFault(file->FaultCode());
         EndDelivering();
         return S_FALSE;
     }

@@ -3,7 +3,7 @@
 #include <mutex>
 #include <new>
 
-CFramePool::CFramePool(int32_t bufferSize) : Size(bufferSize) {
+CFramePool::CFramePool(int32_t bufferSize, IPictureMemory* memory) : Memory(memory), Size(bufferSize) {
     // Reserved up front so that keeping a buffer never allocates.
     FreeStore.reserve(MaxKept);
 }
@@ -19,7 +19,19 @@ uint8_t* CFramePool::AcquireBuffer() {
             return buffer;
         }
     }
-    return new (std::nothrow) uint8_t[Size];
+    return NewBuffer();
+}
+
+uint8_t* CFramePool::NewBuffer() {
+    return Memory ? Memory->Allocate(Size) : new (std::nothrow) uint8_t[Size];
+}
+
+void CFramePool::DeleteBuffer(uint8_t* buffer) {
+    if (Memory) {
+        Memory->Free(buffer);
+    } else {
+        delete[] buffer;
+    }
 }
 
 void CFramePool::ReleaseBuffer(uint8_t* buffer) {
@@ -31,13 +43,13 @@ void CFramePool::ReleaseBuffer(uint8_t* buffer) {
             return;
         }
     }
-    delete[] buffer;
+    DeleteBuffer(buffer);
 }
 
 void CFramePool::FreeAll() {
     std::lock_guard<CCriticalSection> hold(PoolLock);
     while (!FreeStore.empty()) {
-        delete[] FreeStore.back();
+        DeleteBuffer(FreeStore.back());
         FreeStore.pop_back();
     }
 }

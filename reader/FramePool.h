@@ -8,17 +8,19 @@
 // always taken after QueueLock, never before it.
 //
 // Owns every buffer in FreeStore; a buffer handed out belongs to the caller
-// until it is given back with ReleaseBuffer.
+// until it is given back with ReleaseBuffer. Buffers come from the heap, or
+// from Memory when one is given (it must outlive the pool).
 #pragma once
 
 #include "reader/CriticalSection.h"
+#include "reader/IPictureMemory.h"
 
 #include <cstdint>
 #include <vector>
 
 class CFramePool {
 public:
-    explicit CFramePool(int32_t bufferSize);
+    explicit CFramePool(int32_t bufferSize, IPictureMemory* memory = nullptr);
     ~CFramePool();
     CFramePool(const CFramePool&) = delete;
     CFramePool& operator=(const CFramePool&) = delete;
@@ -37,6 +39,10 @@ public:
     static constexpr int32_t MaxKept = 53;
 
 private:
+    uint8_t* NewBuffer();
+    void DeleteBuffer(uint8_t* buffer);
+
+    IPictureMemory* const Memory;
     std::vector<uint8_t*> FreeStore;  // guarded by PoolLock; used as a stack at its back
     const int32_t Size;
     CCriticalSection PoolLock;

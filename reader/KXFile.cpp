@@ -1,5 +1,6 @@
 #include "reader/KXFile.h"
 
+#include "reader/PictureCopy.h"
 #include "reader/PlayLibrary.h"
 
 #include <cstring>
@@ -67,9 +68,12 @@ CKXFile::CKXFile() : CKXFile(CPlayLibrary::Shared().Api()) {}
 
 CKXFile::CKXFile(const KXPlayApi* api) : CKXFile(api, WaitLimits()) {}
 
-CKXFile::CKXFile(const KXPlayApi* api, const WaitLimits& waits)
+CKXFile::CKXFile(const KXPlayApi* api, const WaitLimits& waits) : CKXFile(api, waits, nullptr) {}
+
+CKXFile::CKXFile(const KXPlayApi* api, const WaitLimits& waits, IPictureMemory* memory)
     : Api(api),
       Waits(waits),
+      PictureMemory(memory),
       SizeKnownEvent(NewEvent(false)),
       InfoReadyEvent(NewEvent(false)),
       PictureSignal(NewEvent(false)),
@@ -269,7 +273,7 @@ void CKXFile::OnFirstPicture(int32_t width, int32_t height) {
         FramePool->FreeAll();
         FramePool.reset();
     }
-    FramePool.reset(new (std::nothrow) CFramePool(PictureBytes.load()));
+    FramePool.reset(new (std::nothrow) CFramePool(PictureBytes.load(), PictureMemory));
     if (FramePool) SetEvent(SizeKnownEvent.get());
 }
 
@@ -321,25 +325,9 @@ bool CKXFile::ReadVideoFrame(uint8_t* destination, int32_t capacity) {
         }
         const QueuedPicture& oldest = PictureQueue.Front();
         if (!destination || capacity < oldest.Length) return false;
-        const int32_t width = PictureWidth.load();
-        const int32_t height = PictureHeight.load();
-        const int32_t stride = DestinationStride.load();
-        if (width == stride) {
-            std::memcpy(destination, oldest.Data, static_cast<size_t>(oldest.Length));
-        } else {
-            // Narrower destination rows would overlap each other.
-            if (stride < width) return false;
-            const int64_t rowBytes = static_cast<int64_t>(width) * 2;
-            const int64_t strideBytes = static_cast<int64_t>(stride) * 2;
-            if (capacity < (height - 1) * strideBytes + rowBytes) return false;
-            // Rows the picture does not hold (a shorter picture) are not copied:
-            // the rest of the buffer would be a previous picture's bytes.
-            int64_t rows = oldest.Length / rowBytes;
-            if (rows > height) rows = height;
-            for (int64_t row = 0; row < rows; ++row) {
-                std::memcpy(destination + row * strideBytes, oldest.Data + row * rowBytes,
-                            static_cast<size_t>(rowBytes));
-            }
+        if (!CopyOut(destination, capacity, oldest.Data, oldest.Length, PictureWidth.load(), PictureHeight.load(),
+                     DestinationStride.load())) {
+            return false;
         }
         FramePool->ReleaseBuffer(oldest.Data);
         PictureQueue.RemoveFront();
@@ -347,6 +335,11 @@ bool CKXFile::ReadVideoFrame(uint8_t* destination, int32_t capacity) {
     }
     if (!Set(FileEnded) && Set(Paused) && remaining < LowWaterMark && SoundHasRoom()) ResumeDecoding();
     return true;
+}
+
+bool CKXFile::CopyOut(uint8_t* destination, int32_t capacity, const uint8_t* picture, int32_t length,
+                      int32_t width, int32_t height, int32_t stride) {
+    return CopyPicture(destination, capacity, picture, length, width, height, stride);
 }
 
 bool CKXFile::ReadAudio(uint8_t* destination, uint32_t length) {

@@ -90,6 +90,8 @@
 #include "reader/AudioBuffer.h"
 #include "reader/CriticalSection.h"
 #include "reader/FramePool.h"
+#include "reader/IMediaFile.h"
+#include "reader/IPictureMemory.h"
 #include "reader/KXPlayApi.h"
 #include "reader/PictureQueue.h"
 
@@ -100,7 +102,7 @@
 #include <memory>
 #include <string>
 
-class CKXFile {
+class CKXFile : public IMediaFile {
 public:
     // Upper bounds of the waits, in milliseconds. Tests shorten them.
     struct WaitLimits {
@@ -115,49 +117,51 @@ public:
     // open fails. The table must outlive the object.
     explicit CKXFile(const KXPlayApi* api);
     CKXFile(const KXPlayApi* api, const WaitLimits& waits);
-    virtual ~CKXFile();
+    // The picture pools take their buffers from memory (see IPictureMemory.h).
+    CKXFile(const KXPlayApi* api, const WaitLimits& waits, IPictureMemory* memory);
+    ~CKXFile() override;
     CKXFile(const CKXFile&) = delete;
     CKXFile& operator=(const CKXFile&) = delete;
 
     // Filter's thread.
-    bool OpenFile(const wchar_t* path);
-    void CloseFile();
+    bool OpenFile(const wchar_t* path) override;
+    void CloseFile() override;
 
     // Video worker. Copies the oldest picture into destination (rows of
     // DestinationStride pixels); false when none is queued (sets VideoDrained)
     // or it does not fit (kept queued).
-    bool ReadVideoFrame(uint8_t* destination, int32_t capacity);
+    bool ReadVideoFrame(uint8_t* destination, int32_t capacity) override;
     // Audio worker. Copies exactly length bytes of sound, or nothing (false).
-    bool ReadAudio(uint8_t* destination, uint32_t length);
+    bool ReadAudio(uint8_t* destination, uint32_t length) override;
 
     // Seeking thread / flushing.
     void FlushBuffers();
     bool PauseDecoding();
-    bool ResumeDecoding();
-    void StopDecoding();
-    bool SeekTo(uint32_t ms);
+    bool ResumeDecoding() override;
+    void StopDecoding() override;
+    bool SeekTo(uint32_t ms) override;
 
     // Filter's thread; may wait (see WaitLimits).
-    bool GetVideoSize(int32_t* width, int32_t* height);
-    uint32_t GetDurationMs();
-    int32_t GetFrameRate();
+    bool GetVideoSize(int32_t* width, int32_t* height) override;
+    uint32_t GetDurationMs() override;
+    int32_t GetFrameRate() override;
 
     // Waitable signals for the streams (see above). Owned by the object.
-    HANDLE PictureEvent() const { return PictureSignal.get(); }
-    HANDLE SoundEvent() const { return SoundSignal.get(); }
+    HANDLE PictureEvent() const override { return PictureSignal.get(); }
+    HANDLE SoundEvent() const override { return SoundSignal.get(); }
     // Non-consuming state queries, any thread.
-    int32_t QueuedPictureCount();
-    bool PictureCanStillCome();
+    int32_t QueuedPictureCount() override;
+    bool PictureCanStillCome() override;
     // True unless a sound consumer has fallen behind: the sound ring then
     // holds decoding back even when few pictures are queued.
     bool SoundHasRoom() const;
-    bool IsPlaying() const { return Playing.load() != 0; }
-    bool IsPaused() const { return Paused.load() != 0; }
-    bool IsStopped() const { return Stopped.load() != 0; }
+    bool IsPlaying() const override { return Playing.load() != 0; }
+    bool IsPaused() const override { return Paused.load() != 0; }
+    bool IsStopped() const override { return Stopped.load() != 0; }
     bool HasFileEnded() const { return FileEnded.load() != 0; }
     bool HasAudioStarted() const { return AudioStarted.load() != 0; }
     uint32_t AudioBytesAvailable() const { return AudioBuffer.Available(); }
-    bool IsOpen() const { return PlayHandle.load() != nullptr; }
+    bool IsOpen() const override { return PlayHandle.load() != nullptr; }
     bool IsInfoReady() const { return InfoReady.load() != 0; }
     int32_t TotalFrameCount() const { return TotalFrames.load(); }
     uint32_t KnownDurationMs() const { return DurationMs.load(); }
@@ -179,6 +183,22 @@ public:
     // Set by the sound stream while it reads the sound: only then does a full
     // sound ring hold decoding back (nobody would drain it otherwise).
     std::atomic<uint8_t> SoundConsumer{0};
+
+    // The fields above, as the filter reaches them through IMediaFile.
+    bool IsAudioFinished() const override { return AudioFinished.load() != 0; }
+    bool IsPrerollReached() const override { return PrerollReached.load() != 0; }
+    void MarkVideoDrained() override { VideoDrained = 1; }
+    void SetDestinationStride(int32_t pixels) override { DestinationStride = pixels; }
+    void SetSoundConsumer(bool reading) override { SoundConsumer = reading ? 1 : 0; }
+
+protected:
+    // Video worker, QueueLock held: copies the oldest picture (length bytes,
+    // rows of width pixels) into the destination handed to ReadVideoFrame,
+    // rows stride pixels apart (see PictureCopy.h); false keeps the picture
+    // queued. The 64-bit module's helper replaces it with a copy that the
+    // module makes out of the shared pool.
+    virtual bool CopyOut(uint8_t* destination, int32_t capacity, const uint8_t* picture, int32_t length,
+                         int32_t width, int32_t height, int32_t stride);
 
 private:
     struct HandleCloser {
@@ -208,6 +228,7 @@ private:
 
     const KXPlayApi* Api;
     const WaitLimits Waits;
+    IPictureMemory* const PictureMemory;
 
     std::wstring FilePath;
     std::atomic<KXPLAYHANDLE> PlayHandle{nullptr};

@@ -1,10 +1,15 @@
 # Sourced by the other scripts: the build folder's private Wine prefix.
 # KX_BUILD_DIR names the build folder (default: build beside the sources).
+# The prefix has the build's width (the wine-arch file CMake writes): a
+# win32 prefix for the 32-bit build, a win64 one, in which 32-bit programs
+# such as the module's helper run beside the 64-bit ones, for the 64-bit build.
 kx_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 : "${KX_BUILD_DIR:=$kx_root/build}"
 export KX_BUILD_DIR
 export WINEPREFIX="$KX_BUILD_DIR/wineprefix"
-export WINEARCH=win32
+WINEARCH=win32
+if [ -f "$KX_BUILD_DIR/wine-arch" ]; then WINEARCH=$(cat "$KX_BUILD_DIR/wine-arch"); fi
+export WINEARCH
 export WINEDEBUG=-all
 # No Mono or Gecko installers: the prefix never needs them.
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -17,7 +22,11 @@ kx_wine_prefix() {
     flock 9
     if [ ! -f "$WINEPREFIX/.kx-ready" ]; then
       rm -rf "$WINEPREFIX"
-      wineboot -i </dev/null >/dev/null 2>&1 9>&-
+      if [ "$WINEARCH" = win64 ]; then
+        /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1 9>&-
+      else
+        wineboot -i </dev/null >/dev/null 2>&1 9>&-
+      fi
       # Hidden message windows need a display driver; the null driver gives one
       # without X. No audio driver: tests and benchmarks make no sound.
       wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 9>&-

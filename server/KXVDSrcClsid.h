@@ -10,3 +10,12 @@ inline constexpr GUID CLSID_KXVDSource =
     {0x54fa89dd, 0x1e1b, 0x43be, {0x88, 0x50, 0x76, 0x0a, 0x53, 0x48, 0x16, 0x5c}};
 
 inline constexpr const wchar_t* KXVDSourceFriendlyName = L"KXVD Source File";
+
+// The module's file name: the 32-bit module and the 64-bit one (which uses
+// the helper KXVDHost.exe) sit side by side in one folder.
+#ifdef _WIN64
+#define KXVD_MODULE_FILE L"KXVDSrc64.ax"
+#else
+#define KXVD_MODULE_FILE L"KXVDSrc.ax"
+#endif
+inline constexpr const wchar_t* KXVDSourceModuleName = KXVD_MODULE_FILE;

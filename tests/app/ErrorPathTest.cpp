@@ -9,6 +9,12 @@
 
 namespace {
 
+#ifdef _WIN64
+constexpr const char* RegisterCommand = "regsvr32 KXVDSrc64.ax";
+#else
+constexpr const char* RegisterCommand = "regsvr32 KXVDSrc.ax";
+#endif
+
 // Calls one of the module's registration exports of the module at path.
 bool CallRegistration(const std::wstring& path, const char* entry) {
     HMODULE module = LoadLibraryW(path.c_str());
@@ -62,7 +68,7 @@ TEST_F(ErrorPathTest, HelpListsCommandsAndExitCodes) {
     const ChildResult all = Kxvplay({L"--help"});
     EXPECT_EQ(0, all.ExitCode);
     for (const char* word : {"kxvplay info", "kxvplay play", "kxvplay export", "kxvplay frames", "kxvplay sheet",
-                             "Exit codes", "regsvr32 KXVDSrc.ax"}) {
+                             "Exit codes", RegisterCommand}) {
         EXPECT_NE(std::string::npos, all.Out.find(word)) << word;
     }
     for (const wchar_t* command : {L"info", L"play", L"export", L"frames", L"sheet"}) {
@@ -107,7 +113,7 @@ TEST_F(ErrorPathTest, UnwritableOutputExitsWithSeven) {
 TEST_F(ErrorPathTest, UnregisteredFilterExitsWithThreeAndSaysHowToRegister) {
     RegistrationRestorer restore;
     ASSERT_TRUE(CallRegistration(ModulePath(), "DllUnregisterServer"));
-    ExpectFailure(Kxvplay({L"info", path}), 3, "regsvr32 KXVDSrc.ax");
+    ExpectFailure(Kxvplay({L"info", path}), 3, RegisterCommand);
 }
 
 TEST_F(ErrorPathTest, MissingPlaybackLibraryExitsWithFour) {
@@ -116,9 +122,10 @@ TEST_F(ErrorPathTest, MissingPlaybackLibraryExitsWithFour) {
     const std::wstring lone = Temp.File(L"lone");
     ASSERT_TRUE(CreateDirectoryW(lone.c_str(), nullptr));
     ASSERT_TRUE(CopyFileW((BinFolder() + L"kxvplay.exe").c_str(), (lone + L"\\kxvplay.exe").c_str(), FALSE));
-    ASSERT_TRUE(CopyFileW(ModulePath().c_str(), (lone + L"\\KXVDSrc.ax").c_str(), FALSE));
+    const std::wstring module = CopyModuleInto(lone);
+    ASSERT_FALSE(module.empty());
     RegistrationRestorer restore;
-    ASSERT_TRUE(CallRegistration(lone + L"\\KXVDSrc.ax", "DllRegisterServer"));
+    ASSERT_TRUE(CallRegistration(module, "DllRegisterServer"));
     const ChildResult run = KxvplayAt(lone + L"\\kxvplay.exe", {L"info", path}, lone);
     ExpectFailure(run, 4, "VUVezaVID.dll");
 }

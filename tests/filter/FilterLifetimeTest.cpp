@@ -4,12 +4,14 @@
 #include "GraphRig.h"
 #include "ModuleSetup.h"
 
+#include "server/KXVDSrcClsid.h"
+
 namespace {
 
 using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
 
 HRESULT ModuleCanUnloadNow() {
-    HMODULE module = GetModuleHandleW(L"KXVDSrc.ax");
+    HMODULE module = GetModuleHandleW(KXVDSourceModuleName);
     if (!module) return E_FAIL;
     auto entry = reinterpret_cast<CanUnloadNow>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
     return entry ? entry() : E_FAIL;

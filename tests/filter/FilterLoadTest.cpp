@@ -213,11 +213,10 @@ TEST_F(FilterLoadTest, LoadFailsWhenThePlaybackLibraryIsAbsent) {
     plan.DurationMs = 1000;
     const std::wstring recording = Recording(L"present.kxr", plan);
     // A folder with the module and a copy of this program, and no library.
-    const std::wstring module = Temp.File(L"KXVDSrc.ax");
     const std::wstring program = Temp.File(L"lonely.exe");
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    ASSERT_TRUE(CopyFileW(ModulePath().c_str(), module.c_str(), FALSE));
+    ASSERT_FALSE(CopyModuleInto(Temp.File(L"")).empty());
     ASSERT_TRUE(CopyFileW(self, program.c_str(), FALSE));
 
     DWORD code = 0;

@@ -10,7 +10,21 @@ std::wstring ModulePath() {
     GetModuleFileNameW(nullptr, exe, MAX_PATH);
     std::wstring folder(exe);
     folder.resize(folder.find_last_of(L'\\') + 1);
-    return folder + L"KXVDSrc.ax";
+    return folder + KXVDSourceModuleName;
+}
+
+std::wstring CopyModuleInto(const std::wstring& target) {
+    const std::wstring folder = target.back() == L'\\' ? target : target + L"\\";
+    const std::wstring copy = folder + KXVDSourceModuleName;
+    if (!CopyFileW(ModulePath().c_str(), copy.c_str(), FALSE)) return std::wstring();
+#ifdef _WIN64
+    std::wstring helper = ModulePath();
+    helper.resize(helper.find_last_of(L'\\') + 1);
+    if (!CopyFileW((helper + L"KXVDHost.exe").c_str(), (folder + L"KXVDHost.exe").c_str(), FALSE)) {
+        return std::wstring();
+    }
+#endif
+    return copy;
 }
 
 bool RegisterModule() {
@@ -24,7 +38,7 @@ bool RegisterModule() {
 }
 
 bool ModuleIsLoaded() {
-    return GetModuleHandleW(L"KXVDSrc.ax") != nullptr;
+    return GetModuleHandleW(KXVDSourceModuleName) != nullptr;
 }
 
 long LoadThroughModule(const wchar_t* modulePath, const wchar_t* recording) {

@@ -4,8 +4,12 @@
 
 #include <string>
 
-// Full path of KXVDSrc.ax beside the test executable.
+// Full path of the module (KXVDSrc.ax, or KXVDSrc64.ax in the 64-bit build)
+// beside the test executable.
 std::wstring ModulePath();
+// Copies the module into a folder (with its helper KXVDHost.exe in the 64-bit
+// build, where the two belong together); the copy's path, empty on failure.
+std::wstring CopyModuleInto(const std::wstring& folder);
 // Registers the module through its own export; false when that fails.
 bool RegisterModule();
 // Whether the module is loaded in this process right now.

@@ -18,6 +18,10 @@ TEST(Harness, HiddenWindowReceivesPostedMessage) {
     UnregisterClassA("KXHARNESSCLASS", nullptr);
 }
 
-TEST(Harness, RunsAs32BitProcess) {
+TEST(Harness, RunsAsAProcessOfTheBuildsWidth) {
+#ifdef _WIN64
+    EXPECT_EQ(sizeof(void*), 8u);
+#else
     EXPECT_EQ(sizeof(void*), 4u);
+#endif
 }

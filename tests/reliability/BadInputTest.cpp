@@ -203,9 +203,9 @@ TEST_F(BadInputTest, LibraryLackingAFunctionIsRefusedWhole) {
     std::wstring bin(exe);
     bin.resize(bin.find_last_of(L'\\') + 1);
     const std::wstring program = Temp.File(L"child.exe");
-    const std::wstring module = Temp.File(L"KXVDSrc.ax");
     ASSERT_TRUE(CopyFileW(exe, program.c_str(), FALSE));
-    ASSERT_TRUE(CopyFileW(ModulePath().c_str(), module.c_str(), FALSE));
+    const std::wstring module = CopyModuleInto(Temp.File(L""));
+    ASSERT_FALSE(module.empty());
     ASSERT_TRUE(CopyFileW((bin + L"PartialVUVezaVID.dll").c_str(), Temp.File(L"VUVezaVID.dll").c_str(), FALSE));
 
     DWORD code = 0;

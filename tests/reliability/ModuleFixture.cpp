@@ -12,7 +12,7 @@ using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
 }  // namespace
 
 HRESULT ModuleCanUnloadNow() {
-    HMODULE module = GetModuleHandleW(L"KXVDSrc.ax");
+    HMODULE module = GetModuleHandleW(KXVDSourceModuleName);
     if (!module) return E_FAIL;
     auto entry = reinterpret_cast<CanUnloadNow>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
     return entry ? entry() : E_FAIL;

@@ -69,7 +69,7 @@ TEST_F(ClassFactoryTest, CarriesAVersionResourceNamingTheModule) {
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueW(&data[0], L"\\StringFileInfo\\040904B0\\OriginalFilename",
                                reinterpret_cast<void**>(&name), &length));
-    EXPECT_STREQ(L"KXVDSrc.ax", name);
+    EXPECT_STREQ(KXVDSourceModuleName, name);
 }
 
 TEST_F(ClassFactoryTest, HandsOutOneFactoryThatKeepsTheModuleLoaded) {

@@ -1,11 +1,13 @@
 #include "ModuleUnderTest.h"
 
+#include "server/KXVDSrcClsid.h"
+
 std::wstring CModuleUnderTest::Path() {
     wchar_t exe[MAX_PATH];
     GetModuleFileNameW(nullptr, exe, MAX_PATH);
     std::wstring folder(exe);
     folder.resize(folder.find_last_of(L'\\') + 1);
-    return folder + L"KXVDSrc.ax";
+    return folder + KXVDSourceModuleName;
 }
 
 CModuleUnderTest::CModuleUnderTest() : Module(LoadLibraryW(Path().c_str())) {

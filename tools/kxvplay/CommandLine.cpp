@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include "AppError.h"
+#include "server/KXVDSrcClsid.h"
 
 #include <cwchar>
 #include <cmath>
@@ -49,8 +50,8 @@ const wchar_t ExitCodeHelp[] =
     L"  0  success\n"
     L"  1  usage error (unknown command or option, bad value)\n"
     L"  2  input file missing, a folder, or unreadable\n"
-    L"  3  filter not registered (run: regsvr32 KXVDSrc.ax)\n"
-    L"  4  playback library VUVezaVID.dll missing beside KXVDSrc.ax\n"
+    L"  3  filter not registered (run: regsvr32 " KXVD_MODULE_FILE L")\n"
+    L"  4  playback library VUVezaVID.dll missing beside " KXVD_MODULE_FILE L"\n"
     L"  5  recording refused by the playback library\n"
     L"  6  filter graph failure (the message names the HRESULT)\n"
     L"  7  output cannot be written\n";
@@ -150,7 +151,7 @@ CommandOptions CCommandLine::Parse(const std::vector<std::wstring>& args) {
 std::wstring CCommandLine::GeneralHelp() {
     std::wstring text =
         L"kxvplay: plays, inspects and exports KXVD recordings through the registered\n"
-        L"\"KXVD Source File\" DirectShow filter (KXVDSrc.ax).\n\n"
+        L"\"KXVD Source File\" DirectShow filter (" KXVD_MODULE_FILE L").\n\n"
         L"Commands (kxvplay COMMAND --help for one of them):\n";
     for (const CommandShape& shape : Commands) text += shape.Help;
     return text + L"\n" + ExitCodeHelp;

@@ -133,12 +133,12 @@ void CSourceGraph::CreateSource() {
     if (hr == REGDB_E_CLASSNOTREG || hr == CLASS_E_CLASSNOTAVAILABLE) {
         throw CAppError(ExitCode::NotRegistered,
                         L"filter not registered: the \"KXVD Source File\" filter is unknown to COM; "
-                        L"register it with: regsvr32 KXVDSrc.ax");
+                        L"register it with: regsvr32 " KXVD_MODULE_FILE);
     }
     if (hr == HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND) || hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) {
         throw CAppError(ExitCode::NotRegistered,
                         L"filter not registered: the registered module " + RegisteredModule() +
-                            L" cannot be loaded; register it again with: regsvr32 KXVDSrc.ax");
+                            L" cannot be loaded; register it again with: regsvr32 " KXVD_MODULE_FILE);
     }
     if (FAILED(hr)) GraphFailed(L"cannot create the \"KXVD Source File\" filter", hr);
 }
@@ -153,7 +153,7 @@ void CSourceGraph::CheckLibrary() {
     if (LibraryLoadable(LibraryName)) return;
     const std::wstring folder = slash != std::wstring::npos ? module.substr(0, slash) : std::wstring(L"?");
     throw CAppError(ExitCode::LibraryMissing, L"playback library missing: " + std::wstring(LibraryName) +
-                                                  L" is neither beside KXVDSrc.ax (in " + folder +
+                                                  L" is neither beside " KXVD_MODULE_FILE L" (in " + folder +
                                                   L") nor on the search path");
 }
 

@@ -1,0 +1,60 @@
+// The helper's side of the channel (see RemoteProtocol.h): maps the control
+// block the module made, serves each lane on a thread of its own by calling
+// the media file, and ends the process when the module asks it to or when the
+// module's process has ended (so no helper outlives its module, job object
+// or not).
+//
+// Owns the view of the control block and the lane threads. The file is
+// constructed on the main thread before the lanes start and destroyed after
+// they have ended. ServingLane is per thread: the lane whose call the thread
+// is serving, for the copy out of a picture read.
+#pragma once
+
+#include "remote/RemoteProtocol.h"
+
+#include <windows.h>
+
+#include <cstdint>
+
+class CHostedFile;
+class CSectionPictureMemory;
+
+class CHostServer {
+public:
+    explicit CHostServer(CSectionPictureMemory* memory);
+    ~CHostServer();
+    CHostServer(const CHostServer&) = delete;
+    CHostServer& operator=(const CHostServer&) = delete;
+
+    // Main thread: maps the block named sectionName and checks its version;
+    // false (and the process should end) when it cannot.
+    bool Attach(const wchar_t* sectionName);
+    // Main thread: serves until the module quits or ends; the exit code.
+    int Serve(CHostedFile* file);
+
+    // A lane's thread, inside CallReadVideo: has the module copy the picture
+    // (a buffer of the pool) into its destination; the module's answer.
+    bool CopyOutThroughLane(const uint8_t* picture, int32_t length, int32_t width, int32_t height, int32_t stride,
+                            int32_t capacity);
+
+private:
+    struct LaneStart {
+        CHostServer* Server;
+        remote::Lane* Lane;
+    };
+
+    static DWORD WINAPI LaneThread(void* context);
+    void ServeLane(remote::Lane* lane);
+    int64_t Dispatch(remote::Lane* lane);
+    // Waits for the lane's next message from the module; false once the
+    // module's process has ended.
+    bool AwaitModule(const remote::Lane* lane);
+
+    CSectionPictureMemory* const Memory;
+    CHostedFile* File = nullptr;
+    HANDLE Mapping = nullptr;
+    remote::ControlBlock* Block = nullptr;
+    HANDLE Module = nullptr;
+    HANDLE QuitEvent = nullptr;
+    LaneStart Starts[remote::LaneCount] = {};
+};

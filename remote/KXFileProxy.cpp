@@ -1,0 +1,66 @@
+#include "remote/KXFileProxy.h"
+
+#include <cwchar>
+
+bool CKXFileProxy::OpenFile(const wchar_t* path) {
+    if (!path) return false;
+    if (!Started) {
+        Started = true;
+        StartFault = Helper.Start();
+        if (FAILED(StartFault)) return false;
+    }
+    const size_t bytes = (std::wcslen(path) + 1) * sizeof(wchar_t);
+    if (bytes > remote::LaneDataBytes) return false;
+    return Helper.Call(remote::CallOpen, 0, 0, const_cast<wchar_t*>(path), static_cast<uint32_t>(bytes)) != 0;
+}
+
+void CKXFileProxy::CloseFile() { Helper.Call(remote::CallClose, 0, 0); }
+
+bool CKXFileProxy::GetVideoSize(int32_t* width, int32_t* height) {
+    if (!width || !height) return false;
+    const int64_t size = Helper.Call(remote::CallVideoSize, 0, -1);
+    if (size < 0) {
+        *width = 0;
+        *height = 0;
+        return false;
+    }
+    *width = static_cast<int32_t>(size >> 32);
+    *height = static_cast<int32_t>(size & 0xFFFFFFFF);
+    return true;
+}
+
+uint32_t CKXFileProxy::GetDurationMs() { return static_cast<uint32_t>(Helper.Call(remote::CallDuration, 0, 0)); }
+
+int32_t CKXFileProxy::GetFrameRate() { return static_cast<int32_t>(Helper.Call(remote::CallFrameRate, 0, 0)); }
+
+bool CKXFileProxy::ReadVideoFrame(uint8_t* destination, int32_t capacity) {
+    if (!destination) return false;
+    return Helper.Call(remote::CallReadVideo, capacity, 0, destination) != 0;
+}
+
+bool CKXFileProxy::ReadAudio(uint8_t* destination, uint32_t length) {
+    if (!destination || length > remote::LaneDataBytes) return false;
+    return Helper.Call(remote::CallReadAudio, length, 0, destination) != 0;
+}
+
+bool CKXFileProxy::ResumeDecoding() { return Helper.Call(remote::CallResume, 0, 0) != 0; }
+
+void CKXFileProxy::StopDecoding() { Helper.Call(remote::CallStop, 0, 0); }
+
+bool CKXFileProxy::SeekTo(uint32_t ms) { return Helper.Call(remote::CallSeek, ms, 0) != 0; }
+
+int32_t CKXFileProxy::QueuedPictureCount() {
+    return static_cast<int32_t>(Helper.Call(remote::CallQueuedCount, 0, 0));
+}
+
+bool CKXFileProxy::PictureCanStillCome() { return Helper.Call(remote::CallCanStillCome, 0, 0) != 0; }
+
+void CKXFileProxy::MarkVideoDrained() { Helper.Call(remote::CallVideoDrained, 0, 0); }
+
+void CKXFileProxy::SetDestinationStride(int32_t pixels) { Helper.Call(remote::CallStride, pixels, 0); }
+
+void CKXFileProxy::SetSoundConsumer(bool reading) { Helper.Call(remote::CallSoundConsumer, reading ? 1 : 0, 0); }
+
+HRESULT CKXFileProxy::FaultCode() const { return FAILED(StartFault) ? StartFault : Helper.Fault(); }
+
+bool CKXFileProxy::HasState(uint32_t bit) const { return (Helper.Call(remote::CallState, 0, 0) & bit) != 0; }

@@ -1,0 +1,62 @@
+// The 64-bit module's media file: a proxy to one helper process per file
+// (CHelperProcess), which runs the reader over the maker's 32-bit library.
+// Every operation is one call to the helper, so the reader's semantics hold
+// unchanged; the waitable events are the helper's own, duplicated, so a
+// worker wakes exactly when it would in process; a picture is copied once,
+// from the helper's pool straight into the destination.
+//
+// One helper per file: a fault of the maker's library (a crash, a hang) ends
+// that file's helper and that file's streams only. The helper starts at the
+// first OpenFile; until then, and after a fault, every operation answers as a
+// closed file does and FaultCode tells why.
+//
+// Threads: those of IMediaFile. Owns the helper; StartFault is written by
+// OpenFile on the filter's thread before any worker exists.
+#pragma once
+
+#include "reader/IMediaFile.h"
+#include "remote/HelperProcess.h"
+
+class CKXFileProxy : public IMediaFile {
+public:
+    CKXFileProxy() = default;
+    ~CKXFileProxy() override = default;
+    CKXFileProxy(const CKXFileProxy&) = delete;
+    CKXFileProxy& operator=(const CKXFileProxy&) = delete;
+
+    bool OpenFile(const wchar_t* path) override;
+    void CloseFile() override;
+    bool GetVideoSize(int32_t* width, int32_t* height) override;
+    uint32_t GetDurationMs() override;
+    int32_t GetFrameRate() override;
+    bool ReadVideoFrame(uint8_t* destination, int32_t capacity) override;
+    bool ReadAudio(uint8_t* destination, uint32_t length) override;
+    bool ResumeDecoding() override;
+    void StopDecoding() override;
+    bool SeekTo(uint32_t ms) override;
+    HANDLE PictureEvent() const override { return Helper.PictureEvent(); }
+    HANDLE SoundEvent() const override { return Helper.SoundEvent(); }
+    int32_t QueuedPictureCount() override;
+    bool PictureCanStillCome() override;
+    bool IsOpen() const override { return HasState(remote::StateOpen); }
+    bool IsPlaying() const override { return HasState(remote::StatePlaying); }
+    bool IsPaused() const override { return HasState(remote::StatePaused); }
+    bool IsStopped() const override { return HasState(remote::StateStopped); }
+    bool IsAudioFinished() const override { return HasState(remote::StateAudioFinished); }
+    bool IsPrerollReached() const override { return HasState(remote::StatePreroll); }
+    void MarkVideoDrained() override;
+    void SetDestinationStride(int32_t pixels) override;
+    void SetSoundConsumer(bool reading) override;
+    HRESULT FaultCode() const override;
+
+    // The helper's process id, 0 before the first OpenFile.
+    DWORD HelperId() const { return Helper.HelperId(); }
+
+private:
+    bool HasState(uint32_t bit) const;
+
+    // The calls change nothing a caller of the const queries can see.
+    mutable CHelperProcess Helper;
+    HRESULT StartFault = S_OK;
+    bool Started = false;
+};

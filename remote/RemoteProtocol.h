@@ -1,0 +1,113 @@
+// The channel between the 64-bit module's media file proxy (CKXFileProxy)
+// and its 32-bit helper (KXVDHost.exe), which runs the media file reader over
+// the maker's 32-bit library: one control block in a section that both map.
+//
+// Lanes: each proxy thread that calls the file takes a free lane for the
+// call, so calls that may run at once in process (a worker's read beside a
+// seek) do so here too; the helper serves every lane on a thread of its own.
+// A call: the proxy writes Call and Arguments, sets Turn to TurnRequest and
+// signals ToHost; the helper answers with Result and TurnReply on ToProxy.
+// Inside a picture read the helper asks the proxy to copy the oldest picture
+// out of the shared pool (TurnCopy with Picture); the proxy copies it straight
+// into the downstream sample and answers TurnCopied with Copied, on ToHost.
+// The events order every access: nothing in the block is read by one side
+// while the other may write it.
+//
+// Pictures: the helper's pool buffers lie in picture sections of its own
+// (Picture.Section, a handle value in the helper, which the proxy duplicates
+// and maps when Generation changes). Sound and the path go through the lane's
+// Data.
+//
+// Handle values in the block belong to the helper's process; the proxy
+// duplicates its own handles into the suspended helper before it starts it.
+// The layout is the same for both widths: fixed-size fields only.
+#pragma once
+
+#include <cstdint>
+
+namespace remote {
+
+constexpr uint32_t BlockMagic = 0x4B585648;  // "HVXK"
+constexpr uint32_t BlockVersion = 1;
+constexpr int LaneCount = 4;
+constexpr uint32_t LaneDataBytes = 65536;
+
+enum Call : uint32_t {
+    CallOpen = 1,          // Data: path, wide, terminated
+    CallClose,
+    CallVideoSize,         // Result: width << 32 | height, or -1
+    CallDuration,
+    CallFrameRate,
+    CallReadVideo,         // Arguments: capacity; copies through TurnCopy
+    CallReadAudio,         // Arguments: length; Data: the sound
+    CallResume,
+    CallStop,
+    CallSeek,              // Arguments: ms
+    CallQueuedCount,
+    CallCanStillCome,
+    CallState,             // Result: the State bits below
+    CallVideoDrained,
+    CallStride,            // Arguments: pixels
+    CallSoundConsumer,     // Arguments: 0 or 1
+    CallQuit,              // the helper answers, then ends
+};
+
+// CallState's result bits.
+constexpr uint32_t StateOpen = 1;
+constexpr uint32_t StatePlaying = 2;
+constexpr uint32_t StatePaused = 4;
+constexpr uint32_t StateStopped = 8;
+constexpr uint32_t StateAudioFinished = 16;
+constexpr uint32_t StatePreroll = 32;
+
+enum Turn : uint32_t {
+    TurnIdle = 0,
+    TurnRequest,
+    TurnCopy,
+    TurnCopied,
+    TurnReply,
+};
+
+// Where the oldest picture lies, for the copy out.
+struct PictureView {
+    uint64_t Section;      // the helper's handle value of the picture section
+    uint64_t SectionBytes;
+    uint64_t Offset;       // of the picture in the section
+    uint32_t Generation;   // new with every picture section
+    int32_t Length;        // bytes of the picture
+    int32_t Width;         // pixels per row of the picture
+    int32_t Height;
+    int32_t Stride;        // pixels per row of the destination
+    int32_t Capacity;      // bytes of the destination
+};
+
+struct Lane {
+    uint32_t Turn;
+    uint32_t Call;
+    int64_t Argument;
+    int64_t Result;
+    PictureView Picture;
+    int32_t Copied;        // the proxy's answer to TurnCopy: 1 copied, 0 kept queued
+    uint32_t Padding;
+    uint64_t ToHost;       // auto-reset events, the helper's handle values
+    uint64_t ToProxy;
+    uint8_t Data[LaneDataBytes];
+};
+
+struct ControlBlock {
+    uint32_t Magic;
+    uint32_t Version;
+    uint64_t Module;        // the module's process (SYNCHRONIZE), the helper's handle value
+    uint64_t Ready;         // event the helper sets once it serves (its handle value)
+    uint64_t PictureEvent;  // the helper's file's events, published before Ready
+    uint64_t SoundEvent;
+    Lane Lanes[LaneCount];
+};
+
+static_assert(sizeof(PictureView) == 48, "same layout in both widths");
+static_assert(sizeof(Lane) == 96 + LaneDataBytes, "same layout in both widths");
+
+// The helper's command line: KXVDHost.exe <section name>.
+constexpr const wchar_t* HostProgram = L"KXVDHost.exe";
+
+}  // namespace remote
