@@ -3,7 +3,10 @@
 # machine. Idempotent: does nothing when all is in place. Run as root.
 set -eu
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-pkgs="wine wine32:i386 g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686 cmake googletest
+# wine64 and the x86-64 cross compiler are for the 64-bit module, which is
+# tested in a win64 prefix where its 32-bit helper runs beside it.
+pkgs="wine wine32:i386 wine64 g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
+      g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 cmake googletest
       gstreamer1.0-plugins-good:i386 gstreamer1.0-plugins-base:i386 python3 zip"
 missing=""
 for p in $pkgs; do

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -14,13 +15,21 @@ namespace {
 constexpr size_t MaxAddresses = 40;
 constexpr size_t ScanBytes = 64 * 1024;
 
+#ifdef _WIN64
+uintptr_t InstructionOf(const CONTEXT& context) { return context.Rip; }
+uintptr_t StackOf(const CONTEXT& context) { return context.Rsp; }
+#else
+uintptr_t InstructionOf(const CONTEXT& context) { return context.Eip; }
+uintptr_t StackOf(const CONTEXT& context) { return context.Esp; }
+#endif
+
 struct ThreadCode {
     DWORD Id = 0;
-    DWORD Addresses[MaxAddresses] = {};
+    uintptr_t Addresses[MaxAddresses] = {};
     size_t Count = 0;
 };
 
-bool IsCode(DWORD address) {
+bool IsCode(uintptr_t address) {
     MEMORY_BASIC_INFORMATION info = {};
     if (!VirtualQuery(reinterpret_cast<void*>(address), &info, sizeof(info))) return false;
     const DWORD executable = PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
@@ -33,18 +42,20 @@ void Scan(HANDLE thread, ThreadCode* code) {
     CONTEXT context = {};
     context.ContextFlags = CONTEXT_CONTROL;
     if (!GetThreadContext(thread, &context)) return;
-    code->Addresses[code->Count++] = context.Eip;
+    code->Addresses[code->Count++] = InstructionOf(context);
+    const uintptr_t stack = StackOf(context);
     MEMORY_BASIC_INFORMATION info = {};
-    if (!VirtualQuery(reinterpret_cast<void*>(context.Esp), &info, sizeof(info))) return;
-    const DWORD top = reinterpret_cast<DWORD>(info.BaseAddress) + info.RegionSize;
-    const DWORD end = context.Esp + ScanBytes < top ? context.Esp + ScanBytes : top;
-    for (DWORD at = context.Esp & ~3u; at + 4 <= end && code->Count < MaxAddresses; at += 4) {
-        const DWORD value = *reinterpret_cast<const DWORD*>(at);
+    if (!VirtualQuery(reinterpret_cast<void*>(stack), &info, sizeof(info))) return;
+    const uintptr_t top = reinterpret_cast<uintptr_t>(info.BaseAddress) + info.RegionSize;
+    const uintptr_t end = stack + ScanBytes < top ? stack + ScanBytes : top;
+    constexpr uintptr_t Slot = sizeof(uintptr_t);
+    for (uintptr_t at = stack & ~(Slot - 1); at + Slot <= end && code->Count < MaxAddresses; at += Slot) {
+        const uintptr_t value = *reinterpret_cast<const uintptr_t*>(at);
         if (IsCode(value)) code->Addresses[code->Count++] = value;
     }
 }
 
-std::string Describe(DWORD address) {
+std::string Describe(uintptr_t address) {
     HMODULE module = nullptr;
     char name[MAX_PATH] = "?";
     if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
@@ -56,8 +67,8 @@ std::string Describe(DWORD address) {
         }
     }
     char text[MAX_PATH + 32];
-    snprintf(text, sizeof(text), "%s+0x%lx", name,
-             static_cast<unsigned long>(address - reinterpret_cast<DWORD>(module)));
+    snprintf(text, sizeof(text), "%s+0x%llx", name,
+             static_cast<unsigned long long>(address - reinterpret_cast<uintptr_t>(module)));
     return text;
 }
 
