@@ -3,6 +3,8 @@
 #include "filter/SrcFilter.h"
 #include "framework/ScopedLock.h"
 
+#include <vfwmsgs.h>
+
 #include <cmath>
 
 CMediaStream::CMediaStream(HRESULT* result, CSrcFilter* filter, const wchar_t* pinName, int32_t nominalSampleMs)
@@ -73,14 +75,10 @@ HRESULT CMediaStream::OnPushStart() {
         stop = StopPosition;
         rate = SeekRate;
     }
-    Delivering = true;
     return SendNewSegment(start, stop, rate);
 }
 
-HRESULT CMediaStream::OnStopChanged() {
-    RestartWorker(false, 0);
-    return S_OK;
-}
+HRESULT CMediaStream::OnStopChanged() { return RestartWorker(false, 0); }
 
 HRESULT CMediaStream::OnStartChanged() {
     REFERENCE_TIME start;
@@ -92,11 +90,13 @@ HRESULT CMediaStream::OnStartChanged() {
     // restart, OnWorkerStart on the next start when stopped). Resetting it here
     // as well, after the restarted worker may already have stamped its first
     // sample, would give the second sample the first one's time.
-    RestartWorker(SrcFilter->ClaimSeek(this, start), start);
-    return S_OK;
+    HRESULT outcome = S_OK;
+    const bool reposition = SrcFilter->ClaimSeek(this, start, &outcome);
+    const HRESULT moved = RestartWorker(reposition, start);
+    return reposition ? moved : outcome;
 }
 
-void CMediaStream::RestartWorker(bool reposition, REFERENCE_TIME start) {
+HRESULT CMediaStream::RestartWorker(bool reposition, REFERENCE_TIME start) {
     // Requests reach the worker only under the filter lock, which a Stop on
     // another thread holds while it ends and joins the worker: a request that
     // slipped in after the worker answered its exit would wait forever. The
@@ -106,17 +106,20 @@ void CMediaStream::RestartWorker(bool reposition, REFERENCE_TIME start) {
     {
         CScopedLock hold(PinLock);
         if (IsThreadRunning()) {
+            Restarting = true;
             SendBeginFlush();
             SendRequest(CommandStop);
             flushed = true;
         }
     }
-    if (reposition) SrcFilter->RepositionFile(this, start);
+    const HRESULT moved = reposition ? SrcFilter->RepositionFile(this, start) : S_OK;
     if (flushed) {
         CScopedLock hold(PinLock);
         SendEndFlush();
         if (IsThreadRunning()) SendRequest(CommandRun);
+        Restarting = false;
     }
+    return moved;
 }
 
 void CMediaStream::PassBarrier() {
@@ -130,6 +133,10 @@ bool CMediaStream::HoldForOwnSeek() {
     if (GetTickCount() - SrcFilter->LastRepositionTick() < CSrcFilter::OwnSeekLimitMs) return true;
     SegmentEpoch = epoch;
     return false;
+}
+
+bool CMediaStream::StoppedReading(HRESULT reason) const {
+    return !Restarting.load() && reason != VFW_E_WRONG_STATE;
 }
 
 bool CMediaStream::NoDataForTooLong() {

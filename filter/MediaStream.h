@@ -49,9 +49,6 @@ public:
     // Waits for a FillSample in progress on this stream's worker to finish;
     // called by the filter after it has moved to a new file epoch.
     void PassBarrier();
-    // Whether this stream's worker is delivering (connected, active and its
-    // stream not ended).
-    bool IsDelivering() const { return Delivering.load(); }
 
 protected:
     // Whether a playback rate can pace the samples: above 0.1 and finite
@@ -71,11 +68,17 @@ protected:
     // following start (the sample's duration at the pin's rate), marks it a
     // sync point and, first in a segment, a discontinuity.
     void StampSample(IMediaSample* sample);
-    void EndDelivering() { Delivering = false; }
+    // Worker, when pushing ended for good: whether the stream has stopped
+    // reading the file, so that what it would read must not hold decoding
+    // back. Not when a delivery was refused by this stream's own restart for
+    // a seek (the flush) or by a downstream filter stopped ahead of this one
+    // (VFW_E_WRONG_STATE): the stream reads on after both.
+    bool StoppedReading(HRESULT reason) const;
 
     // Stops and restarts the worker (when it runs), flushing downstream; with
-    // reposition, the file is moved to start while the worker is stopped.
-    void RestartWorker(bool reposition, REFERENCE_TIME start);
+    // reposition, the file is moved to start while the worker is stopped
+    // (the result is the move's).
+    HRESULT RestartWorker(bool reposition, REFERENCE_TIME start);
 
     static constexpr DWORD NoDataLimitMs = 10000;
 
@@ -88,5 +91,7 @@ protected:
     BYTE ClearNextSample = 1;
     uint32_t SegmentEpoch = 0;
     DWORD NoDataSince = 0;
-    std::atomic<bool> Delivering{false};
+    // Set by RestartWorker from before its flush until the worker is asked to
+    // run again; read by the worker in OnPushEnd.
+    std::atomic<bool> Restarting{false};
 };

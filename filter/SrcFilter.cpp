@@ -59,6 +59,16 @@ HRESULT STDMETHODCALLTYPE CSrcFilter::Stop() {
 
 HRESULT STDMETHODCALLTYPE CSrcFilter::Pause() {
     ForgetPendingSeek();
+    {
+        // Only a store that a connected pin reads may hold decoding back:
+        // pictures nobody takes must not stall the sound, and sound decoded
+        // for a reader that has not started yet must not overflow its ring.
+        CScopedLock hold(&StateLock);
+        if (MediaFile && CurrentState() == State_Stopped) {
+            MediaFile->SoundConsumer = AudioPin && AudioPin->IsConnected();
+            MediaFile->SetPictureReader(VideoPin && VideoPin->IsConnected());
+        }
+    }
     return CSource::Pause();
 }
 
@@ -196,14 +206,16 @@ void CSrcFilter::ForgetPendingSeek() {
     PendingPin = nullptr;
 }
 
-bool CSrcFilter::ClaimSeek(CMediaStream* pin, REFERENCE_TIME start) {
+bool CSrcFilter::ClaimSeek(CMediaStream* pin, REFERENCE_TIME start, HRESULT* outcome) {
     CScopedLock hold(&PositionLock);
     const bool expired = !RepositionInProgress() && GetTickCount() - RepositionTick.load() >= OwnSeekLimitMs;
     if (SeekPending && PendingPin == pin && PendingStart == start && !expired) {
         SeekPending = false;
         PendingPin = nullptr;
+        *outcome = RepositionResult.load();
         return false;
     }
+    *outcome = S_OK;
     CMediaStream* other = OtherPin(pin);
     SeekPending = other && other->IsConnected();
     PendingPin = SeekPending ? other : nullptr;
@@ -211,16 +223,17 @@ bool CSrcFilter::ClaimSeek(CMediaStream* pin, REFERENCE_TIME start) {
     return true;
 }
 
-void CSrcFilter::RepositionFile(CMediaStream* pin, REFERENCE_TIME start) {
+HRESULT CSrcFilter::RepositionFile(CMediaStream* pin, REFERENCE_TIME start) {
     CScopedLock hold(&RepositionLock);
     CKXFile* file = MediaFile.get();
-    if (!file) return;
+    if (!file) return E_UNEXPECTED;
     const uint32_t epoch = FileEpoch.load() + 1;
     FileEpoch = epoch;
     // From here on the other worker takes no data until its own seek
     // restarts it; wait for a fill it may have started before.
     if (CMediaStream* other = OtherPin(pin)) other->PassBarrier();
-    if (file->SeekTo(static_cast<uint32_t>(start / 10000))) {
+    const bool moved = file->SeekTo(static_cast<uint32_t>(start / 10000));
+    if (moved) {
         // A Stop on another thread may stop decoding right after the seek
         // resumed it: no picture can come then, and waiting out the whole
         // bound would hold RepositionLock, and with it every other seek, for
@@ -230,6 +243,11 @@ void CSrcFilter::RepositionFile(CMediaStream* pin, REFERENCE_TIME start) {
             Sleep(PrerollPollMs);
         }
     }
+    // A refused move has ended the file (the streams end rather than wait);
+    // the caller hears of it, and so does the other pin's part of the seek.
+    const HRESULT result = moved ? S_OK : HRESULT_FROM_WIN32(ERROR_SEEK);
+    RepositionResult = result;
     RepositionTick = GetTickCount();
     FinishedEpoch = epoch;
+    return result;
 }

@@ -72,13 +72,14 @@ public:
     // Seek coordination, on the thread that seeks a pin. ClaimSeek tells
     // whether the pin must reposition the file for its new start (true) or
     // only restart its worker, because the same seek already moved the file
-    // for the other pin (false).
-    bool ClaimSeek(CMediaStream* pin, REFERENCE_TIME start);
+    // for the other pin (false; *outcome is then that move's result).
+    bool ClaimSeek(CMediaStream* pin, REFERENCE_TIME start, HRESULT* outcome);
     // Moves the file to start (when inside the duration) and waits for the
     // new preroll, or until decoding is stopped (a Stop on another thread).
     // The other pin's worker stops taking data from the moment the epoch
-    // changes until its own seek restarts it.
-    void RepositionFile(CMediaStream* pin, REFERENCE_TIME start);
+    // changes until its own seek restarts it. HRESULT_FROM_WIN32(ERROR_SEEK)
+    // when the file could not be moved there: the file has then ended.
+    HRESULT RepositionFile(CMediaStream* pin, REFERENCE_TIME start);
     // Counts repositionings; a worker whose segment began at an older epoch
     // holds back.
     uint32_t CurrentFileEpoch() const { return FileEpoch.load(); }
@@ -115,4 +116,5 @@ private:
     std::atomic<uint32_t> FileEpoch{0};
     std::atomic<uint32_t> FinishedEpoch{0};
     std::atomic<DWORD> RepositionTick{0};
+    std::atomic<HRESULT> RepositionResult{S_OK};
 };

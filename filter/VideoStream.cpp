@@ -60,6 +60,16 @@ HRESULT CVideoStream::OnWorkerStart() {
     return S_OK;
 }
 
+HRESULT CVideoStream::OnPushStart() {
+    if (CKXFile* file = SrcFilter->File()) file->SetPictureReader(true);
+    return CMediaStream::OnPushStart();
+}
+
+void CVideoStream::OnPushEnd(HRESULT reason) {
+    CKXFile* file = SrcFilter->File();
+    if (file && StoppedReading(reason)) file->SetPictureReader(false);
+}
+
 HANDLE CVideoStream::DataWaitHandle() {
     CKXFile* file = SrcFilter->File();
     return file ? file->PictureEvent() : nullptr;
@@ -85,15 +95,11 @@ HRESULT CVideoStream::FillSample(IMediaSample* sample) {
     CScopedLock hold(&StreamLock);
     FollowAttachedWidth(sample);
     CKXFile* file = SrcFilter->File();
-    if (!file) {
-        EndDelivering();
-        return S_FALSE;
-    }
+    if (!file) return S_FALSE;
     if (HoldForOwnSeek()) return S_NODATAYET;
     if (file->QueuedPictureCount() == 0) {
         if (file->IsOpen() && file->PictureCanStillCome() && !NoDataForTooLong()) return S_NODATAYET;
         file->VideoDrained = 1;
-        EndDelivering();
         return S_FALSE;
     }
     NoteDataArrived();
@@ -112,7 +118,6 @@ HRESULT CVideoStream::FillSample(IMediaSample* sample) {
             ClearNextSample = clearedNow;
             return S_NODATAYET;
         }
-        EndDelivering();
         return S_FALSE;
     }
     StampSample(sample);

@@ -21,6 +21,8 @@ public:
     HRESULT FillSample(IMediaSample* sample) override;
     HANDLE DataWaitHandle() override;
     HRESULT OnWorkerStart() override;
+    HRESULT OnPushStart() override;
+    void OnPushEnd(HRESULT reason) override;
     HRESULT VerifyMediaType(const CMediaFormat* type) override;
     HRESULT ProposeMediaType(int position, CMediaFormat* type) override;
     HRESULT SizeAllocator(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;

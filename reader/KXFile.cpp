@@ -13,6 +13,8 @@ constexpr int32_t PrerollDepth = 40;
 constexpr int32_t HighWaterMark = 50;
 constexpr int32_t LowWaterMark = 35;
 constexpr uint32_t SoundTailBytes = 800;
+// A held decoding thread looks again this often even without a signal.
+constexpr DWORD HoldPollMs = 20;
 // Sound flow control while a consumer reads the sound: the ring holds 4 s, so
 // decoding pauses once 3 s are buffered and goes on below 2 s; without it a
 // sound reader that falls more than 4 s behind the pictures loses sound.
@@ -74,7 +76,8 @@ CKXFile::CKXFile(const KXPlayApi* api, const WaitLimits& waits)
       InfoReadyEvent(NewEvent(false)),
       PictureSignal(NewEvent(false)),
       SoundSignal(NewEvent(false)),
-      ThreadReadyEvent(NewEvent(true)) {}
+      ThreadReadyEvent(NewEvent(true)),
+      RoomSignal(NewEvent(false)) {}
 
 CKXFile::~CKXFile() {
     if (PlayHandle.load()) CloseFile();
@@ -121,6 +124,7 @@ bool CKXFile::OpenFile(const wchar_t* path) {
     InfoReady = 0;
     ResetEvent(SizeKnownEvent.get());
     ResetEvent(InfoReadyEvent.get());
+    PictureReader = 1;
     // The new file has not been started, whatever the previous one was doing.
     Playing = 0;
     Paused = 0;
@@ -147,6 +151,7 @@ bool CKXFile::OpenFile(const wchar_t* path) {
 
 void CKXFile::CloseFile() {
     if (!PlayHandle.load()) return;
+    ReleaseHold();
     {
         std::lock_guard<CCriticalSection> hold(HandleLock);
         Api->CloseFile(PlayHandle.load());
@@ -277,6 +282,14 @@ void CKXFile::QueuePicture(const char* data, long length) {
     CFramePool* pool = FramePool.get();
     const int32_t bytes = PictureBytes.load();
     if (!pool || bytes == 0 || !data || length < 1 || length > bytes) return;
+    if (PicturesUnread()) {
+        // Nobody takes it: the position has moved on all the same, so the
+        // sound that follows counts and a seek's preroll is complete.
+        DataSinceFlush = 1;
+        AwaitingPicture = 0;
+        PrerollReached = 1;
+        return;
+    }
     uint8_t* buffer = pool->AcquireBuffer();
     if (!buffer) return;
     std::memcpy(buffer, data, static_cast<size_t>(length));
@@ -302,9 +315,39 @@ void CKXFile::QueueSound(const char* data, long length) {
         AudioBuffer.Allocate();
         AudioStarted = 1;
     }
-    if (AudioBuffer.Write(data, static_cast<uint32_t>(length)) != 0) SetEvent(SoundSignal.get());
+    const uint32_t bytes = static_cast<uint32_t>(length);
+    // The ring's high water normally pauses decoding long before it is full;
+    // a pause can come late when another thread holds the decoding control
+    // while a fast library keeps calling back.
+    const uint32_t capacity = static_cast<uint32_t>(AudioBuffer.CapacityBytes());
+    if (AudioBuffer.Write(data, bytes) == 0 && Set(SoundConsumer) && bytes < capacity &&
+        HoldDecoding([this, bytes, capacity] { return AudioBuffer.Available() + bytes < capacity; })) {
+        AudioBuffer.Write(data, bytes);
+    }
+    SetEvent(SoundSignal.get());
     DataSinceFlush = 1;
     if (Set(SoundConsumer) && !Set(Paused) && AudioBuffer.Available() >= SoundHighWater) BackPressurePause();
+}
+
+void CKXFile::SetPictureReader(bool reading) {
+    PictureReader = reading ? 1 : 0;
+    if (!PicturesUnread()) return;
+    {
+        std::lock_guard<CCriticalSection> hold(QueueLock);
+        while (PictureQueue.Count() > 0) {
+            FramePool->ReleaseBuffer(PictureQueue.Front().Data);
+            PictureQueue.RemoveFront();
+        }
+    }
+    // A back-pressure pause made for the pictures now holds nothing back.
+    if (!Set(FileEnded) && !Set(Stopped) && Set(Paused) && SoundHasRoom()) ResumeDecoding();
+    SignalWaiters();
+}
+
+bool CKXFile::SoundCanStillCome() {
+    if (!IsOpen() || Set(Stopped)) return false;
+    if (!Set(FileEnded) && Set(Paused) && PicturesUnread() && SoundHasRoom()) ResumeDecoding();
+    return true;
 }
 
 bool CKXFile::SoundHasRoom() const {
@@ -363,12 +406,16 @@ bool CKXFile::ReadAudio(uint8_t* destination, uint32_t length) {
     if (!destination) return false;
     uint32_t copied = length;
     if (!AudioBuffer.Read(destination, &copied)) return false;
-    if (!Set(FileEnded) && Set(Paused) && SoundHasRoom() && QueuedPictureCount() < LowWaterMark) ResumeDecoding();
+    SetEvent(RoomSignal.get());
+    if (!Set(FileEnded) && Set(Paused) && SoundHasRoom() && (PicturesUnread() || QueuedPictureCount() < LowWaterMark)) {
+        ResumeDecoding();
+    }
     return true;
 }
 
 void CKXFile::FlushBuffers() {
     if (!PlayHandle.load() || !Set(DataSinceFlush)) return;
+    ReleaseHold();
     if (Set(AudioStarted)) {
         AudioBuffer.Clear();
         AudioFinished = 0;
@@ -393,6 +440,7 @@ bool CKXFile::PauseDecoding() {
     std::lock_guard<CCriticalSection> hold(ControlLock);
     const KXPLAYHANDLE handle = PlayHandle.load();
     if (!handle) return false;
+    PauseWanted = 0;
     if (Set(Paused)) return true;
     Paused = 1;
     Playing = 0;
@@ -401,7 +449,43 @@ bool CKXFile::PauseDecoding() {
 
 void CKXFile::BackPressurePause() {
     std::unique_lock<CCriticalSection> hold(ControlLock, std::try_to_lock);
-    if (hold.owns_lock()) PauseDecoding();
+    if (hold.owns_lock()) {
+        PauseDecoding();
+        return;
+    }
+    PauseWanted = 1;
+    // The holder may have checked before the flag was set and let go since.
+    std::unique_lock<CCriticalSection> retry(ControlLock, std::try_to_lock);
+    if (retry.owns_lock() && Set(PauseWanted)) PauseDecoding();
+}
+
+template <typename Room>
+bool CKXFile::HoldDecoding(Room hasRoom) {
+    const uint32_t releases = HoldReleases.load();
+    while (!hasRoom()) {
+        if (HoldReleases.load() != releases || Set(Stopped) || !IsOpen()) return false;
+        WaitForSingleObject(RoomSignal.get(), HoldPollMs);
+    }
+    return true;
+}
+
+void CKXFile::ReleaseHold() {
+    ++HoldReleases;
+    SetEvent(RoomSignal.get());
+}
+
+bool CKXFile::StoresFull() {
+    if (Set(SoundConsumer) && AudioBuffer.Available() >= SoundHighWater) return true;
+    return !PicturesUnread() && QueuedPictureCount() >= HighWaterMark;
+}
+
+void CKXFile::ApplyWantedPause(KXPLAYHANDLE handle) {
+    if (!Set(PauseWanted)) return;
+    PauseWanted = 0;
+    if (Set(Paused) || Set(Stopped) || !StoresFull()) return;
+    Paused = 1;
+    Playing = 0;
+    Api->Pause(handle);
 }
 
 bool CKXFile::ResumeDecoding() {
@@ -414,7 +498,9 @@ bool CKXFile::ResumeDecoding() {
     Paused = 0;
     Api->SetPlayOption(handle, 0, 1);
     Api->SetDecodeMode(handle, 1);
-    return Api->Play(handle, nullptr) != 0;
+    const bool played = Api->Play(handle, nullptr) != 0;
+    ApplyWantedPause(handle);
+    return played;
 }
 
 void CKXFile::StopDecoding() {
@@ -426,6 +512,7 @@ void CKXFile::StopDecoding() {
         Stopped = 1;
         Api->Stop(handle);
     }
+    ReleaseHold();
     SignalWaiters();
 }
 
@@ -433,6 +520,7 @@ bool CKXFile::SeekTo(uint32_t ms) {
     const KXPLAYHANDLE handle = PlayHandle.load();
     const uint32_t duration = DurationMs.load();
     if (!handle || duration == 0 || ms >= duration) return false;
+    ReleaseHold();
     Api->SetDecCallBackEx(handle, nullptr, nullptr, 0, 0);
     if (Set(Stopped)) ResumeDecoding();
     PauseDecoding();
@@ -447,7 +535,10 @@ bool CKXFile::SeekTo(uint32_t ms) {
     VideoDrained = 0;
     AudioFinished = 0;
     Api->SetDecCallBackEx(handle, &CKXFile::DecodeCallback, this, 0, KX_DECODE_YUY2);
-    if (!Api->SetPlayedTimeEx(handle, ms)) return false;
+    if (!Api->SetPlayedTimeEx(handle, ms)) {
+        MarkFileEnded();
+        return false;
+    }
     ResumeDecoding();
     return true;
 }

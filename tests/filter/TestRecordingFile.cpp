@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <algorithm>
 
 void WriteTestRecording(const std::wstring& path, const RecordingPlan& plan) {
@@ -38,4 +40,14 @@ void WriteTestRecording(const std::wstring& path, const RecordingPlan& plan) {
         soundUntil(UINT64_MAX);
     }
     ASSERT_TRUE(writer.Commit()) << writer.LastError();
+    if (plan.KeepPercent < 100) {
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        LARGE_INTEGER size{};
+        GetFileSizeEx(file, &size);
+        size.QuadPart = size.QuadPart * plan.KeepPercent / 100;
+        const bool cut = SetFilePointerEx(file, size, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+        CloseHandle(file);
+        ASSERT_TRUE(cut) << "the recording could not be cut short";
+    }
 }

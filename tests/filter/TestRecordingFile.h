@@ -18,6 +18,9 @@ struct RecordingPlan {
     uint32_t ChangedHeight = 0;
     // No picture at all (sound only).
     bool NoPictures = false;
+    // Below 100: the file keeps only this share of its bytes, as a recording
+    // cut short by a power loss (its header still promises the whole).
+    uint32_t KeepPercent = 100;
 
     uint32_t FrameCount() const { return DurationMs * Fps / 1000; }
     uint32_t SoundSamples() const { return Sound ? DurationMs * 8 : 0; }
