@@ -19,10 +19,11 @@
 //
 // StreamLock (also the seeking base's SeekLock) guards NextSampleTime and the
 // rest of the sample clock, ClearNextSample, PendingDiscontinuity,
-// SegmentEpoch, the wait clocks and the derived streams' own fields; it comes after the filter's StateLock,
-// PositionLock and RepositionLock and before the media file's locks. It is
-// never held while the worker is stopped or restarted, since the worker takes
-// it in FillSample.
+// SegmentEpoch, the wait clocks and the derived streams' own fields; it comes
+// after the filter's StateLock, PositionLock and RepositionLock and before
+// the media file's locks. It is never held while the worker is stopped or
+// restarted, since the worker takes it in FillSample. SamplePeriod is fixed
+// at construction.
 #pragma once
 
 #include "framework/CritLock.h"
