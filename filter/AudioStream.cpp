@@ -15,11 +15,13 @@ namespace {
 
 // nSamplesPerSec and nAvgBytesPerSec must both be inside the block.
 constexpr ULONG WaveFieldsEnd = offsetof(WAVEFORMATEX, nAvgBytesPerSec) + sizeof(DWORD);
+// Each sample carries a twentieth of a second.
+constexpr double SoundSamplePeriod = 500000;
 
 }  // namespace
 
 CAudioStream::CAudioStream(HRESULT* result, CSrcFilter* filter)
-    : CMediaStream(result, filter, L" Audio ", 50) {
+    : CMediaStream(result, filter, L" Audio ", SoundSamplePeriod) {
     CScopedLock hold(&StreamLock);
     ClearNextSample = 1;
 }
@@ -60,7 +62,7 @@ HRESULT CAudioStream::SizeAllocator(IMemAllocator* allocator, ALLOCATOR_PROPERTI
 
 HRESULT CAudioStream::OnWorkerStart() {
     CScopedLock hold(&StreamLock);
-    NextSampleTime = 0;
+    RestartClock();
     ClearNextSample = 1;
     // The video stream restarts decoding when its worker starts; without it
     // (a graph that takes only the sound) nothing else would after a stop.

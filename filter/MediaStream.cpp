@@ -7,12 +7,11 @@
 
 #include <cmath>
 
-CMediaStream::CMediaStream(HRESULT* result, CSrcFilter* filter, const wchar_t* pinName, int32_t nominalSampleMs)
+CMediaStream::CMediaStream(HRESULT* result, CSrcFilter* filter, const wchar_t* pinName, double samplePeriod)
     : CSourceStream(nullptr, result, filter, pinName),
       CSourceSeeking(nullptr, static_cast<IPin*>(this), result, &StreamLock),
       SrcFilter(filter),
-      NominalSampleMs(nominalSampleMs),
-      SampleMs(nominalSampleMs) {
+      SamplePeriod(samplePeriod) {
     CScopedLock hold(&StreamLock);
     const int64_t durationMs = SrcFilter->FetchDurationMs();
     Duration = durationMs * 10000;
@@ -38,9 +37,7 @@ HRESULT CMediaStream::SetConnectionType(const CMediaFormat* type) {
     return CSourceStream::SetConnectionType(type);
 }
 
-HRESULT STDMETHODCALLTYPE CMediaStream::Notify(IBaseFilter*, Quality quality) {
-    CScopedLock hold(&StreamLock);
-    if (quality.Late > 0) NextSampleTime += quality.Late;
+HRESULT STDMETHODCALLTYPE CMediaStream::Notify(IBaseFilter*, Quality) {
     return S_OK;
 }
 
@@ -68,7 +65,7 @@ HRESULT CMediaStream::OnPushStart() {
         CScopedLock hold(&StreamLock);
         PendingDiscontinuity = 1;
         ClearNextSample = 1;
-        NextSampleTime = 0;
+        RestartClock();
         NoDataSince = 0;
         SegmentEpoch = SrcFilter->CurrentFileEpoch();
         start = StartPosition;
@@ -148,10 +145,24 @@ bool CMediaStream::NoDataForTooLong() {
     return now - NoDataSince >= NoDataLimitMs;
 }
 
+void CMediaStream::RestartClock() {
+    NextSampleTime = 0;
+    SamplesStamped = 0;
+    RateSinceSample = 0;
+    RateSinceTime = 0;
+    StampRate = SegmentRate;
+}
+
 void CMediaStream::StampSample(IMediaSample* sample) {
+    if (SegmentRate != StampRate) {
+        RateSinceSample = SamplesStamped;
+        RateSinceTime = NextSampleTime;
+        StampRate = SegmentRate;
+    }
     REFERENCE_TIME start = NextSampleTime;
-    const int32_t stepMs = static_cast<int32_t>(SampleMs / SegmentRate);
-    NextSampleTime += static_cast<REFERENCE_TIME>(stepMs) * 10000;
+    ++SamplesStamped;
+    NextSampleTime = RateSinceTime + std::llround(static_cast<double>(SamplesStamped - RateSinceSample) *
+                                                  SamplePeriod / StampRate);
     sample->SetTime(&start, &NextSampleTime);
     sample->SetSyncPoint(TRUE);
     if (PendingDiscontinuity) {

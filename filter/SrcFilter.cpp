@@ -8,10 +8,13 @@
 #include <amvideo.h>
 #include <mmreg.h>
 #include <uuids.h>
+#include <vfwmsgs.h>
 
+#include <cmath>
 #include <cstring>
 #include <cwchar>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -19,6 +22,19 @@ namespace {
 // PrerollPolls of them (about 15 s).
 constexpr DWORD PrerollPollMs = 15;
 constexpr int PrerollPolls = 1001;
+// 25 pictures a second, where the file tells no rate.
+constexpr double DefaultFramePeriod = 400000;
+
+// Opens the recording and waits for what the media types and the seeking
+// need: the first picture's size and the duration.
+HRESULT OpenRecording(CKXFile* file, const wchar_t* path) {
+    if (!file) return E_OUTOFMEMORY;
+    if (!path || !file->OpenFile(path)) return E_FAIL;
+    int32_t width = 0, height = 0;
+    if (!file->GetVideoSize(&width, &height) || width == 0 || height == 0) return E_OUTOFMEMORY;
+    if (file->GetDurationMs() == 0) return VFW_E_TIMEOUT;
+    return S_OK;
+}
 
 }  // namespace
 
@@ -87,21 +103,32 @@ int32_t CSrcFilter::FetchDurationMs() {
     return CachedDurationMs;
 }
 
+double CSrcFilter::FetchFramePeriod() {
+    if (CachedFramePeriod <= 0 && MediaFile) CachedFramePeriod = MediaFile->GetPicturePeriod();
+    return CachedFramePeriod > 0 ? CachedFramePeriod : DefaultFramePeriod;
+}
+
 HRESULT STDMETHODCALLTYPE CSrcFilter::Load(LPCOLESTR path, const AM_MEDIA_TYPE* type) {
     if (!path) return E_POINTER;
+    {
+        CScopedLock hold(&StateLock);
+        // One file per filter: a second file would need a second pair of pins.
+        if (CountPins() > 0 || LoadInProgress) return E_UNEXPECTED;
+        LoadInProgress = true;
+        const size_t length = std::wcslen(path) + 1;
+        LoadedFileName.reset(new (std::nothrow) wchar_t[length]);
+        if (LoadedFileName) std::memcpy(LoadedFileName.get(), path, length * sizeof(wchar_t));
+    }
+    // Declared before the lock, so a refused file closes after it is released.
+    std::unique_ptr<CKXFile> file(new (std::nothrow) CKXFile());
+    const HRESULT opened = OpenRecording(file.get(), LoadedFileName.get());
     CScopedLock hold(&StateLock);
-    // One file per filter: a second file would need a second pair of pins.
-    if (CountPins() > 0) return E_UNEXPECTED;
-
-    const size_t length = std::wcslen(path) + 1;
-    LoadedFileName.reset(new (std::nothrow) wchar_t[length]);
-    if (LoadedFileName) std::memcpy(LoadedFileName.get(), path, length * sizeof(wchar_t));
-
-    MediaFile.reset(new (std::nothrow) CKXFile());
-    if (!MediaFile) return E_OUTOFMEMORY;
+    LoadInProgress = false;
+    if (FAILED(opened)) return opened;
+    MediaFile = std::move(file);
     CachedDurationMs = 0;
     CachedFrameRate = 0;
-    if (!LoadedFileName || !MediaFile->OpenFile(LoadedFileName.get())) return E_FAIL;
+    CachedFramePeriod = 0;
 
     CMediaFormat local;
     if (type) {
@@ -160,7 +187,7 @@ bool CSrcFilter::BuildVideoType(CMediaFormat* type) {
     info.rcTarget = info.rcSource;
     info.dwBitRate = static_cast<DWORD>(rate);
     info.dwBitErrorRate = 0;
-    info.AvgTimePerFrame = 10000000LL / rate;
+    info.AvgTimePerFrame = std::llround(FetchFramePeriod());
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     info.bmiHeader.biWidth = VideoWidth;
     info.bmiHeader.biHeight = VideoHeight;

@@ -10,11 +10,8 @@
 #include <cstring>
 
 CVideoStream::CVideoStream(HRESULT* result, CSrcFilter* filter)
-    : CMediaStream(result, filter, L" Video ", 40) {
+    : CMediaStream(result, filter, L" Video ", filter->FetchFramePeriod()) {
     CScopedLock hold(&StreamLock);
-    FramesPerSecond = SrcFilter->FetchFrameRate();
-    SampleMs = (FramesPerSecond >= 1 && FramesPerSecond <= 30) ? NominalSampleMs * 25 / FramesPerSecond
-                                                                 : NominalSampleMs;
     ClearNextSample = 1;
     LastSampleWidth = 0;
 }
@@ -54,7 +51,7 @@ HRESULT CVideoStream::SizeAllocator(IMemAllocator* allocator, ALLOCATOR_PROPERTI
 
 HRESULT CVideoStream::OnWorkerStart() {
     CScopedLock hold(&StreamLock);
-    NextSampleTime = 0;
+    RestartClock();
     ClearNextSample = 1;
     if (CKXFile* file = SrcFilter->File()) file->ResumeDecoding();
     return S_OK;

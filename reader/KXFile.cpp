@@ -122,6 +122,7 @@ bool CKXFile::OpenFile(const wchar_t* path) {
     AudioFinished = 0;
     VideoDrained = 0;
     InfoReady = 0;
+    InfoAwaited = 0;
     ResetEvent(SizeKnownEvent.get());
     ResetEvent(InfoReadyEvent.get());
     PictureReader = 1;
@@ -560,39 +561,45 @@ bool CKXFile::GetVideoSize(int32_t* width, int32_t* height) {
     return false;
 }
 
-uint32_t CKXFile::QueryDuration() {
-    const KXPLAYHANDLE handle = PlayHandle.load();
-    if (DurationMs.load() != 0) return DurationMs.load();
-    if (Set(InfoReady) || WaitForSingleObject(InfoReadyEvent.get(), Waits.InfoMs) == WAIT_OBJECT_0) {
-        DurationMs = Api->GetFileTimeMilliSec(handle);
-        return DurationMs.load();
+void CKXFile::AwaitFileInfo() {
+    if (Set(InfoAwaited)) return;
+    if (!Set(InfoReady) && WaitForSingleObject(InfoReadyEvent.get(), Waits.InfoMs) != WAIT_OBJECT_0) {
+        std::lock_guard<CCriticalSection> hold(HandleLock);
+        const KXPLAYHANDLE handle = PlayHandle.load();
+        if (handle && !Set(InfoReady)) {
+            TotalFrames = Api->GetFileTotalFrames(handle);
+            DurationMs = Api->GetFileTimeMilliSec(handle);
+        }
     }
-    return 0;
+    InfoAwaited = 1;
 }
 
 uint32_t CKXFile::GetDurationMs() {
     if (!PlayHandle.load()) return 0;
-    return QueryDuration();
+    AwaitFileInfo();
+    return DurationMs.load();
 }
 
 int32_t CKXFile::GetFrameRate() {
-    const KXPLAYHANDLE handle = PlayHandle.load();
-    if (!handle) return 0;
+    if (!PlayHandle.load()) return 0;
+    AwaitFileInfo();
     FrameRate = DefaultFrameRate;
-    int64_t frames = 0;
-    if (TotalFrames.load() != -1) {
-        frames = TotalFrames.load();
-    } else if (Set(InfoReady) ||
-               WaitForSingleObject(InfoReadyEvent.get(), Waits.InfoMs) == WAIT_OBJECT_0) {
-        TotalFrames = Api->GetFileTotalFrames(handle);
-        frames = TotalFrames.load();
-    }
-    const uint32_t ms = QueryDuration();
-    if (frames == 0 || ms == 0) return FrameRate;
-    const int64_t rate = frames * 1000 / static_cast<int64_t>(ms);
+    const int64_t frames = TotalFrames.load();
+    const int64_t ms = DurationMs.load();
+    if (frames <= 0 || ms == 0) return FrameRate;
+    const int64_t rate = frames * 1000 / ms;
     FrameRate = static_cast<int32_t>(rate > MaxFrameRate ? MaxFrameRate : rate);
     if (rate < 1) FrameRate = DefaultFrameRate;
     return FrameRate;
+}
+
+double CKXFile::GetPicturePeriod() {
+    const int32_t rate = GetFrameRate();
+    if (rate == 0) return 0;
+    const int64_t frames = TotalFrames.load();
+    const int64_t ms = DurationMs.load();
+    if (frames > 0 && ms >= frames) return static_cast<double>(ms) * 10000.0 / static_cast<double>(frames);
+    return 10000000.0 / rate;
 }
 
 int32_t CKXFile::QueuedPictureCount() {

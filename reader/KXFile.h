@@ -56,6 +56,17 @@
 //  - Reopening: a successful OpenFile resets the decoding state to stopped
 //    before it starts the new file, so decoding always starts even when the
 //    object was playing the previous file.
+//  - File information: awaited once per open, for at most WaitLimits::InfoMs,
+//    by the first getter that needs it. When message 1178 has not come by
+//    then, the library is asked directly, once; its answers (-1 and 0 where it
+//    does not know) stand until a later notice replaces them. One bound for
+//    all the getters: a wait in each of them added up to 40 s in the
+//    filter's Load.
+//  - The picture period is the duration over the frame total, exact (not a
+//    whole number of pictures a second, nor of milliseconds), so pictures of
+//    12.5, 7.5 or 30 a second and time-lapse recordings keep their places.
+//    Only where either is unknown (or gives over 1000 pictures a second) the
+//    whole frame rate stands in for it.
 //
 // Safety beyond the plain data path:
 //  - Message 1124 also marks the preroll complete: nothing more comes, so a
@@ -106,7 +117,7 @@ public:
     // Upper bounds of the waits, in milliseconds. Tests shorten them.
     struct WaitLimits {
         DWORD SizeMs = 5000;     // GetVideoSize, for the first picture
-        DWORD InfoMs = 10000;    // GetDurationMs / GetFrameRate, for message 1178 (each)
+        DWORD InfoMs = 10000;    // the file information (message 1178), once per open
         DWORD WindowMs = 5000;   // OpenFile, for the message thread's window
     };
 
@@ -144,8 +155,13 @@ public:
 
     // Filter's thread; may wait (see WaitLimits).
     bool GetVideoSize(int32_t* width, int32_t* height);
+    // 0 while the library does not tell it.
     uint32_t GetDurationMs();
+    // Whole pictures a second, 1 to 30 (25 where the information gives none
+    // or less than one).
     int32_t GetFrameRate();
+    // One picture's length in 100-ns units; 0 with no file open.
+    double GetPicturePeriod();
 
     // Waitable signals for the streams (see above). Owned by the object.
     HANDLE PictureEvent() const { return PictureSignal.get(); }
@@ -238,7 +254,8 @@ private:
     bool StoresFull();
     bool PicturesUnread() const { return PictureReader.load() == 0 && SoundConsumer.load() != 0; }
     void CloseHandleLocked();
-    uint32_t QueryDuration();
+    // Filter's thread: see "File information" above.
+    void AwaitFileInfo();
 
     const KXPlayApi* Api;
     const WaitLimits Waits;
@@ -246,6 +263,7 @@ private:
     std::wstring FilePath;
     std::atomic<KXPLAYHANDLE> PlayHandle{nullptr};
     std::atomic<uint8_t> InfoReady{0};
+    std::atomic<uint8_t> InfoAwaited{0};
     std::atomic<uint8_t> FileEnded{0};
     std::atomic<int32_t> TotalFrames{-1};
     std::atomic<uint32_t> DurationMs{0};

@@ -14,7 +14,7 @@ void WriteTestRecording(const std::wstring& path, const RecordingPlan& plan) {
     settings.width = plan.Width;
     settings.height = plan.Height;
     settings.fpsNum = plan.Fps;
-    settings.fpsDen = 1;
+    settings.fpsDen = plan.FpsDen;
     ASSERT_TRUE(writer.Begin(path, settings)) << writer.LastError();
 
     const uint32_t samples = plan.SoundSamples();
@@ -30,7 +30,7 @@ void WriteTestRecording(const std::wstring& path, const RecordingPlan& plan) {
         soundUntil(UINT64_MAX);
     } else {
         for (uint32_t n = 0; n < plan.FrameCount(); ++n) {
-            const uint32_t timeMs = n * 1000 / plan.Fps;
+            const uint32_t timeMs = n * 1000 * plan.FpsDen / plan.Fps;
             soundUntil(timeMs);
             const bool changed = plan.ChangeAtFrame != 0 && n >= plan.ChangeAtFrame;
             ASSERT_TRUE(writer.AddTestPicture(timeMs, n, changed ? plan.ChangedWidth : plan.Width,
