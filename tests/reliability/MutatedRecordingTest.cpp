@@ -142,7 +142,7 @@ TEST(MutatedRecordings, MediaFileObjectSurvivesDamagedFiles) {
         ++opened;
         int32_t width = 0, height = 0;
         if (file.GetVideoSize(&width, &height)) {
-            EXPECT_TRUE(width >= 1 && width <= 1920 && height >= 1 && height <= 1080) << what;
+            EXPECT_TRUE(width >= 1 && width <= 4096 && height >= 1 && height <= 2160) << what;
         }
         file.GetDurationMs();
         file.GetFrameRate();
