@@ -25,6 +25,8 @@ public:
     virtual bool GetVideoSize(int32_t* width, int32_t* height) = 0;
     virtual uint32_t GetDurationMs() = 0;
     virtual int32_t GetFrameRate() = 0;
+    // One picture's length in 100-ns units; 0 with no file open.
+    virtual double GetPicturePeriod() = 0;
 
     // Video worker: the oldest picture into rows of the destination stride;
     // false when none is queued or it does not fit.
@@ -45,12 +47,14 @@ public:
     // Non-consuming state, any thread.
     virtual int32_t QueuedPictureCount() = 0;
     virtual bool PictureCanStillCome() = 0;
+    // The audio worker's test before it waits for sound.
+    virtual bool SoundCanStillCome() = 0;
     virtual bool IsOpen() const = 0;
-    virtual bool IsPlaying() const = 0;
-    virtual bool IsPaused() const = 0;
     virtual bool IsStopped() const = 0;
     virtual bool IsAudioFinished() const = 0;
     virtual bool IsPrerollReached() const = 0;
+    // A picture could not be buffered for want of memory.
+    virtual bool IsOutOfMemory() const = 0;
 
     // What the output streams tell the file.
     virtual void MarkVideoDrained() = 0;
@@ -58,6 +62,8 @@ public:
     virtual void SetDestinationStride(int32_t pixels) = 0;
     // Whether a sound reader drains the ring (only then may it hold decoding back).
     virtual void SetSoundConsumer(bool reading) = 0;
+    // Whether anyone takes the pictures.
+    virtual void SetPictureReader(bool reading) = 0;
 
     // S_OK while the file works; once it has failed for good (the helper of
     // the 64-bit module ended or stopped answering) the failure, which the

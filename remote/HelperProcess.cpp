@@ -29,7 +29,7 @@ std::wstring ModuleFolder() {
 // Calls that wait by design in the reader (see CKXFile::WaitLimits).
 bool WaitsByDesign(remote::Call call) {
     return call == remote::CallOpen || call == remote::CallVideoSize || call == remote::CallDuration ||
-           call == remote::CallFrameRate;
+           call == remote::CallFrameRate || call == remote::CallPicturePeriod;
 }
 
 volatile LONG SectionCounter = 0;

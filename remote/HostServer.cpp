@@ -3,6 +3,8 @@
 #include "remote/HostedFile.h"
 #include "remote/SectionPictureMemory.h"
 
+#include <cstring>
+
 namespace {
 
 thread_local remote::Lane* ServingLane = nullptr;
@@ -100,6 +102,12 @@ int64_t CHostServer::Dispatch(remote::Lane* lane) {
         return file.GetDurationMs();
     case remote::CallFrameRate:
         return file.GetFrameRate();
+    case remote::CallPicturePeriod: {
+        const double period = file.GetPicturePeriod();
+        int64_t bits = 0;
+        std::memcpy(&bits, &period, sizeof(bits));
+        return bits;
+    }
     case remote::CallReadVideo:
         // The destination is the module's: the copy out goes through the lane.
         return file.ReadVideoFrame(lane->Data, static_cast<int32_t>(lane->Argument)) ? 1 : 0;
@@ -117,11 +125,13 @@ int64_t CHostServer::Dispatch(remote::Lane* lane) {
         return file.QueuedPictureCount();
     case remote::CallCanStillCome:
         return file.PictureCanStillCome() ? 1 : 0;
+    case remote::CallSoundCanStillCome:
+        return file.SoundCanStillCome() ? 1 : 0;
     case remote::CallState:
-        return (file.IsOpen() ? remote::StateOpen : 0u) | (file.IsPlaying() ? remote::StatePlaying : 0u) |
-               (file.IsPaused() ? remote::StatePaused : 0u) | (file.IsStopped() ? remote::StateStopped : 0u) |
+        return (file.IsOpen() ? remote::StateOpen : 0u) | (file.IsStopped() ? remote::StateStopped : 0u) |
                (file.IsAudioFinished() ? remote::StateAudioFinished : 0u) |
-               (file.IsPrerollReached() ? remote::StatePreroll : 0u);
+               (file.IsPrerollReached() ? remote::StatePreroll : 0u) |
+               (file.IsOutOfMemory() ? remote::StateOutOfMemory : 0u);
     case remote::CallVideoDrained:
         file.MarkVideoDrained();
         return 0;
@@ -130,6 +140,9 @@ int64_t CHostServer::Dispatch(remote::Lane* lane) {
         return 0;
     case remote::CallSoundConsumer:
         file.SetSoundConsumer(lane->Argument != 0);
+        return 0;
+    case remote::CallPictureReader:
+        file.SetPictureReader(lane->Argument != 0);
         return 0;
     default:
         return 0;

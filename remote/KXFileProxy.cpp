@@ -1,5 +1,6 @@
 #include "remote/KXFileProxy.h"
 
+#include <cstring>
 #include <cwchar>
 
 bool CKXFileProxy::OpenFile(const wchar_t* path) {
@@ -33,6 +34,13 @@ uint32_t CKXFileProxy::GetDurationMs() { return static_cast<uint32_t>(Helper.Cal
 
 int32_t CKXFileProxy::GetFrameRate() { return static_cast<int32_t>(Helper.Call(remote::CallFrameRate, 0, 0)); }
 
+double CKXFileProxy::GetPicturePeriod() {
+    const int64_t bits = Helper.Call(remote::CallPicturePeriod, 0, 0);
+    double period = 0;
+    std::memcpy(&period, &bits, sizeof(period));
+    return period;
+}
+
 bool CKXFileProxy::ReadVideoFrame(uint8_t* destination, int32_t capacity) {
     if (!destination) return false;
     return Helper.Call(remote::CallReadVideo, capacity, 0, destination) != 0;
@@ -55,11 +63,15 @@ int32_t CKXFileProxy::QueuedPictureCount() {
 
 bool CKXFileProxy::PictureCanStillCome() { return Helper.Call(remote::CallCanStillCome, 0, 0) != 0; }
 
+bool CKXFileProxy::SoundCanStillCome() { return Helper.Call(remote::CallSoundCanStillCome, 0, 0) != 0; }
+
 void CKXFileProxy::MarkVideoDrained() { Helper.Call(remote::CallVideoDrained, 0, 0); }
 
 void CKXFileProxy::SetDestinationStride(int32_t pixels) { Helper.Call(remote::CallStride, pixels, 0); }
 
 void CKXFileProxy::SetSoundConsumer(bool reading) { Helper.Call(remote::CallSoundConsumer, reading ? 1 : 0, 0); }
+
+void CKXFileProxy::SetPictureReader(bool reading) { Helper.Call(remote::CallPictureReader, reading ? 1 : 0, 0); }
 
 HRESULT CKXFileProxy::FaultCode() const { return FAILED(StartFault) ? StartFault : Helper.Fault(); }
 

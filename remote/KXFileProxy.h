@@ -29,6 +29,7 @@ public:
     bool GetVideoSize(int32_t* width, int32_t* height) override;
     uint32_t GetDurationMs() override;
     int32_t GetFrameRate() override;
+    double GetPicturePeriod() override;
     bool ReadVideoFrame(uint8_t* destination, int32_t capacity) override;
     bool ReadAudio(uint8_t* destination, uint32_t length) override;
     bool ResumeDecoding() override;
@@ -38,15 +39,16 @@ public:
     HANDLE SoundEvent() const override { return Helper.SoundEvent(); }
     int32_t QueuedPictureCount() override;
     bool PictureCanStillCome() override;
+    bool SoundCanStillCome() override;
     bool IsOpen() const override { return HasState(remote::StateOpen); }
-    bool IsPlaying() const override { return HasState(remote::StatePlaying); }
-    bool IsPaused() const override { return HasState(remote::StatePaused); }
     bool IsStopped() const override { return HasState(remote::StateStopped); }
     bool IsAudioFinished() const override { return HasState(remote::StateAudioFinished); }
     bool IsPrerollReached() const override { return HasState(remote::StatePreroll); }
+    bool IsOutOfMemory() const override { return HasState(remote::StateOutOfMemory); }
     void MarkVideoDrained() override;
     void SetDestinationStride(int32_t pixels) override;
     void SetSoundConsumer(bool reading) override;
+    void SetPictureReader(bool reading) override;
     HRESULT FaultCode() const override;
 
     // The helper's process id, 0 before the first OpenFile.

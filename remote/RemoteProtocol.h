@@ -38,6 +38,7 @@ enum Call : uint32_t {
     CallVideoSize,         // Result: width << 32 | height, or -1
     CallDuration,
     CallFrameRate,
+    CallPicturePeriod,     // Result: the double's bits
     CallReadVideo,         // Arguments: capacity; copies through TurnCopy
     CallReadAudio,         // Arguments: length; Data: the sound
     CallResume,
@@ -45,20 +46,21 @@ enum Call : uint32_t {
     CallSeek,              // Arguments: ms
     CallQueuedCount,
     CallCanStillCome,
+    CallSoundCanStillCome,
     CallState,             // Result: the State bits below
     CallVideoDrained,
     CallStride,            // Arguments: pixels
     CallSoundConsumer,     // Arguments: 0 or 1
+    CallPictureReader,     // Arguments: 0 or 1
     CallQuit,              // the helper answers, then ends
 };
 
 // CallState's result bits.
 constexpr uint32_t StateOpen = 1;
-constexpr uint32_t StatePlaying = 2;
-constexpr uint32_t StatePaused = 4;
-constexpr uint32_t StateStopped = 8;
-constexpr uint32_t StateAudioFinished = 16;
-constexpr uint32_t StatePreroll = 32;
+constexpr uint32_t StateStopped = 2;
+constexpr uint32_t StateAudioFinished = 4;
+constexpr uint32_t StatePreroll = 8;
+constexpr uint32_t StateOutOfMemory = 16;
 
 enum Turn : uint32_t {
     TurnIdle = 0,
