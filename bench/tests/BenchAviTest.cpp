@@ -1,5 +1,6 @@
 // The AVI the bench feeds to the platform's own file source must hold the
-// very pictures the module gets, or the comparison with the module is void.
+// very pictures the module gets, or the comparison with the module is void;
+// and the tap that judges delivery must see each of them, whole and in order.
 // The writer's layout is tested with the writer (tools/avi).
 #include "bench/BenchGraph.h"
 #include "bench/BenchMedia.h"
@@ -29,11 +30,14 @@ TEST_F(BenchAviTest, ThePlatformSplitterDeliversEveryFrame) {
     ASSERT_TRUE(WriteBenchAvi(path, plan, &error)) << error;
     {
         CSampleTap tap;
+        tap.CheckContent(TapContent::TestPictures, plan.Width, plan.Height);
         CBenchGraph graph;
         ASSERT_EQ(S_OK, graph.BuildAvi(path, &tap));
         ASSERT_TRUE(SUCCEEDED(graph.Run()));
         EXPECT_TRUE(graph.WaitForComplete(30000)) << "no EC_COMPLETE within 30 s";
         EXPECT_EQ(plan.Frames, tap.Count());
+        EXPECT_EQ(plan.Frames, tap.InOrder()) << "every picture whole, in order";
+        EXPECT_EQ(plan.Frames * plan.PictureBytes(), tap.Bytes());
         graph.Stop();
     }
     CoUninitialize();
