@@ -34,7 +34,6 @@ AddressSpaceUse CAddressSpaceMeter::Walk() {
         } else if (region.State != MEM_FREE) {
             use.InUse += size;
             if (region.State == MEM_COMMIT) use.Committed += size;
-            use.Highest = reinterpret_cast<uintptr_t>(region.BaseAddress) + static_cast<uintptr_t>(size);
         }
         const uintptr_t next = reinterpret_cast<uintptr_t>(region.BaseAddress) + static_cast<uintptr_t>(size);
         if (next <= address) break;
@@ -51,7 +50,6 @@ AddressSpaceUse CAddressSpaceMeter::Sample() {
     Highs.InUse = std::max(Highs.InUse, now.InUse);
     Highs.Committed = std::max(Highs.Committed, now.Committed);
     Highs.NoAccessReserve = std::max(Highs.NoAccessReserve, now.NoAccessReserve);
-    Highs.Highest = std::max(Highs.Highest, now.Highest);
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof(counters);
     const uint64_t reportedPeak = GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters))

@@ -22,7 +22,6 @@ struct AddressSpaceUse {
     uint64_t InUse = 0;           // reserved + committed bytes
     uint64_t Committed = 0;       // of which committed
     uint64_t NoAccessReserve = 0; // reserved with no access, not in InUse
-    uintptr_t Highest = 0;        // the end of the highest region in use
     uint64_t WorkingSet = 0;
 };
 

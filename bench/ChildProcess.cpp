@@ -2,7 +2,7 @@
 
 #include "bench/ModuleFactory.h"
 
-ChildEnd RunBenchChild(const std::wstring& arguments, DWORD timeoutMs) {
+ChildEnd RunBenchChild(const std::wstring& arguments, DWORD timeoutMs, DWORD* exitCode) {
     const std::wstring exe = CModuleFactory::BesideExecutable(L"kxbench.exe");
     std::wstring command = L"\"" + exe + L"\" " + arguments;
     STARTUPINFOW startup{};
@@ -15,6 +15,8 @@ ChildEnd RunBenchChild(const std::wstring& arguments, DWORD timeoutMs) {
     if (!ended) {
         TerminateProcess(process.hProcess, 1);
         WaitForSingleObject(process.hProcess, 10000);
+    } else if (exitCode) {
+        GetExitCodeProcess(process.hProcess, exitCode);
     }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);

@@ -10,5 +10,6 @@
 enum class ChildEnd { NotStarted, Ended, Killed };
 
 // Runs "kxbench.exe ARGUMENTS" beside this executable and waits at most
-// timeoutMs for it to end; a child still running then is terminated.
-ChildEnd RunBenchChild(const std::wstring& arguments, DWORD timeoutMs);
+// timeoutMs for it to end; a child still running then is terminated. The
+// exit code of a child that ended goes to *exitCode (if not null).
+ChildEnd RunBenchChild(const std::wstring& arguments, DWORD timeoutMs, DWORD* exitCode = nullptr);

@@ -10,7 +10,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <cwchar>
+#include <exception>
 #include <memory>
 
 namespace {
@@ -22,6 +25,8 @@ constexpr double MB = 1024.0 * 1024.0;
 constexpr DWORD StopMarginMs = 10000;
 constexpr DWORD ChildMarginMs = 60000;
 constexpr DWORD SampleEveryMs = 100;
+constexpr int SnapshotEvery = 10;
+constexpr UINT StuckExitCode = 7;
 // Graph threads need little stack; the default 2 MB reservation each would
 // show in the address-space figure as if the module had taken it.
 constexpr SIZE_T GraphThreadStack = 256 * 1024;
@@ -34,13 +39,16 @@ const char* OutcomeName(ManyOutcome outcome) {
         case ManyOutcome::Complete: return "EC_COMPLETE";
         case ManyOutcome::Aborted: return "aborted";
         case ManyOutcome::NotEnded: return "not ended";
-        case ManyOutcome::NotBuilt: return "not built";
+        case ManyOutcome::NotBuilt: return "not set up";
         case ManyOutcome::RunFailed: return "Run failed";
         case ManyOutcome::StuckInRun: return "stuck in Run";
         case ManyOutcome::StuckInStop: return "stuck in Stop";
+        case ManyOutcome::Died: return "lost with the process";
     }
     return "?";
 }
+
+std::wstring CrashNotePathFor(const std::wstring& out) { return out + L".crash"; }
 
 std::wstring RecordingPath(const std::wstring& folder, uint32_t index) {
     return folder + L"many_" + (index < 10 ? L"0" : L"") + std::to_wstring(index) + L".kxr";
@@ -120,22 +128,98 @@ DWORD WINAPI PlayGraph(void* parameter) {
     return 0;
 }
 
-// Waits for every thread, at most until the deadline, sampling the address
-// space meanwhile; the threads still running then are returned.
-std::vector<size_t> WaitForThreads(const std::vector<UniqueHandle>& threads, int64_t startTicks, DWORD deadlineMs,
-                                   CAddressSpaceMeter* meter) {
-    std::vector<size_t> running;
-    for (size_t i = 0; i < threads.size(); ++i) running.push_back(i);
-    while (!running.empty()) {
-        meter->Sample();
-        std::vector<HANDLE> handles;
-        for (size_t i : running) handles.push_back(threads[i].get());
-        const DWORD result = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, SampleEveryMs);
-        if (result < WAIT_OBJECT_0 + handles.size()) running.erase(running.begin() + (result - WAIT_OBJECT_0));
-        if (1000 * CStopwatch::TicksToSeconds(CStopwatch::Ticks() - startTicks) >= deadlineMs) break;
+// Figures of one graph as far as its thread has published them. At the
+// final collection a thread that has not finished is stuck; in a snapshot,
+// taken while the graphs play in case the process dies, a graph that has not
+// ended yet counts as lost with it.
+ManyGraphFigures Collect(const GraphSlot& slot, int64_t startTicks, int64_t now, bool final) {
+    ManyGraphFigures graph;
+    const int where = slot.Where.load(std::memory_order_acquire);
+    int64_t endTicks = now;
+    if (where >= InStop) {
+        graph.Outcome = slot.Outcome;
+        graph.Code = slot.Code;
+        endTicks = slot.EndTicks;
+        graph.StopSeconds = where == Done ? slot.StopSeconds : CStopwatch::TicksToSeconds(now - slot.EndTicks);
+        if (where == InStop && final) graph.Outcome = ManyOutcome::StuckInStop;
+    } else {
+        graph.Outcome = final ? ManyOutcome::StuckInRun : ManyOutcome::Died;
     }
-    meter->Sample();
-    return running;
+    graph.Pictures = slot.Video.Count();
+    graph.PicturesInOrder = static_cast<uint32_t>(slot.Video.InOrder());
+    graph.SoundBytes = slot.Audio.Bytes();
+    graph.SoundInOrder = slot.Audio.InOrder();
+    if (endTicks) graph.EndSeconds = CStopwatch::TicksToSeconds(endTicks - startTicks);
+    if (slot.Video.LastTicks()) graph.LastPictureSeconds = CStopwatch::TicksToSeconds(slot.Video.LastTicks() - startTicks);
+    return graph;
+}
+
+// Where the crash note goes; set before the graphs are built.
+wchar_t CrashNotePath[MAX_PATH];
+
+// The last word of a child that faults: the exception, the module it came
+// from and the offset there, formatted on the stack and written with plain
+// system calls (the heap may be what failed). The process then ends with
+// the exception's code, and Wine's debugger, which would otherwise keep the
+// dead process and its files, is not started.
+// The file name of the module holding an address, and the address's offset
+// in it; "unknown module" and the address itself outside every module.
+const char* ModuleOf(uintptr_t address, char (&path)[MAX_PATH], uintptr_t* offset) {
+    HMODULE owner = nullptr;
+    *offset = address;
+    std::snprintf(path, MAX_PATH, "unknown module");
+    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           reinterpret_cast<const char*>(address), &owner)) {
+        GetModuleFileNameA(owner, path, MAX_PATH);
+        *offset = address - reinterpret_cast<uintptr_t>(owner);
+    }
+    const char* name = path;
+    for (const char* c = path; *c; ++c) {
+        if (*c == '\\' || *c == '/') name = c + 1;
+    }
+    return name;
+}
+
+void WriteCrashNote(const char* text, int length) {
+    if (length <= 0) return;
+    const HANDLE file = CreateFileW(CrashNotePath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(file, text, static_cast<DWORD>(std::min<size_t>(static_cast<size_t>(length), std::strlen(text))), &written,
+              nullptr);
+    CloseHandle(file);
+}
+
+// The last word of a child that faults: the exception, where it happened
+// and where the faulting thread began, formatted on the stack and written
+// with plain system calls (the heap may be what failed). The process then
+// ends with the exception's code, and Wine's debugger, which would otherwise
+// keep the dead process and its files, is not started.
+LONG WINAPI NoteCrash(EXCEPTION_POINTERS* pointers) {
+    const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
+    char faultPath[MAX_PATH], startPath[MAX_PATH];
+    uintptr_t faultOffset = 0, startOffset = 0;
+    const char* fault = ModuleOf(reinterpret_cast<uintptr_t>(record->ExceptionAddress), faultPath, &faultOffset);
+    const char* start = ModuleOf(CThreadCpuMeter::StartAddress(GetCurrentThread()), startPath, &startOffset);
+    char text[3 * MAX_PATH];
+    WriteCrashNote(text, std::snprintf(text, sizeof(text),
+                                       "exception 0x%08lX at %s+0x%lX accessing 0x%08lX, on a thread started at %s+0x%lX",
+                                       record->ExceptionCode, fault, static_cast<unsigned long>(faultOffset),
+                                       record->NumberParameters >= 2
+                                           ? static_cast<unsigned long>(record->ExceptionInformation[1])
+                                           : 0ul,
+                                       start, static_cast<unsigned long>(startOffset)));
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+// The same for a C++ exception that leaves this executable's own code; one
+// that leaves the module or the stand-in library ends in their own runtime's
+// abort() instead, with exit code 3 and no note.
+void NoteTerminate() {
+    char text[128];
+    WriteCrashNote(text, std::snprintf(text, sizeof(text), "an uncaught C++ exception in kxbench itself, thread %lu",
+                                       GetCurrentThreadId()));
+    std::abort();
 }
 
 std::string MegaBytes(double bytes) {
@@ -153,14 +237,17 @@ bool ManyGraphFigures::Intact(const MediaPlan& plan) const {
 }
 
 bool ManyFilesFigures::Write(const std::wstring& path) const {
-    FILE* file = _wfopen(path.c_str(), L"w");
+    // Written aside and then put in place, so that a process dying meanwhile
+    // leaves the previous figures whole.
+    const std::wstring part = path + L".part";
+    FILE* file = _wfopen(part.c_str(), L"w");
     if (!file) return false;
     std::fprintf(file, "%llu %d %.6f %.6f %.6f\n", static_cast<unsigned long long>(Limit), LargeAddressAware ? 1 : 0,
                  Seconds, CpuSeconds, WallSeconds);
     for (const AddressSpaceUse& use : {Before, Peak}) {
-        std::fprintf(file, "%llu %llu %llu %lu %llu\n", static_cast<unsigned long long>(use.InUse),
+        std::fprintf(file, "%llu %llu %llu %llu\n", static_cast<unsigned long long>(use.InUse),
                      static_cast<unsigned long long>(use.Committed), static_cast<unsigned long long>(use.NoAccessReserve),
-                     static_cast<unsigned long>(use.Highest), static_cast<unsigned long long>(use.WorkingSet));
+                     static_cast<unsigned long long>(use.WorkingSet));
     }
     std::fprintf(file, "%zu\n", Graphs.size());
     for (const ManyGraphFigures& graph : Graphs) {
@@ -169,7 +256,7 @@ bool ManyFilesFigures::Write(const std::wstring& path) const {
                      static_cast<unsigned long long>(graph.SoundInOrder), graph.EndSeconds, graph.LastPictureSeconds,
                      graph.StopSeconds);
     }
-    return std::fclose(file) == 0;
+    return std::fclose(file) == 0 && MoveFileExW(part.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
 bool ManyFilesFigures::Read(const std::wstring& path) {
@@ -182,10 +269,8 @@ bool ManyFilesFigures::Read(const std::wstring& path) {
     LargeAddressAware = aware != 0;
     for (AddressSpaceUse* use : {&Before, &Peak}) {
         unsigned long long inUse = 0, committed = 0, noAccess = 0, workingSet = 0;
-        unsigned long highest = 0;
-        good = good && std::fscanf(file, "%llu %llu %llu %lu %llu", &inUse, &committed, &noAccess, &highest,
-                                   &workingSet) == 5;
-        *use = AddressSpaceUse{inUse, committed, noAccess, highest, workingSet};
+        good = good && std::fscanf(file, "%llu %llu %llu %llu", &inUse, &committed, &noAccess, &workingSet) == 4;
+        *use = AddressSpaceUse{inUse, committed, noAccess, workingSet};
     }
     size_t count = 0;
     good = good && std::fscanf(file, "%zu", &count) == 1 && count <= 64;
@@ -239,13 +324,40 @@ void CManyFilesRun::Measure(const MediaPlan& plan, const std::vector<uint32_t>& 
                                        (clocked ? L" clocked " : L" unclocked ") + std::to_wstring(bound) + L" " +
                                        std::to_wstring(plan.Width) + L" " + std::to_wstring(plan.Height) + L" " +
                                        std::to_wstring(plan.Fps) + L" " + std::to_wstring(plan.Frames);
-        const ChildEnd child = RunBenchChild(arguments, bound + StopMarginMs + ChildMarginMs);
+        DWORD exitCode = 0;
+        const CStopwatch childTime;
+        const ChildEnd child = RunBenchChild(arguments, bound + StopMarginMs + ChildMarginMs, &exitCode);
+        const double childSeconds = childTime.Seconds();
         ManyFilesFigures figures;
         const bool read = figures.Read(out);
+        std::string crash;
+        if (FILE* note = _wfopen(CrashNotePathFor(out).c_str(), L"r")) {
+            char line[512] = {};
+            if (std::fgets(line, sizeof(line), note)) crash = line;
+            std::fclose(note);
+        }
         DeleteFileW(out.c_str());
+        DeleteFileW(CrashNotePathFor(out).c_str());
         char what[96];
         std::snprintf(what, sizeof(what), "many files: %u at once, %s: ", files, clocked ? "clocked" : "unclocked");
         if (child == ChildEnd::Killed) Report->Warn(std::string(what) + "the child overran its bound and was ended");
+        if (child == ChildEnd::Ended && exitCode != 0 && exitCode != StuckExitCode) {
+            char text[96];
+            std::snprintf(text, sizeof(text), "the process died %.1f s after it was started, exit code 0x%lX", childSeconds,
+                          exitCode);
+            // 3 is the C runtime's abort(), which is where an uncaught C++
+            // exception (std::bad_alloc) ends in any of the process's modules.
+            Report->Warn(std::string(what) + text +
+                         (crash.empty() ? exitCode == 3 ? " (abort: an uncaught C++ exception or a runtime error)" : ""
+                                        : ": " + crash) +
+                         (read ? "; figures from the last snapshot before" : ""));
+        }
+        // Graphs the dead process never came to were lost with it.
+        if (read && child == ChildEnd::Ended && exitCode != 0 && figures.Graphs.size() < files) {
+            ManyGraphFigures lost;
+            lost.Outcome = ManyOutcome::Died;
+            figures.Graphs.resize(files, lost);
+        }
         if (!read || figures.Graphs.size() != files) {
             Report->Warn(std::string(what) + "the child gave no figures");
             ChildFailed = true;
@@ -265,7 +377,7 @@ void CManyFilesRun::AddFigures(const MediaPlan& plan, uint32_t files, bool clock
     const std::string section = text;
     const std::string name = std::to_string(files) + " files: ";
 
-    int intact = 0, counts[7] = {};
+    int intact = 0, counts[8] = {};
     uint64_t pictures = 0, inOrder = 0;
     std::string faults;
     for (size_t i = 0; i < figures.Graphs.size(); ++i) {
@@ -300,19 +412,18 @@ void CManyFilesRun::AddFigures(const MediaPlan& plan, uint32_t files, bool clock
         }
     }
     std::snprintf(text, sizeof(text),
-                  "of %u; EC_COMPLETE %d, aborted %d, not ended in the bound %d, not built %d, Run failed %d, stuck in "
-                  "Run %d, stuck in Stop %d",
-                  files, counts[0], counts[1], counts[2], counts[3], counts[4], counts[5], counts[6]);
+                  "of %u; EC_COMPLETE %d, aborted %d, not ended in the bound %d, not set up %d, Run failed %d, stuck in "
+                  "Run %d, stuck in Stop %d, lost with the process %d",
+                  files, counts[0], counts[1], counts[2], counts[3], counts[4], counts[5], counts[6], counts[7]);
     Report->Add(section, name + "intact (every picture, all sound, in order)", intact, "files", text);
     Report->Add(section, name + "pictures delivered in order",
                  100.0 * static_cast<double>(inOrder) / (static_cast<double>(files) * plan.Frames), "%",
                  std::to_string(inOrder) + " of " + std::to_string(static_cast<uint64_t>(files) * plan.Frames));
-    std::snprintf(text, sizeof(text), "reserved + committed; %s before the graphs; of %s (%s); highest address 0x%08lX; "
+    std::snprintf(text, sizeof(text), "reserved + committed; %s before the graphs; of %s (%s); "
                   "%s reserved no-access at the start, not counted",
                   MegaBytes(static_cast<double>(figures.Before.InUse)).c_str(),
                   MegaBytes(static_cast<double>(figures.Limit)).c_str(),
                   figures.LargeAddressAware ? "large-address-aware" : "not large-address-aware",
-                  static_cast<unsigned long>(figures.Peak.Highest),
                   MegaBytes(static_cast<double>(figures.Before.NoAccessReserve)).c_str());
     Report->Add(section, name + "peak address space in use", static_cast<double>(figures.Peak.InUse) / MB, "MB", text);
     Report->Add(section, name + "peak committed", static_cast<double>(figures.Peak.Committed) / MB, "MB",
@@ -362,6 +473,11 @@ int CManyFilesRun::Child(int count, wchar_t** values) {
     plan.Fps = static_cast<uint32_t>(_wtoi(values[9]));
     plan.Frames = static_cast<uint32_t>(_wtoi(values[10]));
     if (files == 0 || files > MAXIMUM_WAIT_OBJECTS) return 2;
+    const std::wstring crashNote = CrashNotePathFor(out);
+    if (crashNote.size() >= MAX_PATH) return 2;
+    crashNote.copy(CrashNotePath, crashNote.size());
+    SetUnhandledExceptionFilter(NoteCrash);
+    std::set_terminate(NoteTerminate);
 
     CModuleFactory module;
     if (!module.Open()) return 3;
@@ -374,6 +490,25 @@ int CManyFilesRun::Child(int count, wchar_t** values) {
     const UniqueHandle start(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!start) return 4;
     std::vector<std::unique_ptr<GraphSlot>> slots;
+    std::vector<UniqueHandle> threads;
+    // Until the graphs start, times count from the first Load.
+    double cpuBefore = CThreadCpuMeter::ProcessSeconds();
+    int64_t startTicks = CStopwatch::Ticks();
+    // The figures so far, written after each graph is built and about once a
+    // second while they play, in case the process dies; and at the end.
+    auto collect = [&](bool final) {
+        const int64_t now = CStopwatch::Ticks();
+        figures.WallSeconds = CStopwatch::TicksToSeconds(now - startTicks);
+        figures.CpuSeconds = CThreadCpuMeter::ProcessSeconds() - cpuBefore;
+        figures.Peak = meter.Peak();
+        figures.Graphs.clear();
+        figures.Seconds = 0;
+        for (const auto& slot : slots) {
+            figures.Graphs.push_back(Collect(*slot, startTicks, now, final));
+            figures.Seconds = std::max(figures.Seconds, figures.Graphs.back().EndSeconds);
+        }
+        return figures.Write(out);
+    };
     for (uint32_t i = 0; i < files; ++i) {
         auto slot = std::make_unique<GraphSlot>();
         slot->Video.CheckContent(TapContent::TestPictures, plan.Width, plan.Height);
@@ -386,74 +521,45 @@ int CManyFilesRun::Child(int count, wchar_t** values) {
         options.AudioTap = &slot->Audio;
         slot->Graph = std::make_unique<CBenchGraph>();
         slot->Code = slot->Graph->BuildModule(&module, RecordingPath(folder, i), options);
-        if (FAILED(slot->Code)) slot->Graph.reset();
-        slots.push_back(std::move(slot));
-    }
-    std::vector<UniqueHandle> threads;
-    std::vector<GraphSlot*> threaded;
-    for (auto& slot : slots) {
-        if (!slot->Graph) continue;
-        HANDLE thread = CreateThread(nullptr, GraphThreadStack, PlayGraph, slot.get(), STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-        if (!thread) {
-            slot->Outcome = ManyOutcome::RunFailed;
-            slot->Code = HRESULT_FROM_WIN32(GetLastError());
-            slot->Graph.reset();
-            continue;
+        HANDLE thread = nullptr;
+        if (SUCCEEDED(slot->Code)) {
+            thread = CreateThread(nullptr, GraphThreadStack, PlayGraph, slot.get(), STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+            if (!thread) slot->Code = HRESULT_FROM_WIN32(GetLastError());
         }
-        threads.emplace_back(thread);
-        threaded.push_back(slot.get());
+        if (thread) {
+            threads.emplace_back(thread);
+        } else {
+            slot->Graph.reset();
+            slot->Where = Done;
+        }
+        slots.push_back(std::move(slot));
+        meter.Sample();
+        collect(false);
     }
-    meter.Sample();
 
-    const double cpuBefore = CThreadCpuMeter::ProcessSeconds();
-    const int64_t startTicks = CStopwatch::Ticks();
+    cpuBefore = CThreadCpuMeter::ProcessSeconds();
+    startTicks = CStopwatch::Ticks();
     for (auto& slot : slots) slot->StartTicks = startTicks;
     SetEvent(start.get());
-    const std::vector<size_t> stuck = WaitForThreads(threads, startTicks, bound + StopMarginMs, &meter);
-    figures.WallSeconds = CStopwatch::TicksToSeconds(CStopwatch::Ticks() - startTicks);
-    figures.CpuSeconds = CThreadCpuMeter::ProcessSeconds() - cpuBefore;
-    figures.Peak = meter.Peak();
-
-    // A stuck thread may still write its slot; only what its phase has
-    // published is read from it.
-    std::vector<bool> isStuck(slots.size(), false);
-    for (size_t i : stuck) {
-        for (size_t k = 0; k < slots.size(); ++k) isStuck[k] = isStuck[k] || slots[k].get() == threaded[i];
+    // Each graph's thread ends within the bound and the stop margin unless
+    // it is stuck; meanwhile the address space is sampled.
+    std::vector<HANDLE> running;
+    for (const UniqueHandle& thread : threads) running.push_back(thread.get());
+    const double deadline = (bound + StopMarginMs) / 1000.0;
+    int samples = 0;
+    while (!running.empty() && CStopwatch::TicksToSeconds(CStopwatch::Ticks() - startTicks) < deadline) {
+        meter.Sample();
+        if (samples++ % SnapshotEvery == 0) collect(false);
+        const DWORD result = WaitForMultipleObjects(static_cast<DWORD>(running.size()), running.data(), FALSE, SampleEveryMs);
+        if (result < WAIT_OBJECT_0 + running.size()) running.erase(running.begin() + (result - WAIT_OBJECT_0));
     }
-    const int64_t now = CStopwatch::Ticks();
-    int64_t lastEnd = startTicks;
-    for (size_t k = 0; k < slots.size(); ++k) {
-        const GraphSlot& slot = *slots[k];
-        ManyGraphFigures graph;
-        int64_t endTicks = slot.EndTicks;
-        graph.Outcome = slot.Outcome;
-        graph.Code = slot.Code;
-        graph.StopSeconds = slot.StopSeconds;
-        if (isStuck[k]) {
-            const bool inStop = slot.Where.load(std::memory_order_acquire) >= InStop;
-            graph.Outcome = inStop ? ManyOutcome::StuckInStop : ManyOutcome::StuckInRun;
-            graph.Code = S_OK;
-            endTicks = inStop ? slot.EndTicks : now;
-            graph.StopSeconds = inStop ? CStopwatch::TicksToSeconds(now - slot.EndTicks) : 0;
-        }
-        graph.Pictures = slot.Video.Count();
-        graph.PicturesInOrder = static_cast<uint32_t>(slot.Video.InOrder());
-        graph.SoundBytes = slot.Audio.Bytes();
-        graph.SoundInOrder = slot.Audio.InOrder();
-        if (endTicks) {
-            graph.EndSeconds = CStopwatch::TicksToSeconds(endTicks - startTicks);
-            lastEnd = std::max(lastEnd, endTicks);
-        }
-        if (slot.Video.LastTicks()) graph.LastPictureSeconds = CStopwatch::TicksToSeconds(slot.Video.LastTicks() - startTicks);
-        figures.Graphs.push_back(graph);
-    }
-    figures.Seconds = CStopwatch::TicksToSeconds(lastEnd - startTicks);
-    const bool written = figures.Write(out);
-    if (!stuck.empty()) {
+    meter.Sample();
+    const bool written = collect(true);
+    if (!running.empty()) {
         // The stuck threads hold their graphs; neither can be torn down, so the
         // child ends here without running any destructor.
         std::fflush(nullptr);
-        TerminateProcess(GetCurrentProcess(), 7);
+        TerminateProcess(GetCurrentProcess(), StuckExitCode);
     }
     return written ? 0 : 5;
 }

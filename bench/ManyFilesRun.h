@@ -33,7 +33,9 @@
 #include <vector>
 
 // How one graph of a many-files run came out.
-enum class ManyOutcome { Complete, Aborted, NotEnded, NotBuilt, RunFailed, StuckInRun, StuckInStop };
+// NotBuilt: Load, a connection or the graph's thread failed; Died: the
+// process died before the graph ended.
+enum class ManyOutcome { Complete, Aborted, NotEnded, NotBuilt, RunFailed, StuckInRun, StuckInStop, Died };
 
 struct ManyGraphFigures {
     ManyOutcome Outcome = ManyOutcome::NotBuilt;
