@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -180,9 +181,10 @@ const char* ModuleOf(uintptr_t address, char (&path)[MAX_PATH], uintptr_t* offse
     return name;
 }
 
+// Adds a line to the crash note.
 void WriteCrashNote(const char* text, int length) {
     if (length <= 0) return;
-    const HANDLE file = CreateFileW(CrashNotePath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    const HANDLE file = CreateFileW(CrashNotePath, FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
     DWORD written = 0;
     WriteFile(file, text, static_cast<DWORD>(std::min<size_t>(static_cast<size_t>(length), std::strlen(text))), &written,
@@ -212,13 +214,22 @@ LONG WINAPI NoteCrash(EXCEPTION_POINTERS* pointers) {
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
-// The same for a C++ exception that leaves this executable's own code; one
-// that leaves the module or the stand-in library ends in their own runtime's
-// abort() instead, with exit code 3 and no note.
+// The same for abort(), where a C++ exception that no one catches ends in
+// every module of the process (each carries its own C++ runtime, all share
+// the C runtime): the thread it happened on, by where that thread began.
+void NoteAbort(int) {
+    char path[MAX_PATH];
+    uintptr_t offset = 0;
+    const char* start = ModuleOf(CThreadCpuMeter::StartAddress(GetCurrentThread()), path, &offset);
+    char text[2 * MAX_PATH];
+    WriteCrashNote(text, std::snprintf(text, sizeof(text), "abort() on a thread started at %s+0x%lX", start,
+                                       static_cast<unsigned long>(offset)));
+}
+
+// This executable's own runtime tells when the exception was its own.
 void NoteTerminate() {
-    char text[128];
-    WriteCrashNote(text, std::snprintf(text, sizeof(text), "an uncaught C++ exception in kxbench itself, thread %lu",
-                                       GetCurrentThreadId()));
+    char text[64];
+    WriteCrashNote(text, std::snprintf(text, sizeof(text), "an uncaught C++ exception in kxbench itself; "));
     std::abort();
 }
 
@@ -345,11 +356,7 @@ void CManyFilesRun::Measure(const MediaPlan& plan, const std::vector<uint32_t>& 
             char text[96];
             std::snprintf(text, sizeof(text), "the process died %.1f s after it was started, exit code 0x%lX", childSeconds,
                           exitCode);
-            // 3 is the C runtime's abort(), which is where an uncaught C++
-            // exception (std::bad_alloc) ends in any of the process's modules.
-            Report->Warn(std::string(what) + text +
-                         (crash.empty() ? exitCode == 3 ? " (abort: an uncaught C++ exception or a runtime error)" : ""
-                                        : ": " + crash) +
+            Report->Warn(std::string(what) + text + (crash.empty() ? "" : ": " + crash) +
                          (read ? "; figures from the last snapshot before" : ""));
         }
         // Graphs the dead process never came to were lost with it.
@@ -477,6 +484,7 @@ int CManyFilesRun::Child(int count, wchar_t** values) {
     if (crashNote.size() >= MAX_PATH) return 2;
     crashNote.copy(CrashNotePath, crashNote.size());
     SetUnhandledExceptionFilter(NoteCrash);
+    std::signal(SIGABRT, NoteAbort);
     std::set_terminate(NoteTerminate);
 
     CModuleFactory module;
