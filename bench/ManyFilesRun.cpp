@@ -443,7 +443,8 @@ void CManyFilesRun::AddFigures(const MediaPlan& plan, uint32_t files, bool clock
                  "pictures/s", text);
     std::snprintf(text, sizeof(text), "over %.1f s including Stop; 2 cores are 200%%; wineserver not included",
                   figures.WallSeconds);
-    Report->Add(section, name + "process CPU", figures.WallSeconds > 0 ? 100 * figures.CpuSeconds / figures.WallSeconds : 0,
+    Report->Add(section, name + "process CPU",
+                figures.WallSeconds > 0 ? std::max(0.0, 100 * figures.CpuSeconds / figures.WallSeconds) : 0,
                  "% of a core", text);
     if (!faults.empty()) {
         Report->Warn("many files, " + std::to_string(files) + (clocked ? " clocked: " : " unclocked: ") + faults);
