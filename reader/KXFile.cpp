@@ -13,6 +13,8 @@ constexpr int32_t PrerollDepth = 40;
 constexpr int32_t HighWaterMark = 50;
 constexpr int32_t LowWaterMark = 35;
 constexpr uint32_t SoundTailBytes = 800;
+// A held decoding thread looks again this often even without a signal.
+constexpr DWORD HoldPollMs = 20;
 // Sound flow control while a consumer reads the sound: the ring holds 4 s, so
 // decoding pauses once 3 s are buffered and goes on below 2 s; without it a
 // sound reader that falls more than 4 s behind the pictures loses sound.
@@ -74,7 +76,8 @@ CKXFile::CKXFile(const KXPlayApi* api, const WaitLimits& waits)
       InfoReadyEvent(NewEvent(false)),
       PictureSignal(NewEvent(false)),
       SoundSignal(NewEvent(false)),
-      ThreadReadyEvent(NewEvent(true)) {}
+      ThreadReadyEvent(NewEvent(true)),
+      RoomSignal(NewEvent(false)) {}
 
 CKXFile::~CKXFile() {
     if (PlayHandle.load()) CloseFile();
@@ -119,8 +122,10 @@ bool CKXFile::OpenFile(const wchar_t* path) {
     AudioFinished = 0;
     VideoDrained = 0;
     InfoReady = 0;
+    InfoAwaited = 0;
     ResetEvent(SizeKnownEvent.get());
     ResetEvent(InfoReadyEvent.get());
+    PictureReader = 1;
     // The new file has not been started, whatever the previous one was doing.
     Playing = 0;
     Paused = 0;
@@ -147,6 +152,7 @@ bool CKXFile::OpenFile(const wchar_t* path) {
 
 void CKXFile::CloseFile() {
     if (!PlayHandle.load()) return;
+    ReleaseHold();
     {
         std::lock_guard<CCriticalSection> hold(HandleLock);
         Api->CloseFile(PlayHandle.load());
@@ -277,6 +283,14 @@ void CKXFile::QueuePicture(const char* data, long length) {
     CFramePool* pool = FramePool.get();
     const int32_t bytes = PictureBytes.load();
     if (!pool || bytes == 0 || !data || length < 1 || length > bytes) return;
+    if (PicturesUnread()) {
+        // Nobody takes it: the position has moved on all the same, so the
+        // sound that follows counts and a seek's preroll is complete.
+        DataSinceFlush = 1;
+        AwaitingPicture = 0;
+        PrerollReached = 1;
+        return;
+    }
     uint8_t* buffer = pool->AcquireBuffer();
     if (!buffer) return;
     std::memcpy(buffer, data, static_cast<size_t>(length));
@@ -302,9 +316,39 @@ void CKXFile::QueueSound(const char* data, long length) {
         AudioBuffer.Allocate();
         AudioStarted = 1;
     }
-    if (AudioBuffer.Write(data, static_cast<uint32_t>(length)) != 0) SetEvent(SoundSignal.get());
+    const uint32_t bytes = static_cast<uint32_t>(length);
+    // The ring's high water normally pauses decoding long before it is full;
+    // a pause can come late when another thread holds the decoding control
+    // while a fast library keeps calling back.
+    const uint32_t capacity = static_cast<uint32_t>(AudioBuffer.CapacityBytes());
+    if (AudioBuffer.Write(data, bytes) == 0 && Set(SoundConsumer) && bytes < capacity &&
+        HoldDecoding([this, bytes, capacity] { return AudioBuffer.Available() + bytes < capacity; })) {
+        AudioBuffer.Write(data, bytes);
+    }
+    SetEvent(SoundSignal.get());
     DataSinceFlush = 1;
     if (Set(SoundConsumer) && !Set(Paused) && AudioBuffer.Available() >= SoundHighWater) BackPressurePause();
+}
+
+void CKXFile::SetPictureReader(bool reading) {
+    PictureReader = reading ? 1 : 0;
+    if (!PicturesUnread()) return;
+    {
+        std::lock_guard<CCriticalSection> hold(QueueLock);
+        while (PictureQueue.Count() > 0) {
+            FramePool->ReleaseBuffer(PictureQueue.Front().Data);
+            PictureQueue.RemoveFront();
+        }
+    }
+    // A back-pressure pause made for the pictures now holds nothing back.
+    if (!Set(FileEnded) && !Set(Stopped) && Set(Paused) && SoundHasRoom()) ResumeDecoding();
+    SignalWaiters();
+}
+
+bool CKXFile::SoundCanStillCome() {
+    if (!IsOpen() || Set(Stopped)) return false;
+    if (!Set(FileEnded) && Set(Paused) && PicturesUnread() && SoundHasRoom()) ResumeDecoding();
+    return true;
 }
 
 bool CKXFile::SoundHasRoom() const {
@@ -363,12 +407,16 @@ bool CKXFile::ReadAudio(uint8_t* destination, uint32_t length) {
     if (!destination) return false;
     uint32_t copied = length;
     if (!AudioBuffer.Read(destination, &copied)) return false;
-    if (!Set(FileEnded) && Set(Paused) && SoundHasRoom() && QueuedPictureCount() < LowWaterMark) ResumeDecoding();
+    SetEvent(RoomSignal.get());
+    if (!Set(FileEnded) && Set(Paused) && SoundHasRoom() && (PicturesUnread() || QueuedPictureCount() < LowWaterMark)) {
+        ResumeDecoding();
+    }
     return true;
 }
 
 void CKXFile::FlushBuffers() {
     if (!PlayHandle.load() || !Set(DataSinceFlush)) return;
+    ReleaseHold();
     if (Set(AudioStarted)) {
         AudioBuffer.Clear();
         AudioFinished = 0;
@@ -393,6 +441,7 @@ bool CKXFile::PauseDecoding() {
     std::lock_guard<CCriticalSection> hold(ControlLock);
     const KXPLAYHANDLE handle = PlayHandle.load();
     if (!handle) return false;
+    PauseWanted = 0;
     if (Set(Paused)) return true;
     Paused = 1;
     Playing = 0;
@@ -401,7 +450,43 @@ bool CKXFile::PauseDecoding() {
 
 void CKXFile::BackPressurePause() {
     std::unique_lock<CCriticalSection> hold(ControlLock, std::try_to_lock);
-    if (hold.owns_lock()) PauseDecoding();
+    if (hold.owns_lock()) {
+        PauseDecoding();
+        return;
+    }
+    PauseWanted = 1;
+    // The holder may have checked before the flag was set and let go since.
+    std::unique_lock<CCriticalSection> retry(ControlLock, std::try_to_lock);
+    if (retry.owns_lock() && Set(PauseWanted)) PauseDecoding();
+}
+
+template <typename Room>
+bool CKXFile::HoldDecoding(Room hasRoom) {
+    const uint32_t releases = HoldReleases.load();
+    while (!hasRoom()) {
+        if (HoldReleases.load() != releases || Set(Stopped) || !IsOpen()) return false;
+        WaitForSingleObject(RoomSignal.get(), HoldPollMs);
+    }
+    return true;
+}
+
+void CKXFile::ReleaseHold() {
+    ++HoldReleases;
+    SetEvent(RoomSignal.get());
+}
+
+bool CKXFile::StoresFull() {
+    if (Set(SoundConsumer) && AudioBuffer.Available() >= SoundHighWater) return true;
+    return !PicturesUnread() && QueuedPictureCount() >= HighWaterMark;
+}
+
+void CKXFile::ApplyWantedPause(KXPLAYHANDLE handle) {
+    if (!Set(PauseWanted)) return;
+    PauseWanted = 0;
+    if (Set(Paused) || Set(Stopped) || !StoresFull()) return;
+    Paused = 1;
+    Playing = 0;
+    Api->Pause(handle);
 }
 
 bool CKXFile::ResumeDecoding() {
@@ -414,7 +499,9 @@ bool CKXFile::ResumeDecoding() {
     Paused = 0;
     Api->SetPlayOption(handle, 0, 1);
     Api->SetDecodeMode(handle, 1);
-    return Api->Play(handle, nullptr) != 0;
+    const bool played = Api->Play(handle, nullptr) != 0;
+    ApplyWantedPause(handle);
+    return played;
 }
 
 void CKXFile::StopDecoding() {
@@ -426,6 +513,7 @@ void CKXFile::StopDecoding() {
         Stopped = 1;
         Api->Stop(handle);
     }
+    ReleaseHold();
     SignalWaiters();
 }
 
@@ -433,6 +521,7 @@ bool CKXFile::SeekTo(uint32_t ms) {
     const KXPLAYHANDLE handle = PlayHandle.load();
     const uint32_t duration = DurationMs.load();
     if (!handle || duration == 0 || ms >= duration) return false;
+    ReleaseHold();
     Api->SetDecCallBackEx(handle, nullptr, nullptr, 0, 0);
     if (Set(Stopped)) ResumeDecoding();
     PauseDecoding();
@@ -447,7 +536,10 @@ bool CKXFile::SeekTo(uint32_t ms) {
     VideoDrained = 0;
     AudioFinished = 0;
     Api->SetDecCallBackEx(handle, &CKXFile::DecodeCallback, this, 0, KX_DECODE_YUY2);
-    if (!Api->SetPlayedTimeEx(handle, ms)) return false;
+    if (!Api->SetPlayedTimeEx(handle, ms)) {
+        MarkFileEnded();
+        return false;
+    }
     ResumeDecoding();
     return true;
 }
@@ -469,39 +561,45 @@ bool CKXFile::GetVideoSize(int32_t* width, int32_t* height) {
     return false;
 }
 
-uint32_t CKXFile::QueryDuration() {
-    const KXPLAYHANDLE handle = PlayHandle.load();
-    if (DurationMs.load() != 0) return DurationMs.load();
-    if (Set(InfoReady) || WaitForSingleObject(InfoReadyEvent.get(), Waits.InfoMs) == WAIT_OBJECT_0) {
-        DurationMs = Api->GetFileTimeMilliSec(handle);
-        return DurationMs.load();
+void CKXFile::AwaitFileInfo() {
+    if (Set(InfoAwaited)) return;
+    if (!Set(InfoReady) && WaitForSingleObject(InfoReadyEvent.get(), Waits.InfoMs) != WAIT_OBJECT_0) {
+        std::lock_guard<CCriticalSection> hold(HandleLock);
+        const KXPLAYHANDLE handle = PlayHandle.load();
+        if (handle && !Set(InfoReady)) {
+            TotalFrames = Api->GetFileTotalFrames(handle);
+            DurationMs = Api->GetFileTimeMilliSec(handle);
+        }
     }
-    return 0;
+    InfoAwaited = 1;
 }
 
 uint32_t CKXFile::GetDurationMs() {
     if (!PlayHandle.load()) return 0;
-    return QueryDuration();
+    AwaitFileInfo();
+    return DurationMs.load();
 }
 
 int32_t CKXFile::GetFrameRate() {
-    const KXPLAYHANDLE handle = PlayHandle.load();
-    if (!handle) return 0;
+    if (!PlayHandle.load()) return 0;
+    AwaitFileInfo();
     FrameRate = DefaultFrameRate;
-    int64_t frames = 0;
-    if (TotalFrames.load() != -1) {
-        frames = TotalFrames.load();
-    } else if (Set(InfoReady) ||
-               WaitForSingleObject(InfoReadyEvent.get(), Waits.InfoMs) == WAIT_OBJECT_0) {
-        TotalFrames = Api->GetFileTotalFrames(handle);
-        frames = TotalFrames.load();
-    }
-    const uint32_t ms = QueryDuration();
-    if (frames == 0 || ms == 0) return FrameRate;
-    const int64_t rate = frames * 1000 / static_cast<int64_t>(ms);
+    const int64_t frames = TotalFrames.load();
+    const int64_t ms = DurationMs.load();
+    if (frames <= 0 || ms == 0) return FrameRate;
+    const int64_t rate = frames * 1000 / ms;
     FrameRate = static_cast<int32_t>(rate > MaxFrameRate ? MaxFrameRate : rate);
     if (rate < 1) FrameRate = DefaultFrameRate;
     return FrameRate;
+}
+
+double CKXFile::GetPicturePeriod() {
+    const int32_t rate = GetFrameRate();
+    if (rate == 0) return 0;
+    const int64_t frames = TotalFrames.load();
+    const int64_t ms = DurationMs.load();
+    if (frames > 0 && ms >= frames) return static_cast<double>(ms) * 10000.0 / static_cast<double>(frames);
+    return 10000000.0 / rate;
 }
 
 int32_t CKXFile::QueuedPictureCount() {

@@ -119,6 +119,7 @@ TEST_F(KXFileTest, CloseResetsFileValuesAndTwiceDoesNothing) {
     EXPECT_EQ(File->KnownDurationMs(), 0u);
     EXPECT_EQ(File->GetDurationMs(), 0u);
     EXPECT_EQ(File->GetFrameRate(), 0);
+    EXPECT_EQ(File->GetPicturePeriod(), 0.0);
     Lib.ForgetCalls();
     File->CloseFile();
     EXPECT_TRUE(Lib.Calls().empty());
@@ -485,38 +486,44 @@ TEST_F(KXFileTest, VideoSizeWaitEndsWhenThePictureArrives) {
     EXPECT_EQ(w, 32);
 }
 
-TEST_F(KXFileTest, DurationIsCachedAndUnavailableWithoutTheNotice) {
+TEST_F(KXFileTest, WithoutTheNoticeTheLibraryIsAskedOnceAfterOneWait) {
     Open();
-    EXPECT_EQ(File->GetDurationMs(), 0u) << "no notice within the wait";
-    EXPECT_EQ(Lib.CountOf("Duration"), 0);
     Lib.SetInfo(100, 4000);
-    ASSERT_TRUE(Lib.Post(KX_MSG_FILE_INFO));
-    EXPECT_EQ(File->GetDurationMs(), 4000u);
-    EXPECT_TRUE(File->IsInfoReady());
+    EXPECT_EQ(File->GetDurationMs(), 4000u) << "the library's own answer after the wait";
+    EXPECT_EQ(File->GetFrameRate(), 25);
+    EXPECT_EQ(File->GetPicturePeriod(), 400000.0);
+    EXPECT_FALSE(File->IsInfoReady());
+    EXPECT_EQ(Lib.Calls(), (Calls{"TotalFrames", "Duration"})) << "asked once, for all the getters";
     Lib.ForgetCalls();
+    File->CloseFile();
+    ASSERT_TRUE(File->OpenFile(L"C:\\b.kx"));
     EXPECT_EQ(File->GetDurationMs(), 4000u);
-    EXPECT_TRUE(Lib.Calls().empty());
+    EXPECT_EQ(Lib.CountOf("Duration"), 1) << "each open waits and asks afresh";
 }
 
-TEST_F(KXFileTest, FrameRateIsLimited) {
+TEST_F(KXFileTest, FrameRateIsWholeAndLimitedThePeriodExact) {
     const struct {
         LONG frames;
         DWORD ms;
         int32_t rate;
-    } cases[] = {{7500, 300000, 25}, {90000, 1800000, 30}, {100, 200000, 25}, {2000, 200000, 10},
-                 {0, 200000, 25}};
+        double period;
+    } cases[] = {{7500, 300000, 25, 400000},    {90000, 1800000, 30, 200000}, {100, 200000, 25, 20000000},
+                 {2000, 200000, 10, 1000000},   {0, 200000, 25, 400000},      {600, 20000, 30, 1e7 / 30},
+                 {250, 20000, 12, 800000},      {150, 19999, 7, 1333266.67},  {5000, 1000, 30, 1e7 / 30}};
     for (const auto& c : cases) {
         File.reset(new CKXFile(Lib.Api(), ShortWaits()));
         Open();
         Lib.SetInfo(c.frames, c.ms);
         ASSERT_TRUE(Lib.Post(KX_MSG_FILE_INFO));
         EXPECT_EQ(File->GetFrameRate(), c.rate) << c.frames << " frames in " << c.ms << " ms";
+        EXPECT_NEAR(File->GetPicturePeriod(), c.period, 0.01) << c.frames << " frames in " << c.ms << " ms";
     }
 }
 
 TEST_F(KXFileTest, FrameRateWithoutInformationIsTheDefault) {
     Open();
     EXPECT_EQ(File->GetFrameRate(), 25);
+    EXPECT_EQ(File->GetPicturePeriod(), 400000.0);
     EXPECT_EQ(File->TotalFrameCount(), -1);
 }
 

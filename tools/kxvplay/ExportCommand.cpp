@@ -145,9 +145,9 @@ void RunExport(const CommandOptions& options) {
         const CRangeSettings range(options, graph.Facts());
         range.Apply(&graph);
         const ComPtr<CStreamTally> video =
-            CStreamTally::Create(CStreamTally::Kind::Video, graph.Facts().PictureStep, range.StampLimit());
+            CStreamTally::Create(CStreamTally::Kind::Video, range.StampLimit());
         const ComPtr<CStreamTally> audio =
-            CStreamTally::Create(CStreamTally::Kind::Audio, 0, range.StampLimit());
+            CStreamTally::Create(CStreamTally::Kind::Audio, range.StampLimit());
         ComPtr<IPin> videoOut = graph.Grab(0, video.Get());
         ComPtr<IPin> audioOut = graph.Grab(1, audio.Get());
         std::wstring reason;
