@@ -61,7 +61,10 @@ void CSampleTap::CheckInOrder(IMediaSample* sample) {
     if (length <= 0 || FAILED(sample->GetPointer(&data))) return;
     if (Content == TapContent::TestPictures) {
         kxrec::TestPictureId id{};
-        if (!kxrec::CheckTestPicture(data, Width, Height, Width * 2u, &id)) return;
+        if (static_cast<uint64_t>(length) < static_cast<uint64_t>(Width) * Height * 2 ||
+            !kxrec::CheckTestPicture(data, Width, Height, Width * 2u, &id)) {
+            return;
+        }
         if (id.frameNumber == NextPicture) ++InOrderCount;
         NextPicture = id.frameNumber + 1;
     } else {
