@@ -95,6 +95,9 @@ HRESULT CVideoStream::FillSample(IMediaSample* sample) {
     if (!file) return S_FALSE;
     if (HoldForOwnSeek()) return S_NODATAYET;
     if (file->QueuedPictureCount() == 0) {
+        // The graph hears of it (EC_ERRORABORT) rather than of an end with
+        // pictures missing.
+        if (file->IsOutOfMemory()) return E_OUTOFMEMORY;
         if (file->IsOpen() && file->PictureCanStillCome() && !NoDataForTooLong()) return S_NODATAYET;
         file->VideoDrained = 1;
         return S_FALSE;

@@ -5,7 +5,9 @@
 // When no picture is queued it waits (the worker waits on the file's picture
 // signal and still answers its requests) as long as a picture can still come;
 // it ends its stream once the file has ended, decoding has stopped, or no
-// picture has come for NoDataLimitMs while decoding runs.
+// picture has come for NoDataLimitMs while decoding runs. When the file could
+// not buffer a picture for want of memory, the stream fails with
+// E_OUTOFMEMORY (the graph gets EC_ERRORABORT) instead of ending short.
 //
 // Threads and locks: see CMediaStream. StreamLock also guards
 // LastSampleWidth.

@@ -9,9 +9,17 @@ namespace {
 
 constexpr UINT QuitMessage = WM_USER + 101;  // 1125, posted by destruction
 constexpr UINT SegmentMessage = WM_USER + 102;  // 1126, posted by seeks and reopenings
+// Picture-count thresholds for pictures small enough that the budget holds
+// them all; larger pictures scale them down together (see DepthFor).
 constexpr int32_t PrerollDepth = 40;
 constexpr int32_t HighWaterMark = 50;
 constexpr int32_t LowWaterMark = 35;
+// Below this many pictures playback stutters, whatever the budget says.
+constexpr int32_t MinimumDepth = 4;
+constexpr uint32_t DefaultBudgetMB = 64;
+constexpr uint32_t MaxBudgetMB = 65536;
+const wchar_t BudgetKey[] = L"Software\\KXVD\\KXVDSrc";
+const wchar_t BudgetValue[] = L"PictureBudgetMB";
 constexpr uint32_t SoundTailBytes = 800;
 // A held decoding thread looks again this often even without a signal.
 constexpr DWORD HoldPollMs = 20;
@@ -22,8 +30,8 @@ constexpr uint32_t SoundHighWater = 48000;
 constexpr uint32_t SoundLowWater = 32000;
 constexpr int32_t DefaultFrameRate = 25;
 constexpr int32_t MaxFrameRate = 30;
-constexpr int32_t MaxWidth = 1920;
-constexpr int32_t MaxHeight = 1080;
+constexpr int32_t MaxWidth = 4096;
+constexpr int32_t MaxHeight = 2160;
 const char WindowClassName[] = "KXMSGCLASS";
 
 // The hidden windows of every CKXFile share one class. It is registered by
@@ -61,7 +69,47 @@ void ReleaseWindowClass() {
 
 HANDLE NewEvent(bool manualReset) { return CreateEventW(nullptr, manualReset, FALSE, nullptr); }
 
+// The per-file budget for picture buffers, in bytes: the user's registry
+// value when it is a DWORD from 1 to MaxBudgetMB, otherwise the default.
+int64_t PictureBudgetBytes() {
+    DWORD megabytes = 0;
+    DWORD size = sizeof(megabytes);
+    DWORD type = 0;
+    HKEY key = nullptr;
+    int64_t budget = static_cast<int64_t>(DefaultBudgetMB) << 20;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, BudgetKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return budget;
+    if (RegQueryValueExW(key, BudgetValue, nullptr, &type, reinterpret_cast<BYTE*>(&megabytes), &size) ==
+            ERROR_SUCCESS &&
+        type == REG_DWORD && size == sizeof(megabytes) && megabytes >= 1 && megabytes <= MaxBudgetMB) {
+        budget = static_cast<int64_t>(megabytes) << 20;
+    }
+    RegCloseKey(key);
+    return budget;
+}
+
 bool Set(const std::atomic<uint8_t>& flag) { return flag.load() != 0; }
+
+}  // namespace
+
+CKXFile::BufferDepth CKXFile::DepthFor(int64_t pictureBytes, int64_t budgetBytes) {
+    BufferDepth depth;
+    const int64_t fits = pictureBytes > 0 ? budgetBytes / pictureBytes : CFramePool::MaxKept;
+    if (fits >= CFramePool::MaxKept) return depth;
+    // The pool keeps the whole depth; the queue pauses decoding a little below
+    // it (a picture or two still arrive after the pause), and the preroll and
+    // the resume come proportionally lower, so a seek's preroll is always
+    // reached before decoding pauses.
+    depth.Kept = static_cast<int32_t>(fits < MinimumDepth ? MinimumDepth : fits);
+    depth.High = depth.Kept * HighWaterMark / CFramePool::MaxKept;
+    if (depth.High < 2) depth.High = 2;
+    depth.Low = depth.High * LowWaterMark / HighWaterMark;
+    if (depth.Low < 1) depth.Low = 1;
+    depth.Preroll = depth.High * PrerollDepth / HighWaterMark;
+    if (depth.Preroll < 1) depth.Preroll = 1;
+    return depth;
+}
+
+namespace {
 
 }  // namespace
 
@@ -126,6 +174,8 @@ bool CKXFile::OpenFile(const wchar_t* path) {
     ResetEvent(SizeKnownEvent.get());
     ResetEvent(InfoReadyEvent.get());
     PictureReader = 1;
+    OutOfMemory = 0;
+    BudgetBytes = PictureBudgetBytes();
     // The new file has not been started, whatever the previous one was doing.
     Playing = 0;
     Paused = 0;
@@ -275,7 +325,12 @@ void CKXFile::OnFirstPicture(int32_t width, int32_t height) {
         FramePool->FreeAll();
         FramePool.reset();
     }
-    FramePool.reset(new (std::nothrow) CFramePool(PictureBytes.load()));
+    const BufferDepth depth = DepthFor(PictureBytes.load(), BudgetBytes.load());
+    KeptDepth = depth.Kept;
+    HighDepth = depth.High;
+    LowDepth = depth.Low;
+    PrerollAt = depth.Preroll;
+    FramePool.reset(new (std::nothrow) CFramePool(PictureBytes.load(), depth.Kept));
     if (FramePool) SetEvent(SizeKnownEvent.get());
 }
 
@@ -292,6 +347,7 @@ void CKXFile::QueuePicture(const char* data, long length) {
         return;
     }
     uint8_t* buffer = pool->AcquireBuffer();
+    if (!buffer) buffer = AwaitPoolBuffer(pool);
     if (!buffer) return;
     std::memcpy(buffer, data, static_cast<size_t>(length));
     int32_t queued = 0;
@@ -305,9 +361,28 @@ void CKXFile::QueuePicture(const char* data, long length) {
     }
     DataSinceFlush = 1;
     AwaitingPicture = 0;
-    if (!Set(PrerollReached) && (queued >= PrerollDepth || Set(FileEnded))) PrerollReached = 1;
+    if (!Set(PrerollReached) && (queued >= PrerollAt.load() || Set(FileEnded))) PrerollReached = 1;
     SignalWaiters();
-    if (!Set(Paused) && queued >= HighWaterMark) BackPressurePause();
+    if (!Set(Paused) && queued >= HighDepth.load()) BackPressurePause();
+}
+
+uint8_t* CKXFile::AwaitPoolBuffer(CFramePool* pool) {
+    if (QueuedPictureCount() > 0) {
+        if (!Set(Paused)) BackPressurePause();
+        SignalWaiters();
+        // A read gives its buffer back to the pool, which keeps it.
+        if (HoldDecoding([this, pool] { return pool->KeptCount() > 0 || QueuedPictureCount() == 0; })) {
+            if (uint8_t* buffer = pool->AcquireBuffer()) return buffer;
+        } else {
+            return nullptr;
+        }
+    }
+    // Nothing queued, so nothing comes back: the stream cannot go on (a
+    // flush, after a seek, lets it try again).
+    OutOfMemory = 1;
+    DataSinceFlush = 1;
+    SignalWaiters();
+    return nullptr;
 }
 
 void CKXFile::QueueSound(const char* data, long length) {
@@ -389,7 +464,8 @@ bool CKXFile::ReadVideoFrame(uint8_t* destination, int32_t capacity) {
         PictureQueue.RemoveFront();
         remaining = PictureQueue.Count();
     }
-    if (!Set(FileEnded) && Set(Paused) && remaining < LowWaterMark && SoundHasRoom()) ResumeDecoding();
+    SetEvent(RoomSignal.get());
+    if (!Set(FileEnded) && Set(Paused) && remaining < LowDepth.load() && SoundHasRoom()) ResumeDecoding();
     return true;
 }
 
@@ -408,7 +484,7 @@ bool CKXFile::ReadAudio(uint8_t* destination, uint32_t length) {
     uint32_t copied = length;
     if (!AudioBuffer.Read(destination, &copied)) return false;
     SetEvent(RoomSignal.get());
-    if (!Set(FileEnded) && Set(Paused) && SoundHasRoom() && (PicturesUnread() || QueuedPictureCount() < LowWaterMark)) {
+    if (!Set(FileEnded) && Set(Paused) && SoundHasRoom() && (PicturesUnread() || QueuedPictureCount() < LowDepth.load())) {
         ResumeDecoding();
     }
     return true;
@@ -430,6 +506,7 @@ void CKXFile::FlushBuffers() {
     }
     FileEnded = 0;
     VideoDrained = 0;
+    OutOfMemory = 0;
     Paused = 0;
     PrerollReached = 0;
     DataSinceFlush = 0;
@@ -477,7 +554,7 @@ void CKXFile::ReleaseHold() {
 
 bool CKXFile::StoresFull() {
     if (Set(SoundConsumer) && AudioBuffer.Available() >= SoundHighWater) return true;
-    return !PicturesUnread() && QueuedPictureCount() >= HighWaterMark;
+    return !PicturesUnread() && QueuedPictureCount() >= HighDepth.load();
 }
 
 void CKXFile::ApplyWantedPause(KXPLAYHANDLE handle) {

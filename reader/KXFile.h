@@ -114,6 +114,20 @@
 
 class CKXFile {
 public:
+    // How many pictures a file buffers: the pool keeps Kept buffers, decoding
+    // pauses at High queued pictures and resumes below Low, and a seek's
+    // preroll is complete at Preroll. Preroll < High always.
+    struct BufferDepth {
+        int32_t Kept = 53;
+        int32_t High = 50;
+        int32_t Low = 35;
+        int32_t Preroll = 40;
+    };
+    // The depth for pictures of pictureBytes within budgetBytes: today's
+    // counts where they fit, scaled down together where not, never below
+    // four pictures.
+    static BufferDepth DepthFor(int64_t pictureBytes, int64_t budgetBytes);
+
     // Upper bounds of the waits, in milliseconds. Tests shorten them.
     struct WaitLimits {
         DWORD SizeMs = 5000;     // GetVideoSize, for the first picture
@@ -183,6 +197,14 @@ public:
     int32_t TotalFrameCount() const { return TotalFrames.load(); }
     uint32_t KnownDurationMs() const { return DurationMs.load(); }
     int32_t PictureSize() const { return PictureBytes.load(); }
+    // The thresholds in force for the current pictures (any thread).
+    BufferDepth Depth() const {
+        return BufferDepth{KeptDepth.load(), HighDepth.load(), LowDepth.load(), PrerollAt.load()};
+    }
+    // Set when a picture could not be buffered and none was queued to come
+    // back (memory exhausted): the video stream fails with E_OUTOFMEMORY.
+    // Cleared by a flush.
+    bool IsOutOfMemory() const { return OutOfMemory.load() != 0; }
     // The current pool (null before the first valid picture); for inspection only.
     CFramePool* Pool() const { return FramePool.get(); }
 
@@ -234,6 +256,11 @@ private:
     void SignalWaiters();
     void OnFirstPicture(int32_t width, int32_t height);
     void QueuePicture(const char* data, long length);
+    // Decoding thread: a buffer for a picture when the pool can give none
+    // now: holds decoding until a queued picture is read and its buffer comes
+    // back. Null when none is queued (memory is exhausted) or the hold was
+    // released.
+    uint8_t* AwaitPoolBuffer(CFramePool* pool);
     void QueueSound(const char* data, long length);
     // Decoding thread: pauses, or, when a pause, resume or stop is in
     // progress on another thread, leaves the pause to that thread (see
@@ -293,6 +320,14 @@ private:
     // a resume in flight swallowed the pause, and a fast library overran the
     // sound ring while the next tries also met the lock.
     std::atomic<uint8_t> PauseWanted{0};
+    std::atomic<uint8_t> OutOfMemory{0};
+    // Read from the registry at each open; the depth follows it at the
+    // first picture (decoding thread) and is read by every thread.
+    std::atomic<int64_t> BudgetBytes{0};
+    std::atomic<int32_t> KeptDepth{53};
+    std::atomic<int32_t> HighDepth{50};
+    std::atomic<int32_t> LowDepth{35};
+    std::atomic<int32_t> PrerollAt{40};
     // Raised by ReleaseHold; RoomSignal (auto reset, one waiter: the decoding
     // thread) is set whenever a store gains room or a hold is released.
     std::atomic<uint32_t> HoldReleases{0};
