@@ -56,7 +56,6 @@ AddressSpaceUse CAddressSpaceMeter::Sample() {
                                       ? counters.PeakWorkingSetSize
                                       : 0;
     Highs.WorkingSet = std::max({Highs.WorkingSet, now.WorkingSet, reportedPeak});
-    ++Taken;
     return now;
 }
 

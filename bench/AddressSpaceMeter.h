@@ -32,7 +32,6 @@ public:
     // The highest of each field seen; the platform's own peak working set
     // counts as well.
     const AddressSpaceUse& Peak() const { return Highs; }
-    int Samples() const { return Taken; }
 
     static AddressSpaceUse Walk();
     // Bytes of address space a program of this process may use.
@@ -42,5 +41,4 @@ public:
 
 private:
     AddressSpaceUse Highs;
-    int Taken = 0;
 };

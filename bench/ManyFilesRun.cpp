@@ -292,7 +292,8 @@ bool ManyFilesFigures::Read(const std::wstring& path) {
         unsigned long long soundBytes = 0, soundInOrder = 0;
         good = good && std::fscanf(file, "%d %ld %u %u %llu %llu %lf %lf %lf", &outcome, &code, &graph.Pictures,
                                    &graph.PicturesInOrder, &soundBytes, &soundInOrder, &graph.EndSeconds,
-                                   &graph.LastPictureSeconds, &graph.StopSeconds) == 9;
+                                   &graph.LastPictureSeconds, &graph.StopSeconds) == 9 &&
+               outcome >= 0 && outcome <= static_cast<int>(ManyOutcome::Died);
         graph.Outcome = static_cast<ManyOutcome>(outcome);
         graph.Code = code;
         graph.SoundBytes = soundBytes;
