@@ -13,6 +13,7 @@
 #include "bench/BenchSuite.h"
 #include "bench/ManyFilesRun.h"
 #include "bench/RegistryDwordScope.h"
+#include "server/KXVDSrcClsid.h"
 
 #include <objbase.h>
 #include <shellapi.h>
@@ -122,7 +123,7 @@ public:
 int RunBench(const Arguments& arguments) {
     CModuleFactory module;
     if (!module.Open()) {
-        std::fprintf(stderr, "kxbench: KXVDSrc.ax beside the bench cannot be loaded\n");
+        std::fprintf(stderr, "kxbench: %ls beside the bench cannot be loaded\n", KXVDSourceModuleName);
         return 1;
     }
     std::unique_ptr<CRegistryDwordScope> budget;
@@ -159,9 +160,15 @@ int RunBench(const Arguments& arguments) {
     // The many-files run alone keeps the single-file figures of its picture
     // size beside it, so that both come from the same run.
     if (arguments.ManyOnly) sizes.erase(sizes.begin(), sizes.end() - 1);
+    // The 64-bit bench measures the 64-bit module's path to set beside the
+    // 32-bit one (bench/run.sh runs both): the smallest and the largest size
+    // and the many-files run, without the allocation, memory and CPU figures,
+    // which count the playback library's work in this process.
+    const bool wide = sizeof(void*) == 8;
+    if (wide && !arguments.ManyOnly) sizes = {sizes.front(), sizes.back()};
     // The memory child runs first, before this process has any buffers of
     // its own to muddle the machine's state.
-    if (!arguments.ManyOnly) {
+    if (!arguments.ManyOnly && !wide) {
         MediaPlan memory;
         memory.Width = arguments.Smoke ? 352 : 1920;
         memory.Height = arguments.Smoke ? 288 : 1080;
@@ -176,7 +183,7 @@ int RunBench(const Arguments& arguments) {
         std::fprintf(stderr, "kxbench: %ux%u...\n", size.Width, size.Height);
         suite.MeasureSize(plan);
     }
-    if (!arguments.ManyOnly) {
+    if (!arguments.ManyOnly && !wide) {
         MediaPlan cpu;
         cpu.Width = 1920;
         cpu.Height = 1080;
@@ -194,6 +201,7 @@ int RunBench(const Arguments& arguments) {
     files.Frames = arguments.Smoke ? 25 : 200;
     const std::vector<uint32_t> counts = !arguments.ManyCounts.empty() ? arguments.ManyCounts
                                          : arguments.Smoke           ? std::vector<uint32_t>{2}
+                                         : wide                      ? std::vector<uint32_t>{24}
                                                                      : std::vector<uint32_t>{4, 8, 12, 16, 24};
     if (arguments.Unclocked) many.Measure(files, counts, false);
     if (arguments.Clocked) many.Measure(files, counts, true);

@@ -200,6 +200,8 @@ void CBenchSuite::MeasureSize(const MediaPlan& plan) {
             workersBusy.push_back(100 * times.WorkersBusy / times.Running);
         }
         if (AviRun(avi, plan, &seconds)) aviSeconds.push_back(seconds);
+        // The 64-bit module's library works in its helper, out of reach.
+        if (!LibraryInProcess) continue;
         CLibraryDecodeRun library;
         if (library.Run(recording, plan.Frames, RunTimeoutMs(plan), &seconds)) {
             librarySeconds.push_back(seconds);
@@ -234,8 +236,10 @@ void CBenchSuite::MeasureSize(const MediaPlan& plan) {
     Report->Add(section, "1. module bytes", figures.ModulePictures * pictureMB, "MB/s");
     Report->Add(section, "1. module, Run to EC_COMPLETE", Median(running) > 0 ? frames / Median(running) : 0, "pictures/s",
                 Spread(running, 1000, "ms"));
-    Report->Add(section, "1. library thread busy while running", Median(libraryBusy), "% of a core",
-                Spread(libraryBusy, 1, "%"));
+    if (LibraryInProcess) {
+        Report->Add(section, "1. library thread busy while running", Median(libraryBusy), "% of a core",
+                    Spread(libraryBusy, 1, "%"));
+    }
     Report->Add(section, "1. module threads busy while running", Median(workersBusy), "% of a core",
                 Spread(workersBusy, 1, "%") + ", both workers and the message thread");
     Report->Add(section, "1. module, " + std::to_string(longPlan.Frames) + " pictures (warm-up amortised)",
@@ -252,9 +256,11 @@ void CBenchSuite::MeasureSize(const MediaPlan& plan) {
     Report->Add(section, "3. AVI source bytes", figures.AviPictures * pictureMB, "MB/s");
     Report->Add(section, "3. module / AVI source", figures.AviPictures > 0 ? figures.ModulePictures / figures.AviPictures : 0,
                 "x");
-    Report->Add(section, "4. library decoding alone", figures.LibraryPictures, "pictures/s",
-                Spread(librarySeconds, 1000, "ms"));
-    Report->Add(section, "4. library share of the module's time", module > 0 ? 100 * library / module : 0, "%");
+    if (LibraryInProcess) {
+        Report->Add(section, "4. library decoding alone", figures.LibraryPictures, "pictures/s",
+                    Spread(librarySeconds, 1000, "ms"));
+        Report->Add(section, "4. library share of the module's time", module > 0 ? 100 * library / module : 0, "%");
+    }
     Report->Add(section, "5. open latency (Load to return)", Median(loads) * 1000, "ms", Spread(loads, 1000, "ms"));
     SeekLatency(recording, plan, section);
     Sizes.push_back(figures);

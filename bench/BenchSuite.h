@@ -63,6 +63,9 @@ private:
     DWORD RunTimeoutMs(const MediaPlan& plan) const;
 
     static constexpr uint32_t LongRunFactor = 5;
+    // The 32-bit module runs the playback library in this process; the
+    // 64-bit one in its helper, whose work this process cannot measure.
+    static constexpr bool LibraryInProcess = sizeof(void*) == 4;
 
     SuiteOptions Options;
     CBenchReport* Report;

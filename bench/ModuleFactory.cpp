@@ -17,7 +17,7 @@ std::wstring CModuleFactory::BesideExecutable(const wchar_t* name) {
 }
 
 bool CModuleFactory::Open() {
-    Handle = LoadLibraryW(BesideExecutable(L"KXVDSrc.ax").c_str());
+    Handle = LoadLibraryW(BesideExecutable(KXVDSourceModuleName).c_str());
     if (!Handle) return false;
     using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
     auto entry = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(Handle, "DllGetClassObject")));

@@ -3,11 +3,13 @@
 # machine. Idempotent: does nothing when all is in place. Run as root.
 set -eu
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-# wine64 and the x86-64 cross compiler are for the 64-bit module, which is
-# tested in a win64 prefix where its 32-bit helper runs beside it.
+# wine64, the x86-64 cross compiler and the 64-bit GStreamer plugins (Wine's
+# 64-bit AVI reader) are for the 64-bit module, which is tested in a win64
+# prefix where its 32-bit helper runs beside it.
 pkgs="wine wine32:i386 wine64 g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
       g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 cmake googletest
-      gstreamer1.0-plugins-good:i386 gstreamer1.0-plugins-base:i386 python3 zip"
+      gstreamer1.0-plugins-good:i386 gstreamer1.0-plugins-base:i386 gstreamer1.0-plugins-good
+      gstreamer1.0-plugins-base python3 zip"
 missing=""
 for p in $pkgs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing="$missing $p"
