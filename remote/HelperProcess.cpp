@@ -125,6 +125,10 @@ HRESULT CHelperProcess::Start() {
         Block->Lanes[i].ToProxy = Value(ToHelper(ToProxy[i]));
         handed = Block->Lanes[i].ToHost && Block->Lanes[i].ToProxy;
     }
+    for (int i = 0; i < remote::LaneCount; ++i) {
+        ToHostBells[i] = CDoorbell(&Block->Lanes[i].ToHostBell, ToHost[i]);
+        ToProxyBells[i] = CDoorbell(&Block->Lanes[i].ToProxyBell, ToProxy[i]);
+    }
     Block->Magic = remote::BlockMagic;
     Block->Version = remote::BlockVersion;
     if (!handed || ResumeThread(Helper.hThread) == static_cast<DWORD>(-1)) {
@@ -170,6 +174,10 @@ int64_t CHelperProcess::Call(remote::Call call, int64_t argument, int64_t fallba
     const int index = TakeLane();
     std::lock_guard<CCriticalSection> hold(LaneLocks[index], std::adopt_lock);
     remote::Lane* lane = &Block->Lanes[index];
+    if (ReplyPending[index]) {
+        ReplyPending[index] = false;
+        if (!AwaitReply(index, CallLimitMs, nullptr, nullptr)) return fallback;
+    }
     if (call == remote::CallOpen) {
         if (!data || bytes > remote::LaneDataBytes) return fallback;
         std::memcpy(lane->Data, data, bytes);
@@ -177,37 +185,51 @@ int64_t CHelperProcess::Call(remote::Call call, int64_t argument, int64_t fallba
     lane->Call = call;
     lane->Argument = argument;
     lane->Turn = remote::TurnRequest;
-    SetEvent(ToHost[index]);
+    ToHostBells[index].Ring();
     const DWORD limit = WaitsByDesign(call) ? WaitingCallLimitMs : CallLimitMs;
-    if (!AwaitReply(lane, limit, call == remote::CallReadVideo ? data : nullptr)) return fallback;
+    const bool reading = call == remote::CallReadVideo;
+    int32_t remaining = -1;
+    if (!AwaitReply(index, limit, reading ? data : nullptr, reading ? &remaining : nullptr)) return fallback;
+    if (remaining >= 0) {
+        // The copy is made: the read has succeeded, and the helper finishes it
+        // while the picture goes downstream.
+        ReplyPending[index] = true;
+        return 1 + remaining;
+    }
     const int64_t result = lane->Result;
     if (call == remote::CallReadAudio && result != 0 && data) {
         std::memcpy(data, lane->Data, static_cast<size_t>(argument));
     }
     lane->Turn = remote::TurnIdle;
-    return result;
+    return reading ? 0 : result;
 }
 
-bool CHelperProcess::AwaitReply(remote::Lane* lane, DWORD limitMs, void* destination) {
-    const int index = static_cast<int>(lane - Block->Lanes);
+bool CHelperProcess::AwaitReply(int index, DWORD limitMs, void* destination, int32_t* remaining) {
+    remote::Lane* lane = &Block->Lanes[index];
     const DWORD begin = GetTickCount();
     for (;;) {
         const DWORD spent = GetTickCount() - begin;
-        HANDLE waits[2] = {ToProxy[index], Helper.hProcess};
-        const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, spent >= limitMs ? 0 : limitMs - spent);
-        if (woke == WAIT_OBJECT_0 + 1) {
+        switch (ToProxyBells[index].Wait(Helper.hProcess, spent >= limitMs ? 0 : limitMs - spent)) {
+        case CDoorbell::Ended:
             Fail(HRESULT_FROM_WIN32(ERROR_PROCESS_ABORTED));
             return false;
-        }
-        if (woke != WAIT_OBJECT_0) {
+        case CDoorbell::TimedOut:
             Fail(HRESULT_FROM_WIN32(ERROR_TIMEOUT));
             return false;
+        case CDoorbell::Rung:
+            break;
         }
         if (lane->Turn == remote::TurnReply) return true;
         if (lane->Turn == remote::TurnCopy) {
-            lane->Copied = (destination && CopyFromSection(lane->Picture, destination)) ? 1 : 0;
+            const bool made = destination && CopyFromSection(lane->Picture, destination);
+            const int32_t behind = lane->Picture.Remaining;
+            lane->Copied = made ? 1 : 0;
             lane->Turn = remote::TurnCopied;
-            SetEvent(ToHost[index]);
+            ToHostBells[index].Ring();
+            if (made && remaining) {
+                *remaining = behind > 0 ? behind : 0;
+                return true;
+            }
         }
     }
 }

@@ -15,11 +15,12 @@
 //
 // Threads: Start and the destructor on the filter's thread; Call from any
 // thread: each call takes a free lane (LaneLocks, try-locked in turn, then
-// waited for). SectionLock guards the picture section's view; it is taken
+// waited for), which it holds for the call. SectionLock guards the picture section's view; it is taken
 // with a lane lock held and never the other way round.
 #pragma once
 
 #include "reader/CriticalSection.h"
+#include "remote/Doorbell.h"
 #include "remote/RemoteProtocol.h"
 
 #include <windows.h>
@@ -43,7 +44,9 @@ public:
     // One call; its result, or fallback when the helper has failed. For
     // CallOpen, data (bytes) goes into the lane first; for CallReadAudio the
     // lane's data (Argument bytes) comes back into data; for CallReadVideo
-    // the picture is copied into data (capacity Argument bytes).
+    // the picture is copied into data (capacity Argument bytes) and the
+    // result is 1 + the pictures still queued once it is copied (the call
+    // returns as soon as the copy is made), or 0.
     int64_t Call(remote::Call call, int64_t argument, int64_t fallback, void* data = nullptr, uint32_t bytes = 0);
 
     // The file's events duplicated into this process (null before Start).
@@ -61,8 +64,10 @@ public:
 
 private:
     int TakeLane();
-    // Waits for the lane's answer, making the copies it asks for.
-    bool AwaitReply(remote::Lane* lane, DWORD limitMs, void* destination);
+    // Waits for the lane's answer, making the copy it may ask for; with
+    // remaining given, a copy made ends the wait (the reply is then pending)
+    // and the pictures queued behind the copied one are stored there.
+    bool AwaitReply(int index, DWORD limitMs, void* destination, int32_t* remaining);
     bool CopyFromSection(const remote::PictureView& view, void* destination);
     // Records the first fault and ends the helper.
     void Fail(HRESULT fault);
@@ -75,6 +80,11 @@ private:
     HANDLE ReadyEvent = nullptr;
     HANDLE ToHost[remote::LaneCount] = {};
     HANDLE ToProxy[remote::LaneCount] = {};
+    CDoorbell ToHostBells[remote::LaneCount];
+    CDoorbell ToProxyBells[remote::LaneCount];
+    // A lane whose last call returned before the helper's reply; guarded by
+    // the lane's lock.
+    bool ReplyPending[remote::LaneCount] = {};
     CCriticalSection LaneLocks[remote::LaneCount];
     HANDLE PictureSignal = nullptr;
     HANDLE SoundSignal = nullptr;

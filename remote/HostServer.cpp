@@ -7,13 +7,13 @@
 
 namespace {
 
-thread_local remote::Lane* ServingLane = nullptr;
-
 HANDLE Handle(uint64_t value) { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value)); }
 
 uint64_t Value(HANDLE handle) { return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(handle)); }
 
 }  // namespace
+
+thread_local CHostServer::ServedLane CHostServer::Serving;
 
 CHostServer::CHostServer(CSectionPictureMemory* memory)
     : Memory(memory), QuitEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
@@ -65,13 +65,15 @@ DWORD WINAPI CHostServer::LaneThread(void* context) {
 }
 
 void CHostServer::ServeLane(remote::Lane* lane) {
-    ServingLane = lane;
-    while (AwaitModule(lane)) {
+    Serving.Lane = lane;
+    Serving.ToHost = CDoorbell(&lane->ToHostBell, Handle(lane->ToHost));
+    Serving.ToProxy = CDoorbell(&lane->ToProxyBell, Handle(lane->ToProxy));
+    while (AwaitModule(&Serving)) {
         if (lane->Turn != remote::TurnRequest) continue;
         const uint32_t call = lane->Call;
         lane->Result = Dispatch(lane);
         lane->Turn = remote::TurnReply;
-        SetEvent(Handle(lane->ToProxy));
+        Serving.ToProxy.Ring();
         if (call == remote::CallQuit) {
             SetEvent(QuitEvent);
             return;
@@ -151,7 +153,7 @@ int64_t CHostServer::Dispatch(remote::Lane* lane) {
 
 bool CHostServer::CopyOutThroughLane(const uint8_t* picture, int32_t length, int32_t width, int32_t height,
                                      int32_t stride, int32_t capacity) {
-    remote::Lane* lane = ServingLane;
+    remote::Lane* lane = Serving.Lane;
     if (!lane) return false;
     HANDLE section = nullptr;
     remote::PictureView& view = lane->Picture;
@@ -162,16 +164,17 @@ bool CHostServer::CopyOutThroughLane(const uint8_t* picture, int32_t length, int
     view.Height = height;
     view.Stride = stride;
     view.Capacity = capacity;
+    // The queue's lock is this thread's already (the copy is made under it).
+    view.Remaining = File->QueuedPictureCount() - 1;
     lane->Copied = 0;
     lane->Turn = remote::TurnCopy;
-    SetEvent(Handle(lane->ToProxy));
-    while (AwaitModule(lane)) {
+    Serving.ToProxy.Ring();
+    while (AwaitModule(&Serving)) {
         if (lane->Turn == remote::TurnCopied) return lane->Copied != 0;
     }
     return false;
 }
 
-bool CHostServer::AwaitModule(const remote::Lane* lane) {
-    HANDLE waits[2] = {Handle(lane->ToHost), Module};
-    return WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0;
+bool CHostServer::AwaitModule(ServedLane* served) {
+    return served->ToHost.Wait(Module, INFINITE) == CDoorbell::Rung;
 }

@@ -6,10 +6,11 @@
 //
 // Owns the view of the control block and the lane threads. The file is
 // constructed on the main thread before the lanes start and destroyed after
-// they have ended. ServingLane is per thread: the lane whose call the thread
-// is serving, for the copy out of a picture read.
+// they have ended. Serving is per thread: the lane whose call the thread is
+// serving, with its rings, for the copy out of a picture read.
 #pragma once
 
+#include "remote/Doorbell.h"
 #include "remote/RemoteProtocol.h"
 
 #include <windows.h>
@@ -42,13 +43,20 @@ private:
         CHostServer* Server;
         remote::Lane* Lane;
     };
+    struct ServedLane {
+        remote::Lane* Lane = nullptr;
+        CDoorbell ToHost;
+        CDoorbell ToProxy;
+    };
 
     static DWORD WINAPI LaneThread(void* context);
     void ServeLane(remote::Lane* lane);
     int64_t Dispatch(remote::Lane* lane);
     // Waits for the lane's next message from the module; false once the
     // module's process has ended.
-    bool AwaitModule(const remote::Lane* lane);
+    bool AwaitModule(ServedLane* served);
+
+    static thread_local ServedLane Serving;
 
     CSectionPictureMemory* const Memory;
     CHostedFile* File = nullptr;

@@ -5,6 +5,7 @@
 
 bool CKXFileProxy::OpenFile(const wchar_t* path) {
     if (!path) return false;
+    KnownQueued = 0;
     if (!Started) {
         Started = true;
         StartFault = Helper.Start();
@@ -15,7 +16,10 @@ bool CKXFileProxy::OpenFile(const wchar_t* path) {
     return Helper.Call(remote::CallOpen, 0, 0, const_cast<wchar_t*>(path), static_cast<uint32_t>(bytes)) != 0;
 }
 
-void CKXFileProxy::CloseFile() { Helper.Call(remote::CallClose, 0, 0); }
+void CKXFileProxy::CloseFile() {
+    KnownQueued = 0;
+    Helper.Call(remote::CallClose, 0, 0);
+}
 
 bool CKXFileProxy::GetVideoSize(int32_t* width, int32_t* height) {
     if (!width || !height) return false;
@@ -42,8 +46,9 @@ double CKXFileProxy::GetPicturePeriod() {
 }
 
 bool CKXFileProxy::ReadVideoFrame(uint8_t* destination, int32_t capacity) {
-    if (!destination) return false;
-    return Helper.Call(remote::CallReadVideo, capacity, 0, destination) != 0;
+    const int64_t read = destination ? Helper.Call(remote::CallReadVideo, capacity, 0, destination) : 0;
+    KnownQueued = read > 0 ? static_cast<int32_t>(read - 1) : 0;
+    return read > 0;
 }
 
 bool CKXFileProxy::ReadAudio(uint8_t* destination, uint32_t length) {
@@ -55,9 +60,14 @@ bool CKXFileProxy::ResumeDecoding() { return Helper.Call(remote::CallResume, 0, 
 
 void CKXFileProxy::StopDecoding() { Helper.Call(remote::CallStop, 0, 0); }
 
-bool CKXFileProxy::SeekTo(uint32_t ms) { return Helper.Call(remote::CallSeek, ms, 0) != 0; }
+bool CKXFileProxy::SeekTo(uint32_t ms) {
+    KnownQueued = 0;
+    return Helper.Call(remote::CallSeek, ms, 0) != 0;
+}
 
 int32_t CKXFileProxy::QueuedPictureCount() {
+    const int32_t known = KnownQueued.load();
+    if (known > 0) return known;
     return static_cast<int32_t>(Helper.Call(remote::CallQueuedCount, 0, 0));
 }
 
@@ -71,7 +81,10 @@ void CKXFileProxy::SetDestinationStride(int32_t pixels) { Helper.Call(remote::Ca
 
 void CKXFileProxy::SetSoundConsumer(bool reading) { Helper.Call(remote::CallSoundConsumer, reading ? 1 : 0, 0); }
 
-void CKXFileProxy::SetPictureReader(bool reading) { Helper.Call(remote::CallPictureReader, reading ? 1 : 0, 0); }
+void CKXFileProxy::SetPictureReader(bool reading) {
+    if (!reading) KnownQueued = 0;
+    Helper.Call(remote::CallPictureReader, reading ? 1 : 0, 0);
+}
 
 HRESULT CKXFileProxy::FaultCode() const { return FAILED(StartFault) ? StartFault : Helper.Fault(); }
 

@@ -10,12 +10,21 @@
 // first OpenFile; until then, and after a fault, every operation answers as a
 // closed file does and FaultCode tells why.
 //
+// A picture read also tells how many pictures were queued behind the one it
+// copied; QueuedPictureCount answers from that while it is above 0 instead of
+// asking. Only the video worker reads pictures, and a stale count (the queue
+// flushed since) shows as a failed read, after which the count is asked for
+// again: the reader's semantics hold, at one call per picture.
+//
 // Threads: those of IMediaFile. Owns the helper; StartFault is written by
-// OpenFile on the filter's thread before any worker exists.
+// OpenFile on the filter's thread before any worker exists; KnownQueued is
+// atomic.
 #pragma once
 
 #include "reader/IMediaFile.h"
 #include "remote/HelperProcess.h"
+
+#include <atomic>
 
 class CKXFileProxy : public IMediaFile {
 public:
@@ -61,4 +70,5 @@ private:
     mutable CHelperProcess Helper;
     HRESULT StartFault = S_OK;
     bool Started = false;
+    std::atomic<int32_t> KnownQueued{0};
 };

@@ -5,13 +5,14 @@
 // Lanes: each proxy thread that calls the file takes a free lane for the
 // call, so calls that may run at once in process (a worker's read beside a
 // seek) do so here too; the helper serves every lane on a thread of its own.
-// A call: the proxy writes Call and Arguments, sets Turn to TurnRequest and
-// signals ToHost; the helper answers with Result and TurnReply on ToProxy.
+// A call: the proxy writes Call and Argument, sets Turn to TurnRequest and
+// rings ToHost; the helper answers with Result and TurnReply on ToProxy.
 // Inside a picture read the helper asks the proxy to copy the oldest picture
 // out of the shared pool (TurnCopy with Picture); the proxy copies it straight
 // into the downstream sample and answers TurnCopied with Copied, on ToHost.
-// The events order every access: nothing in the block is read by one side
-// while the other may write it.
+// The proxy's read returns then; the helper's reply to it is taken before the
+// lane's next call. The rings (Doorbell.h) order every access: nothing in the
+// block is read by one side while the other may write it.
 //
 // Pictures: the helper's pool buffers lie in picture sections of its own
 // (Picture.Section, a handle value in the helper, which the proxy duplicates
@@ -23,6 +24,7 @@
 // The layout is the same for both widths: fixed-size fields only.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 namespace remote {
@@ -70,6 +72,13 @@ enum Turn : uint32_t {
     TurnReply,
 };
 
+// One direction's ring (see Doorbell.h).
+struct Bell {
+    std::atomic<uint32_t> Rung;
+    std::atomic<uint32_t> Sleeping;
+};
+static_assert(sizeof(Bell) == 8 && std::atomic<uint32_t>::is_always_lock_free, "shared between processes");
+
 // Where the oldest picture lies, for the copy out.
 struct PictureView {
     uint64_t Section;      // the helper's handle value of the picture section
@@ -81,6 +90,8 @@ struct PictureView {
     int32_t Height;
     int32_t Stride;        // pixels per row of the destination
     int32_t Capacity;      // bytes of the destination
+    int32_t Remaining;     // pictures queued behind it
+    int32_t Padding;
 };
 
 struct Lane {
@@ -93,6 +104,8 @@ struct Lane {
     uint32_t Padding;
     uint64_t ToHost;       // auto-reset events, the helper's handle values
     uint64_t ToProxy;
+    Bell ToHostBell;
+    Bell ToProxyBell;
     uint8_t Data[LaneDataBytes];
 };
 
@@ -106,8 +119,8 @@ struct ControlBlock {
     Lane Lanes[LaneCount];
 };
 
-static_assert(sizeof(PictureView) == 48, "same layout in both widths");
-static_assert(sizeof(Lane) == 96 + LaneDataBytes, "same layout in both widths");
+static_assert(sizeof(PictureView) == 56, "same layout in both widths");
+static_assert(sizeof(Lane) == 120 + LaneDataBytes, "same layout in both widths");
 
 // The helper's command line: KXVDHost.exe <section name>.
 constexpr const wchar_t* HostProgram = L"KXVDHost.exe";
