@@ -15,11 +15,13 @@ namespace {
 
 // nSamplesPerSec and nAvgBytesPerSec must both be inside the block.
 constexpr ULONG WaveFieldsEnd = offsetof(WAVEFORMATEX, nAvgBytesPerSec) + sizeof(DWORD);
+// Each sample carries a twentieth of a second.
+constexpr double SoundSamplePeriod = 500000;
 
 }  // namespace
 
 CAudioStream::CAudioStream(HRESULT* result, CSrcFilter* filter)
-    : CMediaStream(result, filter, L" Audio ", 50) {
+    : CMediaStream(result, filter, L" Audio ", SoundSamplePeriod) {
     CScopedLock hold(&StreamLock);
     ClearNextSample = 1;
 }
@@ -60,7 +62,7 @@ HRESULT CAudioStream::SizeAllocator(IMemAllocator* allocator, ALLOCATOR_PROPERTI
 
 HRESULT CAudioStream::OnWorkerStart() {
     CScopedLock hold(&StreamLock);
-    NextSampleTime = 0;
+    RestartClock();
     ClearNextSample = 1;
     // The video stream restarts decoding when its worker starts; without it
     // (a graph that takes only the sound) nothing else would after a stop.
@@ -76,6 +78,11 @@ HRESULT CAudioStream::OnPushStart() {
     return hr;
 }
 
+void CAudioStream::OnPushEnd(HRESULT reason) {
+    CKXFile* file = SrcFilter->File();
+    if (file && StoppedReading(reason)) file->SoundConsumer = 0;
+}
+
 HRESULT CAudioStream::OnWorkerStop() {
     if (CKXFile* file = SrcFilter->File()) file->SoundConsumer = 0;
     return CMediaStream::OnWorkerStop();
@@ -83,21 +90,12 @@ HRESULT CAudioStream::OnWorkerStop() {
 
 HRESULT CAudioStream::EndSound(CKXFile* file) {
     if (file) file->SoundConsumer = 0;
-    EndDelivering();
     return S_FALSE;
 }
 
 HANDLE CAudioStream::DataWaitHandle() {
     CKXFile* file = SrcFilter->File();
     return file ? file->SoundEvent() : nullptr;
-}
-
-bool CAudioStream::SoundCanStillCome(CKXFile* file) const {
-    if (!file->IsOpen() || file->IsStopped()) return false;
-    if (file->IsPlaying()) return true;
-    // Held back by flow control: it lifts only while pictures are taken.
-    const CVideoStream* video = SrcFilter->Video();
-    return file->IsPaused() && video && video->IsDelivering();
 }
 
 HRESULT CAudioStream::FillSample(IMediaSample* sample) {
@@ -111,15 +109,10 @@ HRESULT CAudioStream::FillSample(IMediaSample* sample) {
     const long size = sample->GetSize();
     if (size < SampleBytes) return EndSound(file);
     if (!file->ReadAudio(buffer, static_cast<uint32_t>(SampleBytes))) {
-        if (file->AudioFinished) return EndSound(file);
-        if (SoundCanStillCome(file)) {
-            if (!NoDataForTooLong()) return S_NODATAYET;
-            return EndSound(file);
-        }
-        std::memset(buffer, 0, static_cast<size_t>(SampleBytes));
-    } else {
-        NoteDataArrived();
+        if (file->AudioFinished || !file->SoundCanStillCome() || NoDataForTooLong()) return EndSound(file);
+        return S_NODATAYET;
     }
+    NoteDataArrived();
     if (ClearNextSample) {
         std::memset(buffer + SampleBytes, 0, static_cast<size_t>(size - SampleBytes));
         ClearNextSample = 0;

@@ -4,13 +4,12 @@
 // the proposed type) from the media file's sound ring, stamped 50 ms apart at
 // rate 1.0.
 //
-// A sample never carries bytes of an earlier one: while sound can still come
-// (decoding runs, or is held back by flow control while the video stream
-// drains the picture queue) the worker waits for a whole sample; when it
-// cannot (decoding stopped, or held back with nobody draining the pictures)
-// the sample carries silence. The stream ends when its own sound is
-// exhausted: AudioFinished (sound used up at the end of the file, or no sound
-// at all by the preroll), or no sound for NoDataLimitMs while waiting.
+// A sample never carries bytes of an earlier one, and no sample is made up:
+// while sound can still come (decoding runs, or is held back by flow control
+// that a reader lifts) the worker waits for a whole sample. The stream ends
+// when its own sound is exhausted: AudioFinished (sound used up at the end of
+// the file, or no sound at all by the preroll), decoding stopped, or no sound
+// for NoDataLimitMs while waiting.
 //
 // Threads and locks: see CMediaStream. StreamLock also guards SampleBytes.
 #pragma once
@@ -28,6 +27,7 @@ public:
     // While the worker pushes, the file knows a sound reader drains its ring,
     // so a full ring may hold decoding back.
     HRESULT OnPushStart() override;
+    void OnPushEnd(HRESULT reason) override;
     HRESULT OnWorkerStop() override;
     HRESULT VerifyMediaType(const CMediaFormat* type) override;
     HRESULT ProposeMediaType(int position, CMediaFormat* type) override;
@@ -35,7 +35,6 @@ public:
     HRESULT OnRateChanged() override;
 
 private:
-    bool SoundCanStillCome(CKXFile* file) const;
     // Ends the stream: no more sound is read from the file.
     HRESULT EndSound(CKXFile* file);
 

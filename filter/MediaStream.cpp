@@ -3,14 +3,15 @@
 #include "filter/SrcFilter.h"
 #include "framework/ScopedLock.h"
 
+#include <vfwmsgs.h>
+
 #include <cmath>
 
-CMediaStream::CMediaStream(HRESULT* result, CSrcFilter* filter, const wchar_t* pinName, int32_t nominalSampleMs)
+CMediaStream::CMediaStream(HRESULT* result, CSrcFilter* filter, const wchar_t* pinName, double samplePeriod)
     : CSourceStream(nullptr, result, filter, pinName),
       CSourceSeeking(nullptr, static_cast<IPin*>(this), result, &StreamLock),
       SrcFilter(filter),
-      NominalSampleMs(nominalSampleMs),
-      SampleMs(nominalSampleMs) {
+      SamplePeriod(samplePeriod) {
     CScopedLock hold(&StreamLock);
     const int64_t durationMs = SrcFilter->FetchDurationMs();
     Duration = durationMs * 10000;
@@ -36,9 +37,7 @@ HRESULT CMediaStream::SetConnectionType(const CMediaFormat* type) {
     return CSourceStream::SetConnectionType(type);
 }
 
-HRESULT STDMETHODCALLTYPE CMediaStream::Notify(IBaseFilter*, Quality quality) {
-    CScopedLock hold(&StreamLock);
-    if (quality.Late > 0) NextSampleTime += quality.Late;
+HRESULT STDMETHODCALLTYPE CMediaStream::Notify(IBaseFilter*, Quality) {
     return S_OK;
 }
 
@@ -66,21 +65,17 @@ HRESULT CMediaStream::OnPushStart() {
         CScopedLock hold(&StreamLock);
         PendingDiscontinuity = 1;
         ClearNextSample = 1;
-        NextSampleTime = 0;
+        RestartClock();
         NoDataSince = 0;
         SegmentEpoch = SrcFilter->CurrentFileEpoch();
         start = StartPosition;
         stop = StopPosition;
         rate = SeekRate;
     }
-    Delivering = true;
     return SendNewSegment(start, stop, rate);
 }
 
-HRESULT CMediaStream::OnStopChanged() {
-    RestartWorker(false, 0);
-    return S_OK;
-}
+HRESULT CMediaStream::OnStopChanged() { return RestartWorker(false, 0); }
 
 HRESULT CMediaStream::OnStartChanged() {
     REFERENCE_TIME start;
@@ -92,11 +87,13 @@ HRESULT CMediaStream::OnStartChanged() {
     // restart, OnWorkerStart on the next start when stopped). Resetting it here
     // as well, after the restarted worker may already have stamped its first
     // sample, would give the second sample the first one's time.
-    RestartWorker(SrcFilter->ClaimSeek(this, start), start);
-    return S_OK;
+    HRESULT outcome = S_OK;
+    const bool reposition = SrcFilter->ClaimSeek(this, start, &outcome);
+    const HRESULT moved = RestartWorker(reposition, start);
+    return reposition ? moved : outcome;
 }
 
-void CMediaStream::RestartWorker(bool reposition, REFERENCE_TIME start) {
+HRESULT CMediaStream::RestartWorker(bool reposition, REFERENCE_TIME start) {
     // Requests reach the worker only under the filter lock, which a Stop on
     // another thread holds while it ends and joins the worker: a request that
     // slipped in after the worker answered its exit would wait forever. The
@@ -106,17 +103,20 @@ void CMediaStream::RestartWorker(bool reposition, REFERENCE_TIME start) {
     {
         CScopedLock hold(PinLock);
         if (IsThreadRunning()) {
+            Restarting = true;
             SendBeginFlush();
             SendRequest(CommandStop);
             flushed = true;
         }
     }
-    if (reposition) SrcFilter->RepositionFile(this, start);
+    const HRESULT moved = reposition ? SrcFilter->RepositionFile(this, start) : S_OK;
     if (flushed) {
         CScopedLock hold(PinLock);
         SendEndFlush();
         if (IsThreadRunning()) SendRequest(CommandRun);
+        Restarting = false;
     }
+    return moved;
 }
 
 void CMediaStream::PassBarrier() {
@@ -132,6 +132,10 @@ bool CMediaStream::HoldForOwnSeek() {
     return false;
 }
 
+bool CMediaStream::StoppedReading(HRESULT reason) const {
+    return !Restarting.load() && reason != VFW_E_WRONG_STATE;
+}
+
 bool CMediaStream::NoDataForTooLong() {
     const DWORD now = GetTickCount();
     if (NoDataSince == 0) {
@@ -141,10 +145,24 @@ bool CMediaStream::NoDataForTooLong() {
     return now - NoDataSince >= NoDataLimitMs;
 }
 
+void CMediaStream::RestartClock() {
+    NextSampleTime = 0;
+    SamplesStamped = 0;
+    RateSinceSample = 0;
+    RateSinceTime = 0;
+    StampRate = SegmentRate;
+}
+
 void CMediaStream::StampSample(IMediaSample* sample) {
+    if (SegmentRate != StampRate) {
+        RateSinceSample = SamplesStamped;
+        RateSinceTime = NextSampleTime;
+        StampRate = SegmentRate;
+    }
     REFERENCE_TIME start = NextSampleTime;
-    const int32_t stepMs = static_cast<int32_t>(SampleMs / SegmentRate);
-    NextSampleTime += static_cast<REFERENCE_TIME>(stepMs) * 10000;
+    ++SamplesStamped;
+    NextSampleTime = RateSinceTime + std::llround(static_cast<double>(SamplesStamped - RateSinceSample) *
+                                                  SamplePeriod / StampRate);
     sample->SetTime(&start, &NextSampleTime);
     sample->SetSyncPoint(TRUE);
     if (PendingDiscontinuity) {

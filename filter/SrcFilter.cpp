@@ -8,10 +8,13 @@
 #include <amvideo.h>
 #include <mmreg.h>
 #include <uuids.h>
+#include <vfwmsgs.h>
 
+#include <cmath>
 #include <cstring>
 #include <cwchar>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -19,6 +22,19 @@ namespace {
 // PrerollPolls of them (about 15 s).
 constexpr DWORD PrerollPollMs = 15;
 constexpr int PrerollPolls = 1001;
+// 25 pictures a second, where the file tells no rate.
+constexpr double DefaultFramePeriod = 400000;
+
+// Opens the recording and waits for what the media types and the seeking
+// need: the first picture's size and the duration.
+HRESULT OpenRecording(CKXFile* file, const wchar_t* path) {
+    if (!file) return E_OUTOFMEMORY;
+    if (!path || !file->OpenFile(path)) return E_FAIL;
+    int32_t width = 0, height = 0;
+    if (!file->GetVideoSize(&width, &height) || width == 0 || height == 0) return E_OUTOFMEMORY;
+    if (file->GetDurationMs() == 0) return VFW_E_TIMEOUT;
+    return S_OK;
+}
 
 }  // namespace
 
@@ -59,6 +75,16 @@ HRESULT STDMETHODCALLTYPE CSrcFilter::Stop() {
 
 HRESULT STDMETHODCALLTYPE CSrcFilter::Pause() {
     ForgetPendingSeek();
+    {
+        // Only a store that a connected pin reads may hold decoding back:
+        // pictures nobody takes must not stall the sound, and sound decoded
+        // for a reader that has not started yet must not overflow its ring.
+        CScopedLock hold(&StateLock);
+        if (MediaFile && CurrentState() == State_Stopped) {
+            MediaFile->SoundConsumer = AudioPin && AudioPin->IsConnected();
+            MediaFile->SetPictureReader(VideoPin && VideoPin->IsConnected());
+        }
+    }
     return CSource::Pause();
 }
 
@@ -77,21 +103,32 @@ int32_t CSrcFilter::FetchDurationMs() {
     return CachedDurationMs;
 }
 
+double CSrcFilter::FetchFramePeriod() {
+    if (CachedFramePeriod <= 0 && MediaFile) CachedFramePeriod = MediaFile->GetPicturePeriod();
+    return CachedFramePeriod > 0 ? CachedFramePeriod : DefaultFramePeriod;
+}
+
 HRESULT STDMETHODCALLTYPE CSrcFilter::Load(LPCOLESTR path, const AM_MEDIA_TYPE* type) {
     if (!path) return E_POINTER;
+    {
+        CScopedLock hold(&StateLock);
+        // One file per filter: a second file would need a second pair of pins.
+        if (CountPins() > 0 || LoadInProgress) return E_UNEXPECTED;
+        LoadInProgress = true;
+        const size_t length = std::wcslen(path) + 1;
+        LoadedFileName.reset(new (std::nothrow) wchar_t[length]);
+        if (LoadedFileName) std::memcpy(LoadedFileName.get(), path, length * sizeof(wchar_t));
+    }
+    // Declared before the lock, so a refused file closes after it is released.
+    std::unique_ptr<CKXFile> file(new (std::nothrow) CKXFile());
+    const HRESULT opened = OpenRecording(file.get(), LoadedFileName.get());
     CScopedLock hold(&StateLock);
-    // One file per filter: a second file would need a second pair of pins.
-    if (CountPins() > 0) return E_UNEXPECTED;
-
-    const size_t length = std::wcslen(path) + 1;
-    LoadedFileName.reset(new (std::nothrow) wchar_t[length]);
-    if (LoadedFileName) std::memcpy(LoadedFileName.get(), path, length * sizeof(wchar_t));
-
-    MediaFile.reset(new (std::nothrow) CKXFile());
-    if (!MediaFile) return E_OUTOFMEMORY;
+    LoadInProgress = false;
+    if (FAILED(opened)) return opened;
+    MediaFile = std::move(file);
     CachedDurationMs = 0;
     CachedFrameRate = 0;
-    if (!LoadedFileName || !MediaFile->OpenFile(LoadedFileName.get())) return E_FAIL;
+    CachedFramePeriod = 0;
 
     CMediaFormat local;
     if (type) {
@@ -150,7 +187,7 @@ bool CSrcFilter::BuildVideoType(CMediaFormat* type) {
     info.rcTarget = info.rcSource;
     info.dwBitRate = static_cast<DWORD>(rate);
     info.dwBitErrorRate = 0;
-    info.AvgTimePerFrame = 10000000LL / rate;
+    info.AvgTimePerFrame = std::llround(FetchFramePeriod());
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     info.bmiHeader.biWidth = VideoWidth;
     info.bmiHeader.biHeight = VideoHeight;
@@ -196,14 +233,16 @@ void CSrcFilter::ForgetPendingSeek() {
     PendingPin = nullptr;
 }
 
-bool CSrcFilter::ClaimSeek(CMediaStream* pin, REFERENCE_TIME start) {
+bool CSrcFilter::ClaimSeek(CMediaStream* pin, REFERENCE_TIME start, HRESULT* outcome) {
     CScopedLock hold(&PositionLock);
     const bool expired = !RepositionInProgress() && GetTickCount() - RepositionTick.load() >= OwnSeekLimitMs;
     if (SeekPending && PendingPin == pin && PendingStart == start && !expired) {
         SeekPending = false;
         PendingPin = nullptr;
+        *outcome = RepositionResult.load();
         return false;
     }
+    *outcome = S_OK;
     CMediaStream* other = OtherPin(pin);
     SeekPending = other && other->IsConnected();
     PendingPin = SeekPending ? other : nullptr;
@@ -211,16 +250,17 @@ bool CSrcFilter::ClaimSeek(CMediaStream* pin, REFERENCE_TIME start) {
     return true;
 }
 
-void CSrcFilter::RepositionFile(CMediaStream* pin, REFERENCE_TIME start) {
+HRESULT CSrcFilter::RepositionFile(CMediaStream* pin, REFERENCE_TIME start) {
     CScopedLock hold(&RepositionLock);
     CKXFile* file = MediaFile.get();
-    if (!file) return;
+    if (!file) return E_UNEXPECTED;
     const uint32_t epoch = FileEpoch.load() + 1;
     FileEpoch = epoch;
     // From here on the other worker takes no data until its own seek
     // restarts it; wait for a fill it may have started before.
     if (CMediaStream* other = OtherPin(pin)) other->PassBarrier();
-    if (file->SeekTo(static_cast<uint32_t>(start / 10000))) {
+    const bool moved = file->SeekTo(static_cast<uint32_t>(start / 10000));
+    if (moved) {
         // A Stop on another thread may stop decoding right after the seek
         // resumed it: no picture can come then, and waiting out the whole
         // bound would hold RepositionLock, and with it every other seek, for
@@ -230,6 +270,11 @@ void CSrcFilter::RepositionFile(CMediaStream* pin, REFERENCE_TIME start) {
             Sleep(PrerollPollMs);
         }
     }
+    // A refused move has ended the file (the streams end rather than wait);
+    // the caller hears of it, and so does the other pin's part of the seek.
+    const HRESULT result = moved ? S_OK : HRESULT_FROM_WIN32(ERROR_SEEK);
+    RepositionResult = result;
     RepositionTick = GetTickCount();
     FinishedEpoch = epoch;
+    return result;
 }

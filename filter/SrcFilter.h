@@ -11,6 +11,12 @@
 // pins' worker threads read MediaFile, the cached file values and FileEpoch;
 // the thread that seeks a pin calls ClaimSeek and RepositionFile.
 //
+// Load opens the recording and waits for its first picture and its file
+// information without StateLock: every other caller of the filter needs that
+// lock, and those waits take seconds. LoadInProgress keeps a second Load out
+// meanwhile. A recording whose duration the library does not tell is refused
+// with VFW_E_TIMEOUT: with a duration of 0 every seek would be dropped.
+//
 // Locks, in the order they may be taken:
 //   StateLock (CSource: the filter's and pins' lock; guards the fields below
 //     that Load writes, the types, the pin list and the cached values)
@@ -65,6 +71,9 @@ public:
     // caller (StateLock held: the streams call them while Load builds them).
     int32_t FetchFrameRate();
     int32_t FetchDurationMs();
+    // One picture's length in 100-ns units (see CKXFile::GetPicturePeriod),
+    // cached in the same way.
+    double FetchFramePeriod();
     const CMediaFormat& VideoMediaType() const { return VideoType; }
     const CMediaFormat& AudioMediaType() const { return AudioType; }
     CVideoStream* Video() const { return VideoPin; }
@@ -72,13 +81,14 @@ public:
     // Seek coordination, on the thread that seeks a pin. ClaimSeek tells
     // whether the pin must reposition the file for its new start (true) or
     // only restart its worker, because the same seek already moved the file
-    // for the other pin (false).
-    bool ClaimSeek(CMediaStream* pin, REFERENCE_TIME start);
+    // for the other pin (false; *outcome is then that move's result).
+    bool ClaimSeek(CMediaStream* pin, REFERENCE_TIME start, HRESULT* outcome);
     // Moves the file to start (when inside the duration) and waits for the
     // new preroll, or until decoding is stopped (a Stop on another thread).
     // The other pin's worker stops taking data from the moment the epoch
-    // changes until its own seek restarts it.
-    void RepositionFile(CMediaStream* pin, REFERENCE_TIME start);
+    // changes until its own seek restarts it. HRESULT_FROM_WIN32(ERROR_SEEK)
+    // when the file could not be moved there: the file has then ended.
+    HRESULT RepositionFile(CMediaStream* pin, REFERENCE_TIME start);
     // Counts repositionings; a worker whose segment began at an older epoch
     // holds back.
     uint32_t CurrentFileEpoch() const { return FileEpoch.load(); }
@@ -97,6 +107,8 @@ private:
 
     int32_t CachedDurationMs = 0;
     int32_t CachedFrameRate = 0;
+    double CachedFramePeriod = 0;
+    bool LoadInProgress = false;
     int32_t VideoWidth = 0;
     int32_t VideoHeight = 0;
     CMediaFormat VideoType;
@@ -115,4 +127,5 @@ private:
     std::atomic<uint32_t> FileEpoch{0};
     std::atomic<uint32_t> FinishedEpoch{0};
     std::atomic<DWORD> RepositionTick{0};
+    std::atomic<HRESULT> RepositionResult{S_OK};
 };

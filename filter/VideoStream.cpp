@@ -10,11 +10,8 @@
 #include <cstring>
 
 CVideoStream::CVideoStream(HRESULT* result, CSrcFilter* filter)
-    : CMediaStream(result, filter, L" Video ", 40) {
+    : CMediaStream(result, filter, L" Video ", filter->FetchFramePeriod()) {
     CScopedLock hold(&StreamLock);
-    FramesPerSecond = SrcFilter->FetchFrameRate();
-    SampleMs = (FramesPerSecond >= 1 && FramesPerSecond <= 30) ? NominalSampleMs * 25 / FramesPerSecond
-                                                                 : NominalSampleMs;
     ClearNextSample = 1;
     LastSampleWidth = 0;
 }
@@ -54,10 +51,20 @@ HRESULT CVideoStream::SizeAllocator(IMemAllocator* allocator, ALLOCATOR_PROPERTI
 
 HRESULT CVideoStream::OnWorkerStart() {
     CScopedLock hold(&StreamLock);
-    NextSampleTime = 0;
+    RestartClock();
     ClearNextSample = 1;
     if (CKXFile* file = SrcFilter->File()) file->ResumeDecoding();
     return S_OK;
+}
+
+HRESULT CVideoStream::OnPushStart() {
+    if (CKXFile* file = SrcFilter->File()) file->SetPictureReader(true);
+    return CMediaStream::OnPushStart();
+}
+
+void CVideoStream::OnPushEnd(HRESULT reason) {
+    CKXFile* file = SrcFilter->File();
+    if (file && StoppedReading(reason)) file->SetPictureReader(false);
 }
 
 HANDLE CVideoStream::DataWaitHandle() {
@@ -85,15 +92,14 @@ HRESULT CVideoStream::FillSample(IMediaSample* sample) {
     CScopedLock hold(&StreamLock);
     FollowAttachedWidth(sample);
     CKXFile* file = SrcFilter->File();
-    if (!file) {
-        EndDelivering();
-        return S_FALSE;
-    }
+    if (!file) return S_FALSE;
     if (HoldForOwnSeek()) return S_NODATAYET;
     if (file->QueuedPictureCount() == 0) {
+        // The graph hears of it (EC_ERRORABORT) rather than of an end with
+        // pictures missing.
+        if (file->IsOutOfMemory()) return E_OUTOFMEMORY;
         if (file->IsOpen() && file->PictureCanStillCome() && !NoDataForTooLong()) return S_NODATAYET;
         file->VideoDrained = 1;
-        EndDelivering();
         return S_FALSE;
     }
     NoteDataArrived();
@@ -112,7 +118,6 @@ HRESULT CVideoStream::FillSample(IMediaSample* sample) {
             ClearNextSample = clearedNow;
             return S_NODATAYET;
         }
-        EndDelivering();
         return S_FALSE;
     }
     StampSample(sample);

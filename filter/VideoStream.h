@@ -1,14 +1,16 @@
 // The video output pin " Video ": offers the filter's YUY2 type, asks for two
 // downstream buffers of one picture each, and fills each sample with the
-// oldest decoded picture, stamped from the frame rate and the pin's rate.
+// oldest decoded picture, stamped from the picture period and the pin's rate.
 //
 // When no picture is queued it waits (the worker waits on the file's picture
 // signal and still answers its requests) as long as a picture can still come;
 // it ends its stream once the file has ended, decoding has stopped, or no
-// picture has come for NoDataLimitMs while decoding runs.
+// picture has come for NoDataLimitMs while decoding runs. When the file could
+// not buffer a picture for want of memory, the stream fails with
+// E_OUTOFMEMORY (the graph gets EC_ERRORABORT) instead of ending short.
 //
 // Threads and locks: see CMediaStream. StreamLock also guards
-// FramesPerSecond and LastSampleWidth.
+// LastSampleWidth.
 #pragma once
 
 #include "filter/MediaStream.h"
@@ -21,6 +23,8 @@ public:
     HRESULT FillSample(IMediaSample* sample) override;
     HANDLE DataWaitHandle() override;
     HRESULT OnWorkerStart() override;
+    HRESULT OnPushStart() override;
+    void OnPushEnd(HRESULT reason) override;
     HRESULT VerifyMediaType(const CMediaFormat* type) override;
     HRESULT ProposeMediaType(int position, CMediaFormat* type) override;
     HRESULT SizeAllocator(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
@@ -32,6 +36,5 @@ public:
 private:
     void FollowAttachedWidth(IMediaSample* sample);
 
-    int32_t FramesPerSecond = 0;
     int32_t LastSampleWidth = 0;
 };

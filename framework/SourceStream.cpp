@@ -58,6 +58,8 @@ HRESULT CSourceStream::OnPushStart() {
     return S_OK;
 }
 
+void CSourceStream::OnPushEnd(HRESULT) {}
+
 HRESULT CSourceStream::StreamMediaType(CMediaFormat*) {
     return E_UNEXPECTED;
 }
@@ -204,10 +206,14 @@ HRESULT CSourceStream::PushSamples() {
         if (filled == S_OK) {
             const HRESULT delivered = SendSample(sample.Get());
             sample.Drop();
-            if (delivered != S_OK) return S_OK;
+            if (delivered != S_OK) {
+                OnPushEnd(delivered);
+                return S_OK;
+            }
             continue;
         }
         sample.Drop();
+        OnPushEnd(filled);
         SendEndOfStream();
         if (filled == S_FALSE) return S_OK;
         OwnerFilter->RaiseGraphEvent(EC_ERRORABORT, filled, 0);

@@ -31,7 +31,7 @@
 // the graph's or application's threads under the owner's StateLock (the pin
 // lock); they hold it while they wait for the worker's reply, so StateLock
 // comes before the worker's request channel. WorkerLoop, PushSamples,
-// FillSample, OnWorkerStart, OnWorkerStop, OnPushStart and DataWaitHandle run
+// FillSample, OnWorkerStart, OnWorkerStop, OnPushStart, OnPushEnd and DataWaitHandle run
 // on the worker and must never take StateLock. A stream's seek handling may
 // send CommandStop and CommandRun from the seeking thread.
 #pragma once
@@ -75,6 +75,10 @@ public:
     virtual HRESULT OnWorkerStart();
     virtual HRESULT OnWorkerStop();
     virtual HRESULT OnPushStart();
+    // Called on the worker when pushing ends for good, with FillSample's end
+    // (S_FALSE or an error) or the result of a delivery downstream did not
+    // take. Not called when the worker leaves pushing for a stop request.
+    virtual void OnPushEnd(HRESULT reason);
     // The push loop; S_FALSE when it left for a stop request, which stays
     // posted for the command loop.
     virtual HRESULT PushSamples();

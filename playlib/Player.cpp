@@ -30,6 +30,17 @@ std::shared_ptr<CPlayer> CPlayer::Open(const std::wstring& path) {
     }
     player->PictureTotal = static_cast<LONG>(player->PictureRecords.size());
     player->Duration = static_cast<DWORD>(std::min<uint64_t>(duration, 0xFFFFFFFFu));
+    player->HeldDuration = player->Duration;
+    // A recording cut short (a recorder that lost power) still promises its
+    // whole length in the header. Recorders' own libraries report that
+    // promise and refuse to move into the part that is not there; so does
+    // this one, so that players meet the same answers here.
+    if (player->Reader.Damaged()) {
+        if (header.pictureCount > static_cast<uint32_t>(player->PictureTotal)) {
+            player->PictureTotal = static_cast<LONG>(std::min<uint32_t>(header.pictureCount, 0x7FFFFFFFu));
+        }
+        player->Duration = std::max<DWORD>(player->Duration, header.durationMs);
+    }
     player->OpenTick = GetTickCount();
 
     // The thread keeps the player alive, and the module loaded, until it ends:
@@ -122,7 +133,7 @@ void CPlayer::Pause() {
 }
 
 bool CPlayer::SetPlayedTime(DWORD ms) {
-    if (ms >= Duration) return false;
+    if (ms >= HeldDuration) return false;
     const std::vector<kxrec::RecordEntry>& records = Reader.Records();
     // The picture at or before ms (the first one when none is that early).
     size_t picture = records.size();

@@ -70,8 +70,9 @@ private:
     kxrec::CRecordingReader Reader;   // file: decoding thread only; index: read-only
     std::vector<size_t> PictureRecords;
     std::vector<size_t> SoundRecords;
-    LONG PictureTotal = 0;            // from the records actually present
-    DWORD Duration = 0;
+    LONG PictureTotal = 0;            // reported: the records present, or a cut-short header's promise
+    DWORD Duration = 0;               // reported, likewise
+    DWORD HeldDuration = 0;           // the end of the records actually present
     DWORD OpenTick = 0;
     HANDLE Thread = nullptr;
     DWORD ThreadId = 0;

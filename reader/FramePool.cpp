@@ -1,12 +1,22 @@
 #include "reader/FramePool.h"
 
+#include <atomic>
 #include <mutex>
 #include <new>
 
-CFramePool::CFramePool(int32_t bufferSize) : Size(bufferSize) {
+namespace {
+
+std::atomic<int32_t> NewBuffersLeft{-1};
+
+}  // namespace
+
+CFramePool::CFramePool(int32_t bufferSize, int32_t keptLimit)
+    : Size(bufferSize), Limit(keptLimit < 1 ? 1 : (keptLimit > MaxKept ? MaxKept : keptLimit)) {
     // Reserved up front so that keeping a buffer never allocates.
-    FreeStore.reserve(MaxKept);
+    FreeStore.reserve(static_cast<size_t>(Limit));
 }
+
+void CFramePool::LimitNewBuffers(int32_t count) { NewBuffersLeft = count; }
 
 CFramePool::~CFramePool() { FreeAll(); }
 
@@ -19,6 +29,11 @@ uint8_t* CFramePool::AcquireBuffer() {
             return buffer;
         }
     }
+    int32_t left = NewBuffersLeft.load();
+    while (left >= 0) {
+        if (left == 0) return nullptr;
+        if (NewBuffersLeft.compare_exchange_weak(left, left - 1)) break;
+    }
     return new (std::nothrow) uint8_t[Size];
 }
 
@@ -26,7 +41,7 @@ void CFramePool::ReleaseBuffer(uint8_t* buffer) {
     if (!buffer) return;
     {
         std::lock_guard<CCriticalSection> hold(PoolLock);
-        if (static_cast<int32_t>(FreeStore.size()) < MaxKept) {
+        if (static_cast<int32_t>(FreeStore.size()) < Limit) {
             FreeStore.push_back(buffer);
             return;
         }

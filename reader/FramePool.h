@@ -1,6 +1,7 @@
 // Keeps emptied picture buffers of one fixed size for reuse, so a steady flow
 // of pictures allocates nothing. Buffers are handed out last in, first out
-// (the most recently used one comes back first) and at most MaxKept are kept.
+// (the most recently used one comes back first) and at most keptLimit (at
+// most MaxKept) are kept, so the pool's memory follows the file's budget.
 //
 // Threads: AcquireBuffer on the library's decoding thread (without the file's
 // QueueLock); ReleaseBuffer with the file's QueueLock held (video worker,
@@ -18,7 +19,7 @@
 
 class CFramePool {
 public:
-    explicit CFramePool(int32_t bufferSize);
+    CFramePool(int32_t bufferSize, int32_t keptLimit);
     ~CFramePool();
     CFramePool(const CFramePool&) = delete;
     CFramePool& operator=(const CFramePool&) = delete;
@@ -26,18 +27,24 @@ public:
     // The last buffer given back, or a new uninitialised one when none is
     // kept. Null only when memory is exhausted.
     uint8_t* AcquireBuffer();
-    // Keeps the buffer for reuse, or frees it when MaxKept are kept already.
+    // Keeps the buffer for reuse, or frees it when the limit is kept already.
     void ReleaseBuffer(uint8_t* buffer);
     // Frees every kept buffer.
     void FreeAll();
 
     int32_t BufferSize() const { return Size; }
     int32_t KeptCount();
+    int32_t KeptLimit() const { return Limit; }
 
     static constexpr int32_t MaxKept = 53;
+
+    // Fault injection for tests, process-wide: from now on only the given
+    // number of new buffers can be had (a negative count lifts the limit).
+    static void LimitNewBuffers(int32_t count);
 
 private:
     std::vector<uint8_t*> FreeStore;  // guarded by PoolLock; used as a stack at its back
     const int32_t Size;
+    const int32_t Limit;
     CCriticalSection PoolLock;
 };

@@ -9,10 +9,20 @@ namespace {
 
 constexpr UINT QuitMessage = WM_USER + 101;  // 1125, posted by destruction
 constexpr UINT SegmentMessage = WM_USER + 102;  // 1126, posted by seeks and reopenings
+// Picture-count thresholds for pictures small enough that the budget holds
+// them all; larger pictures scale them down together (see DepthFor).
 constexpr int32_t PrerollDepth = 40;
 constexpr int32_t HighWaterMark = 50;
 constexpr int32_t LowWaterMark = 35;
+// Below this many pictures playback stutters, whatever the budget says.
+constexpr int32_t MinimumDepth = 4;
+constexpr uint32_t DefaultBudgetMB = 64;
+constexpr uint32_t MaxBudgetMB = 65536;
+const wchar_t BudgetKey[] = L"Software\\KXVD\\KXVDSrc";
+const wchar_t BudgetValue[] = L"PictureBudgetMB";
 constexpr uint32_t SoundTailBytes = 800;
+// A held decoding thread looks again this often even without a signal.
+constexpr DWORD HoldPollMs = 20;
 // Sound flow control while a consumer reads the sound: the ring holds 4 s, so
 // decoding pauses once 3 s are buffered and goes on below 2 s; without it a
 // sound reader that falls more than 4 s behind the pictures loses sound.
@@ -20,8 +30,8 @@ constexpr uint32_t SoundHighWater = 48000;
 constexpr uint32_t SoundLowWater = 32000;
 constexpr int32_t DefaultFrameRate = 25;
 constexpr int32_t MaxFrameRate = 30;
-constexpr int32_t MaxWidth = 1920;
-constexpr int32_t MaxHeight = 1080;
+constexpr int32_t MaxWidth = 4096;
+constexpr int32_t MaxHeight = 2160;
 const char WindowClassName[] = "KXMSGCLASS";
 
 // The hidden windows of every CKXFile share one class. It is registered by
@@ -59,7 +69,47 @@ void ReleaseWindowClass() {
 
 HANDLE NewEvent(bool manualReset) { return CreateEventW(nullptr, manualReset, FALSE, nullptr); }
 
+// The per-file budget for picture buffers, in bytes: the user's registry
+// value when it is a DWORD from 1 to MaxBudgetMB, otherwise the default.
+int64_t PictureBudgetBytes() {
+    DWORD megabytes = 0;
+    DWORD size = sizeof(megabytes);
+    DWORD type = 0;
+    HKEY key = nullptr;
+    int64_t budget = static_cast<int64_t>(DefaultBudgetMB) << 20;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, BudgetKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return budget;
+    if (RegQueryValueExW(key, BudgetValue, nullptr, &type, reinterpret_cast<BYTE*>(&megabytes), &size) ==
+            ERROR_SUCCESS &&
+        type == REG_DWORD && size == sizeof(megabytes) && megabytes >= 1 && megabytes <= MaxBudgetMB) {
+        budget = static_cast<int64_t>(megabytes) << 20;
+    }
+    RegCloseKey(key);
+    return budget;
+}
+
 bool Set(const std::atomic<uint8_t>& flag) { return flag.load() != 0; }
+
+}  // namespace
+
+CKXFile::BufferDepth CKXFile::DepthFor(int64_t pictureBytes, int64_t budgetBytes) {
+    BufferDepth depth;
+    const int64_t fits = pictureBytes > 0 ? budgetBytes / pictureBytes : CFramePool::MaxKept;
+    if (fits >= CFramePool::MaxKept) return depth;
+    // The pool keeps the whole depth; the queue pauses decoding a little below
+    // it (a picture or two still arrive after the pause), and the preroll and
+    // the resume come proportionally lower, so a seek's preroll is always
+    // reached before decoding pauses.
+    depth.Kept = static_cast<int32_t>(fits < MinimumDepth ? MinimumDepth : fits);
+    depth.High = depth.Kept * HighWaterMark / CFramePool::MaxKept;
+    if (depth.High < 2) depth.High = 2;
+    depth.Low = depth.High * LowWaterMark / HighWaterMark;
+    if (depth.Low < 1) depth.Low = 1;
+    depth.Preroll = depth.High * PrerollDepth / HighWaterMark;
+    if (depth.Preroll < 1) depth.Preroll = 1;
+    return depth;
+}
+
+namespace {
 
 }  // namespace
 
@@ -74,7 +124,8 @@ CKXFile::CKXFile(const KXPlayApi* api, const WaitLimits& waits)
       InfoReadyEvent(NewEvent(false)),
       PictureSignal(NewEvent(false)),
       SoundSignal(NewEvent(false)),
-      ThreadReadyEvent(NewEvent(true)) {}
+      ThreadReadyEvent(NewEvent(true)),
+      RoomSignal(NewEvent(false)) {}
 
 CKXFile::~CKXFile() {
     if (PlayHandle.load()) CloseFile();
@@ -119,8 +170,12 @@ bool CKXFile::OpenFile(const wchar_t* path) {
     AudioFinished = 0;
     VideoDrained = 0;
     InfoReady = 0;
+    InfoAwaited = 0;
     ResetEvent(SizeKnownEvent.get());
     ResetEvent(InfoReadyEvent.get());
+    PictureReader = 1;
+    OutOfMemory = 0;
+    BudgetBytes = PictureBudgetBytes();
     // The new file has not been started, whatever the previous one was doing.
     Playing = 0;
     Paused = 0;
@@ -147,6 +202,7 @@ bool CKXFile::OpenFile(const wchar_t* path) {
 
 void CKXFile::CloseFile() {
     if (!PlayHandle.load()) return;
+    ReleaseHold();
     {
         std::lock_guard<CCriticalSection> hold(HandleLock);
         Api->CloseFile(PlayHandle.load());
@@ -269,7 +325,12 @@ void CKXFile::OnFirstPicture(int32_t width, int32_t height) {
         FramePool->FreeAll();
         FramePool.reset();
     }
-    FramePool.reset(new (std::nothrow) CFramePool(PictureBytes.load()));
+    const BufferDepth depth = DepthFor(PictureBytes.load(), BudgetBytes.load());
+    KeptDepth = depth.Kept;
+    HighDepth = depth.High;
+    LowDepth = depth.Low;
+    PrerollAt = depth.Preroll;
+    FramePool.reset(new (std::nothrow) CFramePool(PictureBytes.load(), depth.Kept));
     if (FramePool) SetEvent(SizeKnownEvent.get());
 }
 
@@ -277,7 +338,16 @@ void CKXFile::QueuePicture(const char* data, long length) {
     CFramePool* pool = FramePool.get();
     const int32_t bytes = PictureBytes.load();
     if (!pool || bytes == 0 || !data || length < 1 || length > bytes) return;
+    if (PicturesUnread()) {
+        // Nobody takes it: the position has moved on all the same, so the
+        // sound that follows counts and a seek's preroll is complete.
+        DataSinceFlush = 1;
+        AwaitingPicture = 0;
+        PrerollReached = 1;
+        return;
+    }
     uint8_t* buffer = pool->AcquireBuffer();
+    if (!buffer) buffer = AwaitPoolBuffer(pool);
     if (!buffer) return;
     std::memcpy(buffer, data, static_cast<size_t>(length));
     int32_t queued = 0;
@@ -291,9 +361,28 @@ void CKXFile::QueuePicture(const char* data, long length) {
     }
     DataSinceFlush = 1;
     AwaitingPicture = 0;
-    if (!Set(PrerollReached) && (queued >= PrerollDepth || Set(FileEnded))) PrerollReached = 1;
+    if (!Set(PrerollReached) && (queued >= PrerollAt.load() || Set(FileEnded))) PrerollReached = 1;
     SignalWaiters();
-    if (!Set(Paused) && queued >= HighWaterMark) BackPressurePause();
+    if (!Set(Paused) && queued >= HighDepth.load()) BackPressurePause();
+}
+
+uint8_t* CKXFile::AwaitPoolBuffer(CFramePool* pool) {
+    if (QueuedPictureCount() > 0) {
+        if (!Set(Paused)) BackPressurePause();
+        SignalWaiters();
+        // A read gives its buffer back to the pool, which keeps it.
+        if (HoldDecoding([this, pool] { return pool->KeptCount() > 0 || QueuedPictureCount() == 0; })) {
+            if (uint8_t* buffer = pool->AcquireBuffer()) return buffer;
+        } else {
+            return nullptr;
+        }
+    }
+    // Nothing queued, so nothing comes back: the stream cannot go on (a
+    // flush, after a seek, lets it try again).
+    OutOfMemory = 1;
+    DataSinceFlush = 1;
+    SignalWaiters();
+    return nullptr;
 }
 
 void CKXFile::QueueSound(const char* data, long length) {
@@ -302,9 +391,39 @@ void CKXFile::QueueSound(const char* data, long length) {
         AudioBuffer.Allocate();
         AudioStarted = 1;
     }
-    if (AudioBuffer.Write(data, static_cast<uint32_t>(length)) != 0) SetEvent(SoundSignal.get());
+    const uint32_t bytes = static_cast<uint32_t>(length);
+    // The ring's high water normally pauses decoding long before it is full;
+    // a pause can come late when another thread holds the decoding control
+    // while a fast library keeps calling back.
+    const uint32_t capacity = static_cast<uint32_t>(AudioBuffer.CapacityBytes());
+    if (AudioBuffer.Write(data, bytes) == 0 && Set(SoundConsumer) && bytes < capacity &&
+        HoldDecoding([this, bytes, capacity] { return AudioBuffer.Available() + bytes < capacity; })) {
+        AudioBuffer.Write(data, bytes);
+    }
+    SetEvent(SoundSignal.get());
     DataSinceFlush = 1;
     if (Set(SoundConsumer) && !Set(Paused) && AudioBuffer.Available() >= SoundHighWater) BackPressurePause();
+}
+
+void CKXFile::SetPictureReader(bool reading) {
+    PictureReader = reading ? 1 : 0;
+    if (!PicturesUnread()) return;
+    {
+        std::lock_guard<CCriticalSection> hold(QueueLock);
+        while (PictureQueue.Count() > 0) {
+            FramePool->ReleaseBuffer(PictureQueue.Front().Data);
+            PictureQueue.RemoveFront();
+        }
+    }
+    // A back-pressure pause made for the pictures now holds nothing back.
+    if (!Set(FileEnded) && !Set(Stopped) && Set(Paused) && SoundHasRoom()) ResumeDecoding();
+    SignalWaiters();
+}
+
+bool CKXFile::SoundCanStillCome() {
+    if (!IsOpen() || Set(Stopped)) return false;
+    if (!Set(FileEnded) && Set(Paused) && PicturesUnread() && SoundHasRoom()) ResumeDecoding();
+    return true;
 }
 
 bool CKXFile::SoundHasRoom() const {
@@ -345,7 +464,8 @@ bool CKXFile::ReadVideoFrame(uint8_t* destination, int32_t capacity) {
         PictureQueue.RemoveFront();
         remaining = PictureQueue.Count();
     }
-    if (!Set(FileEnded) && Set(Paused) && remaining < LowWaterMark && SoundHasRoom()) ResumeDecoding();
+    SetEvent(RoomSignal.get());
+    if (!Set(FileEnded) && Set(Paused) && remaining < LowDepth.load() && SoundHasRoom()) ResumeDecoding();
     return true;
 }
 
@@ -363,12 +483,16 @@ bool CKXFile::ReadAudio(uint8_t* destination, uint32_t length) {
     if (!destination) return false;
     uint32_t copied = length;
     if (!AudioBuffer.Read(destination, &copied)) return false;
-    if (!Set(FileEnded) && Set(Paused) && SoundHasRoom() && QueuedPictureCount() < LowWaterMark) ResumeDecoding();
+    SetEvent(RoomSignal.get());
+    if (!Set(FileEnded) && Set(Paused) && SoundHasRoom() && (PicturesUnread() || QueuedPictureCount() < LowDepth.load())) {
+        ResumeDecoding();
+    }
     return true;
 }
 
 void CKXFile::FlushBuffers() {
     if (!PlayHandle.load() || !Set(DataSinceFlush)) return;
+    ReleaseHold();
     if (Set(AudioStarted)) {
         AudioBuffer.Clear();
         AudioFinished = 0;
@@ -382,6 +506,7 @@ void CKXFile::FlushBuffers() {
     }
     FileEnded = 0;
     VideoDrained = 0;
+    OutOfMemory = 0;
     Paused = 0;
     PrerollReached = 0;
     DataSinceFlush = 0;
@@ -393,6 +518,7 @@ bool CKXFile::PauseDecoding() {
     std::lock_guard<CCriticalSection> hold(ControlLock);
     const KXPLAYHANDLE handle = PlayHandle.load();
     if (!handle) return false;
+    PauseWanted = 0;
     if (Set(Paused)) return true;
     Paused = 1;
     Playing = 0;
@@ -401,7 +527,43 @@ bool CKXFile::PauseDecoding() {
 
 void CKXFile::BackPressurePause() {
     std::unique_lock<CCriticalSection> hold(ControlLock, std::try_to_lock);
-    if (hold.owns_lock()) PauseDecoding();
+    if (hold.owns_lock()) {
+        PauseDecoding();
+        return;
+    }
+    PauseWanted = 1;
+    // The holder may have checked before the flag was set and let go since.
+    std::unique_lock<CCriticalSection> retry(ControlLock, std::try_to_lock);
+    if (retry.owns_lock() && Set(PauseWanted)) PauseDecoding();
+}
+
+template <typename Room>
+bool CKXFile::HoldDecoding(Room hasRoom) {
+    const uint32_t releases = HoldReleases.load();
+    while (!hasRoom()) {
+        if (HoldReleases.load() != releases || Set(Stopped) || !IsOpen()) return false;
+        WaitForSingleObject(RoomSignal.get(), HoldPollMs);
+    }
+    return true;
+}
+
+void CKXFile::ReleaseHold() {
+    ++HoldReleases;
+    SetEvent(RoomSignal.get());
+}
+
+bool CKXFile::StoresFull() {
+    if (Set(SoundConsumer) && AudioBuffer.Available() >= SoundHighWater) return true;
+    return !PicturesUnread() && QueuedPictureCount() >= HighDepth.load();
+}
+
+void CKXFile::ApplyWantedPause(KXPLAYHANDLE handle) {
+    if (!Set(PauseWanted)) return;
+    PauseWanted = 0;
+    if (Set(Paused) || Set(Stopped) || !StoresFull()) return;
+    Paused = 1;
+    Playing = 0;
+    Api->Pause(handle);
 }
 
 bool CKXFile::ResumeDecoding() {
@@ -414,7 +576,9 @@ bool CKXFile::ResumeDecoding() {
     Paused = 0;
     Api->SetPlayOption(handle, 0, 1);
     Api->SetDecodeMode(handle, 1);
-    return Api->Play(handle, nullptr) != 0;
+    const bool played = Api->Play(handle, nullptr) != 0;
+    ApplyWantedPause(handle);
+    return played;
 }
 
 void CKXFile::StopDecoding() {
@@ -426,6 +590,7 @@ void CKXFile::StopDecoding() {
         Stopped = 1;
         Api->Stop(handle);
     }
+    ReleaseHold();
     SignalWaiters();
 }
 
@@ -433,6 +598,7 @@ bool CKXFile::SeekTo(uint32_t ms) {
     const KXPLAYHANDLE handle = PlayHandle.load();
     const uint32_t duration = DurationMs.load();
     if (!handle || duration == 0 || ms >= duration) return false;
+    ReleaseHold();
     Api->SetDecCallBackEx(handle, nullptr, nullptr, 0, 0);
     if (Set(Stopped)) ResumeDecoding();
     PauseDecoding();
@@ -447,7 +613,10 @@ bool CKXFile::SeekTo(uint32_t ms) {
     VideoDrained = 0;
     AudioFinished = 0;
     Api->SetDecCallBackEx(handle, &CKXFile::DecodeCallback, this, 0, KX_DECODE_YUY2);
-    if (!Api->SetPlayedTimeEx(handle, ms)) return false;
+    if (!Api->SetPlayedTimeEx(handle, ms)) {
+        MarkFileEnded();
+        return false;
+    }
     ResumeDecoding();
     return true;
 }
@@ -469,39 +638,45 @@ bool CKXFile::GetVideoSize(int32_t* width, int32_t* height) {
     return false;
 }
 
-uint32_t CKXFile::QueryDuration() {
-    const KXPLAYHANDLE handle = PlayHandle.load();
-    if (DurationMs.load() != 0) return DurationMs.load();
-    if (Set(InfoReady) || WaitForSingleObject(InfoReadyEvent.get(), Waits.InfoMs) == WAIT_OBJECT_0) {
-        DurationMs = Api->GetFileTimeMilliSec(handle);
-        return DurationMs.load();
+void CKXFile::AwaitFileInfo() {
+    if (Set(InfoAwaited)) return;
+    if (!Set(InfoReady) && WaitForSingleObject(InfoReadyEvent.get(), Waits.InfoMs) != WAIT_OBJECT_0) {
+        std::lock_guard<CCriticalSection> hold(HandleLock);
+        const KXPLAYHANDLE handle = PlayHandle.load();
+        if (handle && !Set(InfoReady)) {
+            TotalFrames = Api->GetFileTotalFrames(handle);
+            DurationMs = Api->GetFileTimeMilliSec(handle);
+        }
     }
-    return 0;
+    InfoAwaited = 1;
 }
 
 uint32_t CKXFile::GetDurationMs() {
     if (!PlayHandle.load()) return 0;
-    return QueryDuration();
+    AwaitFileInfo();
+    return DurationMs.load();
 }
 
 int32_t CKXFile::GetFrameRate() {
-    const KXPLAYHANDLE handle = PlayHandle.load();
-    if (!handle) return 0;
+    if (!PlayHandle.load()) return 0;
+    AwaitFileInfo();
     FrameRate = DefaultFrameRate;
-    int64_t frames = 0;
-    if (TotalFrames.load() != -1) {
-        frames = TotalFrames.load();
-    } else if (Set(InfoReady) ||
-               WaitForSingleObject(InfoReadyEvent.get(), Waits.InfoMs) == WAIT_OBJECT_0) {
-        TotalFrames = Api->GetFileTotalFrames(handle);
-        frames = TotalFrames.load();
-    }
-    const uint32_t ms = QueryDuration();
-    if (frames == 0 || ms == 0) return FrameRate;
-    const int64_t rate = frames * 1000 / static_cast<int64_t>(ms);
+    const int64_t frames = TotalFrames.load();
+    const int64_t ms = DurationMs.load();
+    if (frames <= 0 || ms == 0) return FrameRate;
+    const int64_t rate = frames * 1000 / ms;
     FrameRate = static_cast<int32_t>(rate > MaxFrameRate ? MaxFrameRate : rate);
     if (rate < 1) FrameRate = DefaultFrameRate;
     return FrameRate;
+}
+
+double CKXFile::GetPicturePeriod() {
+    const int32_t rate = GetFrameRate();
+    if (rate == 0) return 0;
+    const int64_t frames = TotalFrames.load();
+    const int64_t ms = DurationMs.load();
+    if (frames > 0 && ms >= frames) return static_cast<double>(ms) * 10000.0 / static_cast<double>(frames);
+    return 10000000.0 / rate;
 }
 
 int32_t CKXFile::QueuedPictureCount() {

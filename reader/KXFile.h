@@ -25,7 +25,8 @@
 //    a handle that is being closed and never writes values of a closed file.
 //  - QueueLock guards PictureQueue only. The library is never called with
 //    QueueLock held.
-//  - ControlLock makes each decision to pause, resume or stop decoding one
+//  - ControlLock comes before QueueLock (ApplyWantedPause counts the queue).
+//    It makes each decision to pause, resume or stop decoding one
 //    step with the library call and the Playing / Paused / Stopped flags it
 //    implies. Without it two resumers (video and audio workers) and the
 //    back-pressure pause raced: a resumer whose Play went in before the pause
@@ -55,6 +56,17 @@
 //  - Reopening: a successful OpenFile resets the decoding state to stopped
 //    before it starts the new file, so decoding always starts even when the
 //    object was playing the previous file.
+//  - File information: awaited once per open, for at most WaitLimits::InfoMs,
+//    by the first getter that needs it. When message 1178 has not come by
+//    then, the library is asked directly, once; its answers (-1 and 0 where it
+//    does not know) stand until a later notice replaces them. One bound for
+//    all the getters: a wait in each of them added up to 40 s in the
+//    filter's Load.
+//  - The picture period is the duration over the frame total, exact (not a
+//    whole number of pictures a second, nor of milliseconds), so pictures of
+//    12.5, 7.5 or 30 a second and time-lapse recordings keep their places.
+//    Only where either is unknown (or gives over 1000 pictures a second) the
+//    whole frame rate stands in for it.
 //
 // Safety beyond the plain data path:
 //  - Message 1124 also marks the preroll complete: nothing more comes, so a
@@ -102,10 +114,24 @@
 
 class CKXFile {
 public:
+    // How many pictures a file buffers: the pool keeps Kept buffers, decoding
+    // pauses at High queued pictures and resumes below Low, and a seek's
+    // preroll is complete at Preroll. Preroll < High always.
+    struct BufferDepth {
+        int32_t Kept = 53;
+        int32_t High = 50;
+        int32_t Low = 35;
+        int32_t Preroll = 40;
+    };
+    // The depth for pictures of pictureBytes within budgetBytes: today's
+    // counts where they fit, scaled down together where not, never below
+    // four pictures.
+    static BufferDepth DepthFor(int64_t pictureBytes, int64_t budgetBytes);
+
     // Upper bounds of the waits, in milliseconds. Tests shorten them.
     struct WaitLimits {
         DWORD SizeMs = 5000;     // GetVideoSize, for the first picture
-        DWORD InfoMs = 10000;    // GetDurationMs / GetFrameRate, for message 1178 (each)
+        DWORD InfoMs = 10000;    // the file information (message 1178), once per open
         DWORD WindowMs = 5000;   // OpenFile, for the message thread's window
     };
 
@@ -135,12 +161,21 @@ public:
     bool PauseDecoding();
     bool ResumeDecoding();
     void StopDecoding();
+    // False when the position cannot be reached (nothing open, no duration,
+    // past the end, or refused by the library). A refusal leaves the file
+    // ended, since the old position's data has been flushed: the streams end
+    // instead of waiting for data that cannot come.
     bool SeekTo(uint32_t ms);
 
     // Filter's thread; may wait (see WaitLimits).
     bool GetVideoSize(int32_t* width, int32_t* height);
+    // 0 while the library does not tell it.
     uint32_t GetDurationMs();
+    // Whole pictures a second, 1 to 30 (25 where the information gives none
+    // or less than one).
     int32_t GetFrameRate();
+    // One picture's length in 100-ns units; 0 with no file open.
+    double GetPicturePeriod();
 
     // Waitable signals for the streams (see above). Owned by the object.
     HANDLE PictureEvent() const { return PictureSignal.get(); }
@@ -162,6 +197,14 @@ public:
     int32_t TotalFrameCount() const { return TotalFrames.load(); }
     uint32_t KnownDurationMs() const { return DurationMs.load(); }
     int32_t PictureSize() const { return PictureBytes.load(); }
+    // The thresholds in force for the current pictures (any thread).
+    BufferDepth Depth() const {
+        return BufferDepth{KeptDepth.load(), HighDepth.load(), LowDepth.load(), PrerollAt.load()};
+    }
+    // Set when a picture could not be buffered and none was queued to come
+    // back (memory exhausted): the video stream fails with E_OUTOFMEMORY.
+    // Cleared by a flush.
+    bool IsOutOfMemory() const { return OutOfMemory.load() != 0; }
     // The current pool (null before the first valid picture); for inspection only.
     CFramePool* Pool() const { return FramePool.get(); }
 
@@ -179,6 +222,20 @@ public:
     // Set by the sound stream while it reads the sound: only then does a full
     // sound ring hold decoding back (nobody would drain it otherwise).
     std::atomic<uint8_t> SoundConsumer{0};
+
+    // Whether anyone takes the pictures (true from each open on). While the
+    // sound is read and the pictures are not (the video pin unconnected, or
+    // its stream ended or refused by downstream), pictures are dropped on
+    // arrival and the queued ones freed: unread pictures must never hold the
+    // sound back. With no reader at all, the picture queue holds decoding
+    // back as usual, so nothing is decoded for nobody. Filter's thread and
+    // the video worker.
+    void SetPictureReader(bool reading);
+    bool HasPictureReader() const { return PictureReader.load() != 0; }
+    // The audio worker's test before it waits for sound: false once decoding
+    // is stopped or the file closed. A pause that only unread pictures made
+    // is lifted here, since no picture read would lift it.
+    bool SoundCanStillCome();
 
 private:
     struct HandleCloser {
@@ -199,12 +256,33 @@ private:
     void SignalWaiters();
     void OnFirstPicture(int32_t width, int32_t height);
     void QueuePicture(const char* data, long length);
+    // Decoding thread: a buffer for a picture when the pool can give none
+    // now: holds decoding until a queued picture is read and its buffer comes
+    // back. Null when none is queued (memory is exhausted) or the hold was
+    // released.
+    uint8_t* AwaitPoolBuffer(CFramePool* pool);
     void QueueSound(const char* data, long length);
-    // Decoding thread: pauses unless a pause, resume or stop is in progress
-    // on another thread; the next picture or sound tries again.
+    // Decoding thread: pauses, or, when a pause, resume or stop is in
+    // progress on another thread, leaves the pause to that thread (see
+    // PauseWanted).
     void BackPressurePause();
+    // ControlLock held, after the library call: applies a back-pressure pause
+    // that could not take the lock while the call was made, if a store is
+    // still full.
+    void ApplyWantedPause(KXPLAYHANDLE handle);
+    // Decoding thread, inside the callback: waits until hasRoom() holds, so
+    // that decoded data a full store cannot take is held back instead of
+    // dropped. False when the wait was released (a flush, seek, stop or
+    // close) or the file closed: the data is then of no use.
+    template <typename Room> bool HoldDecoding(Room hasRoom);
+    // Any thread but the decoding thread: ends a HoldDecoding in progress;
+    // called before every library call that waits for the callback to return.
+    void ReleaseHold();
+    bool StoresFull();
+    bool PicturesUnread() const { return PictureReader.load() == 0 && SoundConsumer.load() != 0; }
     void CloseHandleLocked();
-    uint32_t QueryDuration();
+    // Filter's thread: see "File information" above.
+    void AwaitFileInfo();
 
     const KXPlayApi* Api;
     const WaitLimits Waits;
@@ -212,6 +290,7 @@ private:
     std::wstring FilePath;
     std::atomic<KXPLAYHANDLE> PlayHandle{nullptr};
     std::atomic<uint8_t> InfoReady{0};
+    std::atomic<uint8_t> InfoAwaited{0};
     std::atomic<uint8_t> FileEnded{0};
     std::atomic<int32_t> TotalFrames{-1};
     std::atomic<uint32_t> DurationMs{0};
@@ -235,6 +314,24 @@ private:
     std::atomic<uint8_t> DataSinceFlush{0};
     std::atomic<uint8_t> AudioStarted{0};
     std::atomic<uint8_t> AwaitingPicture{1};
+    std::atomic<uint8_t> PictureReader{1};
+    // Set by the decoding thread when its back-pressure pause found
+    // ControlLock taken; the holder applies it before letting go. Without it
+    // a resume in flight swallowed the pause, and a fast library overran the
+    // sound ring while the next tries also met the lock.
+    std::atomic<uint8_t> PauseWanted{0};
+    std::atomic<uint8_t> OutOfMemory{0};
+    // Read from the registry at each open; the depth follows it at the
+    // first picture (decoding thread) and is read by every thread.
+    std::atomic<int64_t> BudgetBytes{0};
+    std::atomic<int32_t> KeptDepth{53};
+    std::atomic<int32_t> HighDepth{50};
+    std::atomic<int32_t> LowDepth{35};
+    std::atomic<int32_t> PrerollAt{40};
+    // Raised by ReleaseHold; RoomSignal (auto reset, one waiter: the decoding
+    // thread) is set whenever a store gains room or a hold is released.
+    std::atomic<uint32_t> HoldReleases{0};
+    UniqueHandle RoomSignal;
     UniqueHandle MessageThreadHandle;
     DWORD MessageThreadId = 0;
     // Raised by BeginNoticeSegment; HandledSegment follows it on the message

@@ -1,5 +1,7 @@
 #include "DeliveryChecks.h"
 
+#include <cmath>
+
 ::testing::AssertionResult PicturesInOrder(const std::vector<DeliveredSample>& samples, int64_t firstFrame,
                                            size_t count, REFERENCE_TIME stepTime) {
     if (samples.size() != count) {
@@ -19,6 +21,26 @@
         }
         if (s.Discontinuity != (i == 0)) {
             return ::testing::AssertionFailure() << "picture " << i << " discontinuity mark " << s.Discontinuity;
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult PicturesInPlace(const std::vector<DeliveredSample>& samples, size_t count, double period) {
+    if (samples.size() != count) {
+        return ::testing::AssertionFailure() << samples.size() << " pictures instead of " << count;
+    }
+    for (size_t i = 0; i < samples.size(); ++i) {
+        const DeliveredSample& s = samples[i];
+        if (s.Frame != static_cast<int64_t>(i)) {
+            return ::testing::AssertionFailure() << "picture " << i << " holds frame " << s.Frame;
+        }
+        const double place = static_cast<double>(i) * period;
+        const REFERENCE_TIME next = i + 1 < samples.size() ? samples[i + 1].Start : s.Stop;
+        if (!s.HasTime || std::fabs(static_cast<double>(s.Start) - place) > 10000 || s.Stop != next ||
+            s.Stop <= s.Start) {
+            return ::testing::AssertionFailure() << "picture " << i << " stamped " << s.Start << "-" << s.Stop
+                                                 << ", its place is " << place;
         }
     }
     return ::testing::AssertionSuccess();

@@ -12,6 +12,10 @@
 ::testing::AssertionResult PicturesInOrder(const std::vector<DeliveredSample>& samples, int64_t firstFrame,
                                            size_t count, REFERENCE_TIME stepTime);
 
+// Pictures 0 .. count-1, each whole, starting within 1 ms of its place
+// (n x period, 100-ns units) and stopping where the next one starts.
+::testing::AssertionResult PicturesInPlace(const std::vector<DeliveredSample>& samples, size_t count, double period);
+
 // Sound samples of exactly bytes each, continuing the tone from firstTone
 // without gap or repeat, stamped back to back from 0 in steps of stepTime.
 ::testing::AssertionResult SoundInOrder(const std::vector<DeliveredSample>& samples, int64_t firstTone,

@@ -1,9 +1,15 @@
 // Playback in Wine's graphs: every picture once, in order and whole, the
 // sound complete and in order, the stamps of 25 pictures and 20 sound samples
-// a second, and end of stream once both streams are done.
+// a second, pictures in their places at other frame rates and whatever the
+// quality reports, and end of stream once both streams are done.
 #include "DeliveryChecks.h"
 #include "FilterTest.h"
 #include "GraphRig.h"
+#include "SinkPin.h"
+
+#include "server/KXVDSrcClsid.h"
+
+#include <amvideo.h>
 
 namespace {
 
@@ -152,4 +158,86 @@ TEST_F(FilterPlaybackTest, StopWhileSamplesAreHeldDownstreamDoesNotHang) {
     ASSERT_TRUE(SUCCEEDED(rig.Control->Run()));
     EXPECT_TRUE(rig.VideoLog.WaitForCount(before + 5, 10000)) << "delivery did not resume";
     ASSERT_EQ(S_OK, ChangeState(rig.Control.Get(), State_Stopped));
+}
+
+TEST_F(FilterPlaybackTest, QualityReportsNeverMoveTheTimeline) {
+    RecordingPlan plan;
+    const std::wstring path = Recording(L"quality.kxr", plan);
+    const size_t sounds = plan.SoundSamples() * 2 / SoundBytes;
+    // A renderer's ordinary jitter (5 ms late, then 5 ms early), then lateness on every sample.
+    for (bool alternate : {true, false}) {
+        ComPtr<IBaseFilter> filter;
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_KXVDSource, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&filter)));
+        ComPtr<IFileSourceFilter> source;
+        ASSERT_EQ(S_OK, filter.As(&source));
+        ASSERT_EQ(S_OK, source->Load(path.c_str(), nullptr));
+        ComPtr<IPin> video, audio;
+        ASSERT_EQ(S_OK, filter->FindPin(L"1", &video));
+        ASSERT_EQ(S_OK, filter->FindPin(L"2", &audio));
+        CSampleLog videoLog(CSampleLog::Kind::Video, plan.Width, plan.Height);
+        CSampleLog audioLog(CSampleLog::Kind::Audio);
+        CSinkPin videoSink(&videoLog, 0), audioSink(&audioLog, 0);
+        videoSink.ReportLateness(50000, alternate);
+        audioSink.ReportLateness(50000, alternate);
+        ASSERT_EQ(S_OK, video->Connect(&videoSink, nullptr));
+        ASSERT_EQ(S_OK, audio->Connect(&audioSink, nullptr));
+        ASSERT_EQ(S_OK, filter->Pause());
+        const bool complete = videoLog.WaitForCount(plan.FrameCount(), 60000) && audioLog.WaitForCount(sounds, 60000);
+        EXPECT_EQ(S_OK, filter->Stop());
+        video->Disconnect();
+        videoSink.Disconnect();
+        audio->Disconnect();
+        audioSink.Disconnect();
+        ASSERT_TRUE(complete) << "the recording was not delivered within 60 s";
+        auto pictures = videoLog.Snapshot();
+        auto sound = audioLog.Snapshot();
+        pictures.resize(plan.FrameCount());
+        sound.resize(sounds);
+        EXPECT_TRUE(PicturesInOrder(pictures, 0, plan.FrameCount(), PictureStep)) << "alternating " << alternate;
+        EXPECT_TRUE(SoundInOrder(sound, 0, sounds, SoundBytes, SoundStep)) << "alternating " << alternate;
+        EXPECT_EQ(0, videoSink.RefusedReports());
+        EXPECT_EQ(0, audioSink.RefusedReports());
+    }
+}
+
+TEST_F(FilterPlaybackTest, PicturesKeepTheirPlacesAtEveryFrameRate) {
+    const struct {
+        uint32_t Fps;
+        uint32_t FpsDen;
+        bool Sound;
+        double Rate;
+    } cases[] = {{30, 1, true, 1.0}, {25, 2, true, 1.0}, {15, 2, false, 1.0}, {25, 2, true, 3.0}};
+    for (const auto& c : cases) {
+        RecordingPlan plan;
+        plan.Width = 176;
+        plan.Height = 144;
+        plan.Fps = c.Fps;
+        plan.FpsDen = c.FpsDen;
+        plan.Sound = c.Sound;
+        plan.DurationMs = 20000;
+        const std::wstring name = std::to_wstring(c.Fps) + L"-" + std::to_wstring(c.FpsDen) + L"-" +
+                                  std::to_wstring(static_cast<int>(c.Rate)) + L".kxr";
+        const std::wstring path = Recording(name.c_str(), plan);
+        const double period = 1e7 * c.FpsDen / c.Fps;
+        CGraphRig rig;
+        RigOptions options;
+        options.Width = plan.Width;
+        options.Height = plan.Height;
+        ASSERT_EQ(S_OK, rig.Build(path, options));
+        ComPtr<IPin> video;
+        ASSERT_EQ(S_OK, rig.Source->FindPin(L"1", &video));
+        AM_MEDIA_TYPE type = {};
+        ASSERT_EQ(S_OK, video->ConnectionMediaType(&type));
+        ASSERT_EQ(sizeof(VIDEOINFOHEADER), type.cbFormat);
+        EXPECT_NEAR(period, reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->AvgTimePerFrame, 100) << name;
+        CoTaskMemFree(type.pbFormat);
+        ComPtr<IMediaSeeking> seeking;
+        ASSERT_EQ(S_OK, video.As(&seeking));
+        ASSERT_EQ(S_OK, seeking->SetRate(c.Rate));
+        ASSERT_TRUE(SUCCEEDED(rig.Control->Run()));
+        ASSERT_TRUE(rig.WaitForComplete(120000)) << name << ": no EC_COMPLETE within 120 s";
+        ASSERT_EQ(S_OK, ChangeState(rig.Control.Get(), State_Stopped));
+        EXPECT_TRUE(PicturesInPlace(rig.VideoLog.Snapshot(), plan.FrameCount(), period / c.Rate))
+            << name << " at rate " << c.Rate;
+    }
 }

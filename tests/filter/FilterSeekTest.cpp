@@ -122,6 +122,31 @@ TEST_F(FilterSeekTest, StartAtOrPastTheDurationChangesNothing) {
     ASSERT_EQ(S_OK, ChangeState(rig.Control.Get(), State_Stopped));
 }
 
+TEST_F(FilterSeekTest, CutShortRecordingPlaysWhatItHoldsAndRefusesTheRest) {
+    plan.KeepPercent = 50;
+    const std::wstring cut = Recording(L"cut.kxr", plan);
+    {
+        CGraphRig rig;
+        ASSERT_EQ(S_OK, rig.Build(cut, RigOptions()));
+        ASSERT_TRUE(SUCCEEDED(rig.Control->Run()));
+        ASSERT_TRUE(rig.WaitForComplete(60000)) << "playing what the file holds never ended";
+        const auto pictures = rig.VideoLog.Snapshot();
+        EXPECT_GT(pictures.size(), 50u);
+        EXPECT_LT(pictures.size(), plan.FrameCount());
+        EXPECT_TRUE(PicturesInOrder(pictures, 0, pictures.size(), PictureStep));
+    }
+    // The header promises ten seconds; eight is beyond what is there.
+    CGraphRig rig;
+    ASSERT_EQ(S_OK, rig.Build(cut, RigOptions()));
+    LONGLONG duration = 0;
+    ASSERT_EQ(S_OK, rig.Seeking->GetDuration(&duration));
+    ASSERT_GT(duration, 8 * Second);
+    EXPECT_TRUE(FAILED(SeekTo(&rig, 8 * Second))) << "a move the library refused was reported as done";
+    ASSERT_TRUE(SUCCEEDED(rig.Control->Run()));
+    EXPECT_TRUE(rig.WaitForComplete(30000)) << "the graph never ended after a refused seek";
+    ASSERT_EQ(S_OK, ChangeState(rig.Control.Get(), State_Stopped));
+}
+
 TEST_F(FilterSeekTest, RatesChangeTheStamps) {
     for (double rate : {2.0, 0.5}) {
         CGraphRig rig;

@@ -122,8 +122,22 @@ STDMETHODIMP CSinkPin::GetAllocator(IMemAllocator** allocator) {
     return S_OK;
 }
 
+void CSinkPin::ReportLateness(REFERENCE_TIME late, bool alternate) {
+    Late = late;
+    Alternate = alternate;
+}
+
 STDMETHODIMP CSinkPin::Receive(IMediaSample* sample) {
-    return Log->SampleCB(0, sample);
+    const HRESULT hr = Log->SampleCB(0, sample);
+    IQualityControl* quality = nullptr;
+    if (Late != 0 && Peer && SUCCEEDED(Peer->QueryInterface(IID_IQualityControl, reinterpret_cast<void**>(&quality)))) {
+        REFERENCE_TIME start = 0, stop = 0;
+        sample->GetTime(&start, &stop);
+        const REFERENCE_TIME late = Alternate && Reports++ % 2 == 1 ? -Late : Late;
+        if (quality->Notify(nullptr, Quality{Famine, 1000, late, start}) != S_OK) InterlockedIncrement(&Refused);
+        quality->Release();
+    }
+    return hr;
 }
 
 STDMETHODIMP CSinkPin::ReceiveMultiple(IMediaSample** samples, long count, long* done) {

@@ -1,7 +1,9 @@
 // A stand-alone input pin that takes a connection from one of the filter's
 // pins without a graph, hands out an allocator that grants buffers of at
 // least MinimumBytes, and logs every sample it receives into a CSampleLog.
-// Used to see what the filter does with buffers larger than it asked for.
+// Used to see what the filter does with buffers larger than it asked for,
+// and with quality reports, which it can send back for every sample as a
+// renderer does.
 //
 // Graph-facing calls arrive on the test's thread, samples on the filter's
 // worker; the counts are interlocked, Peer is written only while connecting.
@@ -48,6 +50,12 @@ public:
     STDMETHODIMP ReceiveCanBlock() override { return S_FALSE; }
 
     LONG EndOfStreamCount() const { return EndsOfStream; }
+    // Before the connection: each sample received is answered with a report
+    // of lateness late to the sending pin, every other one with -late when
+    // alternate.
+    void ReportLateness(REFERENCE_TIME late, bool alternate);
+    // Reports the sending pin did not answer with S_OK.
+    LONG RefusedReports() const { return Refused; }
 
 private:
     class CGrantingAllocator;
@@ -56,4 +64,8 @@ private:
     CGrantingAllocator* Allocator;
     IPin* Peer = nullptr;
     volatile LONG EndsOfStream = 0;
+    REFERENCE_TIME Late = 0;
+    bool Alternate = false;
+    LONG Reports = 0;   // worker thread only
+    volatile LONG Refused = 0;
 };

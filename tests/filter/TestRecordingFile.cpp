@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <algorithm>
 
 void WriteTestRecording(const std::wstring& path, const RecordingPlan& plan) {
@@ -12,7 +14,7 @@ void WriteTestRecording(const std::wstring& path, const RecordingPlan& plan) {
     settings.width = plan.Width;
     settings.height = plan.Height;
     settings.fpsNum = plan.Fps;
-    settings.fpsDen = 1;
+    settings.fpsDen = plan.FpsDen;
     ASSERT_TRUE(writer.Begin(path, settings)) << writer.LastError();
 
     const uint32_t samples = plan.SoundSamples();
@@ -28,7 +30,7 @@ void WriteTestRecording(const std::wstring& path, const RecordingPlan& plan) {
         soundUntil(UINT64_MAX);
     } else {
         for (uint32_t n = 0; n < plan.FrameCount(); ++n) {
-            const uint32_t timeMs = n * 1000 / plan.Fps;
+            const uint32_t timeMs = n * 1000 * plan.FpsDen / plan.Fps;
             soundUntil(timeMs);
             const bool changed = plan.ChangeAtFrame != 0 && n >= plan.ChangeAtFrame;
             ASSERT_TRUE(writer.AddTestPicture(timeMs, n, changed ? plan.ChangedWidth : plan.Width,
@@ -38,4 +40,14 @@ void WriteTestRecording(const std::wstring& path, const RecordingPlan& plan) {
         soundUntil(UINT64_MAX);
     }
     ASSERT_TRUE(writer.Commit()) << writer.LastError();
+    if (plan.KeepPercent < 100) {
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        LARGE_INTEGER size{};
+        GetFileSizeEx(file, &size);
+        size.QuadPart = size.QuadPart * plan.KeepPercent / 100;
+        const bool cut = SetFilePointerEx(file, size, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+        CloseHandle(file);
+        ASSERT_TRUE(cut) << "the recording could not be cut short";
+    }
 }

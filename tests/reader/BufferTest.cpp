@@ -9,7 +9,7 @@
 #include <vector>
 
 TEST(FramePool, ReusesTheLastReturnedBufferFirst) {
-    CFramePool pool(64);
+    CFramePool pool(64, CFramePool::MaxKept);
     uint8_t* first = pool.AcquireBuffer();
     ASSERT_NE(first, nullptr);
     pool.ReleaseBuffer(first);
@@ -25,7 +25,7 @@ TEST(FramePool, ReusesTheLastReturnedBufferFirst) {
 }
 
 TEST(FramePool, KeepsAtMost53Buffers) {
-    CFramePool pool(16);
+    CFramePool pool(16, CFramePool::MaxKept);
     std::vector<uint8_t*> out;
     for (int i = 0; i < 60; ++i) out.push_back(pool.AcquireBuffer());
     for (uint8_t* buffer : out) pool.ReleaseBuffer(buffer);

@@ -119,6 +119,7 @@ TEST_F(KXFileTest, CloseResetsFileValuesAndTwiceDoesNothing) {
     EXPECT_EQ(File->KnownDurationMs(), 0u);
     EXPECT_EQ(File->GetDurationMs(), 0u);
     EXPECT_EQ(File->GetFrameRate(), 0);
+    EXPECT_EQ(File->GetPicturePeriod(), 0.0);
     Lib.ForgetCalls();
     File->CloseFile();
     EXPECT_TRUE(Lib.Calls().empty());
@@ -136,7 +137,7 @@ TEST_F(KXFileTest, FirstPictureSizeWithinLimitsFixesTheSize) {
 }
 
 TEST_F(KXFileTest, OversizedOrEmptyFirstPictureLeavesSizeUnknown) {
-    const int32_t sizes[][2] = {{1921, 1080}, {1920, 1081}, {0, 576}, {704, 0}};
+    const int32_t sizes[][2] = {{4097, 2160}, {4096, 2161}, {0, 576}, {704, 0}};
     for (const auto& size : sizes) {
         File.reset(new CKXFile(Lib.Api(), ShortWaits()));
         Open();
@@ -152,9 +153,9 @@ TEST_F(KXFileTest, OversizedOrEmptyFirstPictureLeavesSizeUnknown) {
 
 TEST_F(KXFileTest, LargeFirstPictureEndsStreamAndDropsEverything) {
     Open();
-    ASSERT_TRUE(Lib.Picture(2048, 1536, 1, 64));
+    ASSERT_TRUE(Lib.Picture(4608, 2592, 1, 64));
     EXPECT_TRUE(File->HasFileEnded());
-    ASSERT_TRUE(Lib.Picture(2048, 1536, 1, 64));
+    ASSERT_TRUE(Lib.Picture(4608, 2592, 1, 64));
     const uint8_t sound[100] = {};
     ASSERT_TRUE(Lib.Sound(sound, 100));
     EXPECT_EQ(File->QueuedPictureCount(), 0);
@@ -458,6 +459,66 @@ TEST_F(KXFileTest, RefusedRepositionLeavesDecodingPausedAndEmpty) {
     EXPECT_EQ(Lib.Calls(), (Calls{"RemoveCallback:0,0", "Pause", "SetCallback:0,258", "SetPlayedTimeEx:10"}));
     EXPECT_EQ(File->QueuedPictureCount(), 0);
     EXPECT_FALSE(File->IsPlaying());
+    EXPECT_TRUE(File->HasFileEnded()) << "the streams would wait for data that cannot come";
+}
+
+TEST_F(KXFileTest, BufferDepthFollowsTheBudgetAndKeepsThePrerollBelowThePause) {
+    const int64_t budget = 64ll << 20;
+    const struct {
+        int32_t width, height, kept, high, low, preroll;
+    } cases[] = {{352, 288, 53, 50, 35, 40},   {704, 576, 53, 50, 35, 40},  {1280, 720, 36, 33, 23, 26},
+                 {1920, 1080, 16, 15, 10, 12}, {3840, 2160, 4, 3, 2, 2},    {4096, 2160, 4, 3, 2, 2}};
+    for (const auto& c : cases) {
+        const CKXFile::BufferDepth d = CKXFile::DepthFor(int64_t{c.width} * c.height * 2, budget);
+        EXPECT_EQ(c.kept, d.Kept) << c.width << "x" << c.height;
+        EXPECT_EQ(c.high, d.High) << c.width << "x" << c.height;
+        EXPECT_EQ(c.low, d.Low) << c.width << "x" << c.height;
+        EXPECT_EQ(c.preroll, d.Preroll) << c.width << "x" << c.height;
+        EXPECT_LT(d.Preroll, d.High);
+    }
+    EXPECT_EQ(53, CKXFile::DepthFor(1920 * 1080 * 2, 256ll << 20).Kept) << "a raised budget restores the depth";
+
+    // A budget in the user's registry is read at each open; a bad one is ignored.
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\KXVD\\KXVDSrc", 0, nullptr, 0,
+                                             KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr, &key, nullptr));
+    const DWORD values[] = {8, 0};
+    const int32_t expected[] = {4, 16};
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"PictureBudgetMB", 0, REG_DWORD,
+                                                reinterpret_cast<const BYTE*>(&values[i]), sizeof(DWORD)));
+        File.reset(new CKXFile(Lib.Api(), ShortWaits()));
+        Open();
+        ASSERT_TRUE(Lib.Picture(1920, 1080, 1));
+        EXPECT_EQ(expected[i], File->Depth().Kept) << values[i] << " MB";
+    }
+    RegDeleteValueW(key, L"PictureBudgetMB");
+    RegCloseKey(key);
+}
+
+TEST_F(KXFileTest, PoolThatCannotGrowHoldsDecodingAndEmptyOneReportsOutOfMemory) {
+    Open();
+    CFramePool::LimitNewBuffers(2);
+    Pictures(2);
+    // The third picture waits inside the callback for a read to give a buffer back.
+    std::thread decoding([&] { Pictures(1); });
+    ASSERT_TRUE(WaitUntil(File->PictureEvent(), [&] { return Lib.CountOf("Pause") > 0; }, 5000))
+        << "a picture the pool could not take did not hold decoding";
+    EXPECT_TRUE(ReadOne());
+    decoding.join();
+    EXPECT_EQ(File->QueuedPictureCount(), 2) << "the held picture was lost";
+    EXPECT_FALSE(File->IsOutOfMemory());
+
+    // With nothing queued no buffer can come back: the stream is told.
+    File.reset(new CKXFile(Lib.Api(), ShortWaits()));
+    Open();
+    CFramePool::LimitNewBuffers(0);
+    Pictures(1);
+    CFramePool::LimitNewBuffers(-1);
+    EXPECT_EQ(File->QueuedPictureCount(), 0);
+    EXPECT_TRUE(File->IsOutOfMemory());
+    File->FlushBuffers();
+    EXPECT_FALSE(File->IsOutOfMemory()) << "a seek tries again";
 }
 
 TEST_F(KXFileTest, VideoSizeWaitTimesOutThenAnswersAtOnce) {
@@ -485,38 +546,44 @@ TEST_F(KXFileTest, VideoSizeWaitEndsWhenThePictureArrives) {
     EXPECT_EQ(w, 32);
 }
 
-TEST_F(KXFileTest, DurationIsCachedAndUnavailableWithoutTheNotice) {
+TEST_F(KXFileTest, WithoutTheNoticeTheLibraryIsAskedOnceAfterOneWait) {
     Open();
-    EXPECT_EQ(File->GetDurationMs(), 0u) << "no notice within the wait";
-    EXPECT_EQ(Lib.CountOf("Duration"), 0);
     Lib.SetInfo(100, 4000);
-    ASSERT_TRUE(Lib.Post(KX_MSG_FILE_INFO));
-    EXPECT_EQ(File->GetDurationMs(), 4000u);
-    EXPECT_TRUE(File->IsInfoReady());
+    EXPECT_EQ(File->GetDurationMs(), 4000u) << "the library's own answer after the wait";
+    EXPECT_EQ(File->GetFrameRate(), 25);
+    EXPECT_EQ(File->GetPicturePeriod(), 400000.0);
+    EXPECT_FALSE(File->IsInfoReady());
+    EXPECT_EQ(Lib.Calls(), (Calls{"TotalFrames", "Duration"})) << "asked once, for all the getters";
     Lib.ForgetCalls();
+    File->CloseFile();
+    ASSERT_TRUE(File->OpenFile(L"C:\\b.kx"));
     EXPECT_EQ(File->GetDurationMs(), 4000u);
-    EXPECT_TRUE(Lib.Calls().empty());
+    EXPECT_EQ(Lib.CountOf("Duration"), 1) << "each open waits and asks afresh";
 }
 
-TEST_F(KXFileTest, FrameRateIsLimited) {
+TEST_F(KXFileTest, FrameRateIsWholeAndLimitedThePeriodExact) {
     const struct {
         LONG frames;
         DWORD ms;
         int32_t rate;
-    } cases[] = {{7500, 300000, 25}, {90000, 1800000, 30}, {100, 200000, 25}, {2000, 200000, 10},
-                 {0, 200000, 25}};
+        double period;
+    } cases[] = {{7500, 300000, 25, 400000},    {90000, 1800000, 30, 200000}, {100, 200000, 25, 20000000},
+                 {2000, 200000, 10, 1000000},   {0, 200000, 25, 400000},      {600, 20000, 30, 1e7 / 30},
+                 {250, 20000, 12, 800000},      {150, 19999, 7, 1333266.67},  {5000, 1000, 30, 1e7 / 30}};
     for (const auto& c : cases) {
         File.reset(new CKXFile(Lib.Api(), ShortWaits()));
         Open();
         Lib.SetInfo(c.frames, c.ms);
         ASSERT_TRUE(Lib.Post(KX_MSG_FILE_INFO));
         EXPECT_EQ(File->GetFrameRate(), c.rate) << c.frames << " frames in " << c.ms << " ms";
+        EXPECT_NEAR(File->GetPicturePeriod(), c.period, 0.01) << c.frames << " frames in " << c.ms << " ms";
     }
 }
 
 TEST_F(KXFileTest, FrameRateWithoutInformationIsTheDefault) {
     Open();
     EXPECT_EQ(File->GetFrameRate(), 25);
+    EXPECT_EQ(File->GetPicturePeriod(), 400000.0);
     EXPECT_EQ(File->TotalFrameCount(), -1);
 }
 

@@ -56,23 +56,41 @@ protected:
     ComPtr<IPin> Audio;
 };
 
-TEST_F(FaultTest, RefusedSamplesEndDeliveryUntilTheNextStart) {
+TEST_F(FaultTest, RefusedSamplesEndDeliveryUntilTheNextStartAndTheSoundPlaysOn) {
     const SinkFault faults[] = {SinkFault::RefuseSamples, SinkFault::FailReceive};
+    // Longer than the picture queue holds: unread pictures would stall the sound.
+    constexpr uint32_t DurationMs = 6000;
     for (SinkFault fault : faults) {
-        LoadFilter(2000);
+        LoadFilter(DurationMs);
         SinkHandle sink = MakeSink(fault);
+        SinkHandle sound = MakeSink(SinkFault::None);
         ASSERT_EQ(S_OK, Video->Connect(sink.get(), nullptr));
+        ASSERT_EQ(S_OK, Audio->Connect(sound.get(), nullptr));
+        ComPtr<IMediaSeeking> seeking;
+        ASSERT_EQ(S_OK, Video.As(&seeking));
         for (int start = 1; start <= 3; ++start) {
+            // The sound played the file to its end; each start begins it again.
+            LONGLONG zero = 0;
+            ASSERT_EQ(S_OK, seeking->SetPositions(&zero, AM_SEEKING_AbsolutePositioning, nullptr, 0));
             ASSERT_NO_FATAL_FAILURE(Start());
             CFaultySink* raw = sink.get();
             EXPECT_TRUE(raw->WaitFor([raw, start] { return raw->Receives >= start; }, DataLimitMs))
                 << "start " << start << " delivered nothing to a sink that refused the previous sample";
+            CFaultySink* ear = sound.get();
+            EXPECT_TRUE(ear->WaitFor([ear, start] { return ear->EndOfStreams >= start; }, DataLimitMs))
+                << "the sound stalled behind the refused pictures";
+            {
+                std::lock_guard<std::mutex> hold(ear->Mutex);
+                EXPECT_EQ(static_cast<LONG>(start * DurationMs * 16 / 800), ear->Receives) << "sound lost or made up";
+            }
             ASSERT_NO_FATAL_FAILURE(Stop());
         }
         std::lock_guard<std::mutex> hold(sink->Mutex);
         EXPECT_EQ(3, sink->Receives) << "delivery went on after a refused sample";
         EXPECT_EQ(0, sink->BadSamples);
         Disconnect(sink.get());
+        Audio->Disconnect();
+        sound->Disconnect();
         Filter.Reset();
         Video.Reset();
         Audio.Reset();

@@ -4,6 +4,7 @@
 // the module unloads, and the process's handles, threads and private memory
 // are back within a small margin of where they were after a warm-up.
 #include "Bounded.h"
+#include "DeliveryChecks.h"
 #include "FaultySink.h"
 #include "GraphRig.h"
 #include "ModuleFixture.h"
@@ -139,6 +140,35 @@ DWORD PlatformHandlesPerGraph() {
     }
     const DWORD after = ProcessUsage::Now().Handles;
     return after > before ? (after - before + graphs - 1) / graphs : 0;
+}
+
+TEST_F(LoadTest, TwelveFullHdRecordingsPlayAtOnceWithEveryPictureAndAllSound) {
+    // At a fixed depth of 50 pictures twelve such files would need about
+    // 2.6 GB of picture buffers, past what a 32-bit process can address.
+    RecordingPlan plan;
+    plan.Width = 1920;
+    plan.Height = 1080;
+    plan.DurationMs = 2400;
+    const std::wstring path = Recording(L"fullhd.kxr", plan);
+    RigOptions options;
+    options.Width = plan.Width;
+    options.Height = plan.Height;
+    std::vector<std::unique_ptr<CGraphRig>> rigs;
+    for (int i = 0; i < 12; ++i) {
+        rigs.push_back(std::make_unique<CGraphRig>());
+        ASSERT_EQ(S_OK, rigs.back()->Build(path, options)) << "filter " << i << " did not build";
+    }
+    for (auto& rig : rigs) ASSERT_TRUE(SUCCEEDED(rig->Control->Run()));
+    for (size_t i = 0; i < rigs.size(); ++i) {
+        CGraphRig& rig = *rigs[i];
+        EXPECT_TRUE(rig.WaitForComplete(120000)) << "graph " << i << " did not complete, abort " << rig.LastAbortCode();
+        EXPECT_TRUE(PicturesInOrder(rig.VideoLog.Snapshot(), 0, plan.FrameCount(), 400000)) << "graph " << i;
+        EXPECT_EQ(plan.SoundSamples() * 2 / 800, rig.AudioLog.Count()) << "graph " << i << " lost sound";
+    }
+    for (auto& rig : rigs) {
+        CGraphRig* raw = rig.get();
+        ASSERT_TRUE(RunBounded([raw] { raw->Control->Stop(); }, StateLimitMs)) << "Stop hung";
+    }
 }
 
 TEST_F(LoadTest, TenFiltersAliveWithFourPlaying) {

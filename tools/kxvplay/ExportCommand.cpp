@@ -167,14 +167,10 @@ void RunExport(const CommandOptions& options) {
         const CRangeSettings range(options, graph.Facts());
         range.Apply(&graph);
         const ComPtr<CStreamTally> video =
-            CStreamTally::Create(CStreamTally::Kind::Video, graph.Facts().PictureStep, range.StampLimit());
-        // The sound pin on its own fills silence past the recording's end
-        // rather than ending, so a sound export stops there itself.
-        const bool soundAlone = format == ExportFormat::Wav;
-        const ComPtr<CStreamTally> audio = CStreamTally::Create(CStreamTally::Kind::Audio, 0,
-                                                                soundAlone ? range.EndStamp() : range.StampLimit());
+            CStreamTally::Create(CStreamTally::Kind::Video, range.StampLimit());
+        const ComPtr<CStreamTally> audio =
+            CStreamTally::Create(CStreamTally::Kind::Audio, range.StampLimit());
         RunSettings settings = range.ForRun(L"exporting");
-        settings.HasStop = settings.HasStop || soundAlone;
         if (format == ExportFormat::Avi) {
             ComPtr<IPin> videoOut = graph.Grab(0, video.Get());
             ComPtr<IPin> audioOut = graph.Grab(1, audio.Get());

@@ -44,9 +44,9 @@ void RunFrames(const CommandOptions& options) {
     CPictureCapture capture(graph.Facts());
     uint64_t written = 0;
     const ComPtr<CStreamTally> video =
-        CStreamTally::Create(CStreamTally::Kind::Video, graph.Facts().PictureStep, range.StampLimit());
+        CStreamTally::Create(CStreamTally::Kind::Video, range.StampLimit());
     const ComPtr<CStreamTally> audio =
-        CStreamTally::Create(CStreamTally::Kind::Audio, 0, range.StampLimit());
+        CStreamTally::Create(CStreamTally::Kind::Audio, range.StampLimit());
     video->SetSampleHandler([&](uint64_t index, REFERENCE_TIME start, const BYTE* data, long bytes) {
         if (index % options.Every != 0) return;
         BgrImage image;

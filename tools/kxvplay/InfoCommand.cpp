@@ -22,9 +22,9 @@ constexpr DWORD ProbeMs = 20000;
 // shows only in what that pin delivers. A short unclocked run answers it.
 bool ProbeSound(CSourceGraph* graph) {
     const ComPtr<CStreamTally> video =
-        CStreamTally::Create(CStreamTally::Kind::Video, graph->Facts().PictureStep, ProbeSpan);
+        CStreamTally::Create(CStreamTally::Kind::Video, ProbeSpan);
     const ComPtr<CStreamTally> audio =
-        CStreamTally::Create(CStreamTally::Kind::Audio, 0, ProbeSpan);
+        CStreamTally::Create(CStreamTally::Kind::Audio, ProbeSpan);
     graph->GrabIntoNull(0, video.Get());
     graph->GrabIntoNull(1, audio.Get());
     graph->Unclocked();

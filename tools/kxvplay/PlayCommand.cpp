@@ -30,12 +30,8 @@ void RunPlay(const CommandOptions& options) {
     graph.Open(options.Arguments[0]);
     const CRangeSettings range(options, graph.Facts());
     range.Apply(&graph);
-    // The filter stamps each picture with its period divided by the rate,
-    // cut to whole milliseconds.
-    const REFERENCE_TIME step =
-        static_cast<REFERENCE_TIME>(static_cast<double>(graph.Facts().PictureStep / 10000) / range.Rate) * 10000;
-    const ComPtr<CStreamTally> video = CStreamTally::Create(CStreamTally::Kind::Video, step, range.StampLimit());
-    const ComPtr<CStreamTally> audio = CStreamTally::Create(CStreamTally::Kind::Audio, 0, range.StampLimit());
+    const ComPtr<CStreamTally> video = CStreamTally::Create(CStreamTally::Kind::Video, range.StampLimit());
+    const ComPtr<CStreamTally> audio = CStreamTally::Create(CStreamTally::Kind::Audio, range.StampLimit());
     RenderVideo(&graph, graph.Grab(0, video.Get()).Get(), options.Realtime);
     graph.GrabIntoNull(1, audio.Get());
     if (!options.Realtime) graph.Unclocked();

@@ -30,10 +30,7 @@ void CRangeSettings::Apply(CSourceGraph* graph) const {
 }
 
 REFERENCE_TIME CRangeSettings::StampLimit() const {
-    return HasStop ? EndStamp() : std::numeric_limits<REFERENCE_TIME>::max();
-}
-
-REFERENCE_TIME CRangeSettings::EndStamp() const {
+    if (!HasStop) return std::numeric_limits<REFERENCE_TIME>::max();
     return static_cast<REFERENCE_TIME>(static_cast<double>(Stop - Start) / Rate);
 }
 

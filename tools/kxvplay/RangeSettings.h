@@ -15,8 +15,6 @@ public:
     void Apply(CSourceGraph* graph) const;
     // Stamps at or after this are past the stop (unlimited without --stop).
     REFERENCE_TIME StampLimit() const;
-    // The stamp where the range ends, the recording's end without --stop.
-    REFERENCE_TIME EndStamp() const;
     RunSettings ForRun(const std::wstring& verb) const;
 
     REFERENCE_TIME Start = 0;

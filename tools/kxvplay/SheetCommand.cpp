@@ -29,9 +29,9 @@ void RunSheet(const CommandOptions& options) {
     const SheetLayout layout = SheetLayout::For(static_cast<int>(chosen.size()), capture.Width, capture.Height);
     CContactSheet sheet;
     const ComPtr<CStreamTally> video =
-        CStreamTally::Create(CStreamTally::Kind::Video, facts.PictureStep, range.StampLimit());
+        CStreamTally::Create(CStreamTally::Kind::Video, range.StampLimit());
     const ComPtr<CStreamTally> audio =
-        CStreamTally::Create(CStreamTally::Kind::Audio, 0, range.StampLimit());
+        CStreamTally::Create(CStreamTally::Kind::Audio, range.StampLimit());
     video->SetSampleHandler([&](uint64_t index, REFERENCE_TIME start, const BYTE* data, long bytes) {
         if (!std::binary_search(chosen.begin(), chosen.end(), index)) return;
         BgrImage picture;

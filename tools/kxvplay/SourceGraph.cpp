@@ -209,20 +209,16 @@ void CSourceGraph::Describe() {
                 Info.Width = video->bmiHeader.biWidth;
                 Info.Height = video->bmiHeader.biHeight;
                 Info.FramesPerSecond = static_cast<long>(video->dwBitRate);
+                Info.PictureStep = video->AvgTimePerFrame;
             }
             FreeType(type);
         }
         Info.Pins.push_back(description);
     }
     if (Info.Width <= 0 || Info.Height <= 0) GraphFailed(L"the video pin offers no picture type", E_UNEXPECTED);
-    // The filter stamps pictures in whole milliseconds: 40 ms at 25 fps,
-    // 33 ms at 30, and 40 ms for rates it does not know.
-    const long fps = Info.FramesPerSecond;
-    const long pictureMs = (fps >= 1 && fps <= 30) ? 40 * 25 / fps : 40;
-    Info.PictureStep = static_cast<REFERENCE_TIME>(pictureMs) * 10000;
     ComPtr<IMediaSeeking> seeking;
     if (SUCCEEDED(SourcePin(0).As(&seeking))) seeking->GetDuration(&Info.Duration);
-    if (fps > 0) Info.FrameTotal = (Info.Duration * fps + 5000000) / 10000000;
+    if (Info.PictureStep > 0) Info.FrameTotal = (Info.Duration + Info.PictureStep / 2) / Info.PictureStep;
 }
 
 ComPtr<IPin> CSourceGraph::SourcePin(int index) {

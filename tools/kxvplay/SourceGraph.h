@@ -25,7 +25,7 @@ struct SourceFacts {
     long Width = 0;
     long Height = 0;
     long FramesPerSecond = 0;
-    REFERENCE_TIME PictureStep = 0;   // stamp step of one picture at rate 1.0
+    REFERENCE_TIME PictureStep = 0;   // one picture's period at rate 1.0 (AvgTimePerFrame)
     REFERENCE_TIME Duration = 0;      // 100-ns units
     long long FrameTotal = 0;
     std::vector<PinDescription> Pins;

@@ -48,8 +48,9 @@ void CStreamExport::BuildPictures(CSourceGraph* graph, CStreamTally* tally) {
     graph->RenderNull(graph->Grab(0, tally).Get(), L"Video renderer");
     const CConnectionType type(graph->SourcePin(0).Get());
     const VIDEOINFOHEADER* video = type.Yuy2Video();
-    if (!video || video->bmiHeader.biWidth <= 0 || video->bmiHeader.biWidth % 2 != 0) {
-        throw CAppError(ExitCode::GraphFailure, L"graph failure: the pictures are not YUY2 with a video header: " +
+    if (!video || video->bmiHeader.biWidth <= 0 || video->bmiHeader.biWidth % 2 != 0 ||
+        video->AvgTimePerFrame <= 0) {
+        throw CAppError(ExitCode::GraphFailure, L"graph failure: the pictures are not YUY2 with a video header and a frame rate: " +
                                                     DescribeHResult(FAILED(type.Result) ? type.Result
                                                                                         : VFW_E_INVALIDMEDIATYPE));
     }
@@ -59,8 +60,7 @@ void CStreamExport::BuildPictures(CSourceGraph* graph, CStreamTally* tally) {
     sink.Stride = (static_cast<size_t>(sink.Width) * 2 + 3) & ~static_cast<size_t>(3);
     sink.Frame.resize(CY4mFormat::FrameBytes(sink.Width, sink.Height));
     // The rate the pin announces, which need not be a whole number.
-    const REFERENCE_TIME period = video->AvgTimePerFrame > 0 ? video->AvgTimePerFrame : graph->Facts().PictureStep;
-    sink.Header = CY4mFormat::StreamHeader(sink.Width, sink.Height, CY4mFormat::RateOf(period));
+    sink.Header = CY4mFormat::StreamHeader(sink.Width, sink.Height, CY4mFormat::RateOf(video->AvgTimePerFrame));
     std::shared_ptr<Sink> shared = Shared;
     tally->SetSampleHandler([shared](uint64_t index, REFERENCE_TIME, const BYTE* data, long bytes) {
         Sink& s = *shared;

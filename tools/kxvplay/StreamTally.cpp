@@ -2,13 +2,11 @@
 
 #include <algorithm>
 
-CStreamTally::CStreamTally(Kind kind, REFERENCE_TIME pictureStep, REFERENCE_TIME limit)
-    : StreamKind(kind), PictureStep(pictureStep), Limit(limit) {}
+CStreamTally::CStreamTally(Kind kind, REFERENCE_TIME limit) : StreamKind(kind), Limit(limit) {}
 
-Microsoft::WRL::ComPtr<CStreamTally> CStreamTally::Create(Kind kind, REFERENCE_TIME pictureStep,
-                                                          REFERENCE_TIME limit) {
+Microsoft::WRL::ComPtr<CStreamTally> CStreamTally::Create(Kind kind, REFERENCE_TIME limit) {
     Microsoft::WRL::ComPtr<CStreamTally> tally;
-    tally.Attach(new CStreamTally(kind, pictureStep, limit));
+    tally.Attach(new CStreamTally(kind, limit));
     return tally;
 }
 
@@ -53,9 +51,8 @@ STDMETHODIMP CStreamTally::SampleCB(double, IMediaSample* sample) {
         return S_OK;
     }
     if (Tally.Samples > 0 && stamped) {
-        const REFERENCE_TIME expected = StreamKind == Kind::Video ? LastStart + PictureStep : Tally.LastEnd;
-        if (start > expected) ++Tally.Gaps;
-        if (start < expected) ++Tally.Repeats;
+        if (start > Tally.LastEnd) ++Tally.Gaps;
+        if (start < Tally.LastEnd) ++Tally.Repeats;
     }
     if (StreamKind == Kind::Audio && std::any_of(data, data + bytes, [](BYTE b) { return b != 0; })) {
         ++Tally.AudibleSamples;
@@ -63,7 +60,6 @@ STDMETHODIMP CStreamTally::SampleCB(double, IMediaSample* sample) {
     if (Handler) Handler(Tally.Samples, start, data, bytes);
     ++Tally.Samples;
     Tally.Bytes += static_cast<uint64_t>(bytes);
-    LastStart = start;
     Tally.LastEnd = stop;
     return S_OK;
 }

@@ -1,6 +1,6 @@
 // Counts what one source pin delivers, as a Sample Grabber callback: samples,
-// bytes, and the gaps and repeats in the time stamps (video: a step other
-// than the picture period; sound: a start other than the previous end).
+// bytes, and the gaps and repeats in the time stamps (a start other than the
+// previous sample's stop).
 // Samples stamped at or after the limit are past the wanted range: they are
 // not counted and mark the stream as done.
 //
@@ -37,8 +37,7 @@ public:
     // start stamp, data.
     using SampleHandler = std::function<void(uint64_t index, REFERENCE_TIME start, const BYTE* data, long bytes)>;
 
-    // pictureStep: the expected video stamp step (unused for sound).
-    static Microsoft::WRL::ComPtr<CStreamTally> Create(Kind kind, REFERENCE_TIME pictureStep, REFERENCE_TIME limit);
+    static Microsoft::WRL::ComPtr<CStreamTally> Create(Kind kind, REFERENCE_TIME limit);
     CStreamTally(const CStreamTally&) = delete;
     CStreamTally& operator=(const CStreamTally&) = delete;
 
@@ -54,15 +53,13 @@ public:
     STDMETHODIMP BufferCB(double, BYTE*, long) override { return E_NOTIMPL; }
 
 private:
-    CStreamTally(Kind kind, REFERENCE_TIME pictureStep, REFERENCE_TIME limit);
+    CStreamTally(Kind kind, REFERENCE_TIME limit);
     ~CStreamTally() = default;
 
     volatile LONG References = 1;  // interlocked
     const Kind StreamKind;
-    const REFERENCE_TIME PictureStep;
     const REFERENCE_TIME Limit;
     SampleHandler Handler;
     mutable std::mutex Lock;
     TallyCounts Tally;             // guarded by Lock
-    REFERENCE_TIME LastStart = 0;  // guarded by Lock
 };
