@@ -40,7 +40,8 @@ bytes=$(stream "$bin/kxvplay.exe" export rec.kxr - --format wav 2>/dev/null | ff
 expect "sound bytes ffmpeg decodes from the WAV pipe" "$bytes" 32000
 run "$bin/kxvplay.exe" export rec.kxr rec.wav >/dev/null
 probe=$(ffprobe -v error -show_entries stream=codec_name,sample_rate,channels,duration -of default=nw=1 rec.wav)
-expect "WAV file as ffprobe reads it" "$(echo $probe)" "codec_name=pcm_s16le sample_rate=8000 channels=1 duration=2.000000"
+expect "WAV file as ffprobe reads it" "$(echo $probe)" \
+  "codec_name=pcm_s16le sample_rate=8000 channels=1 duration=2.000000"
 
 # The README's recipe.
 stream "$bin/kxvplay.exe" export rec.kxr - --format y4m 2>/dev/null |

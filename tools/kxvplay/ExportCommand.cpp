@@ -211,11 +211,10 @@ void RunExport(const CommandOptions& options) {
     }
     if (stream) stream->Finish();
     if (format == ExportFormat::Wav ? audioCounts.Samples == 0 : videoCounts.Samples == 0) {
-        throw CAppError(ExitCode::GraphFailure,
-                        std::wstring(format == ExportFormat::Wav
-                                         ? L"graph failure: the export received no sound (the recording may have none): "
-                                         : L"graph failure: the export received no picture: ") +
-                            DescribeHResult(VFW_E_SAMPLE_REJECTED_EOS));
+        const wchar_t* missing =
+            format == ExportFormat::Wav ? L"no sound (the recording may have none)" : L"no picture";
+        throw CAppError(ExitCode::GraphFailure, std::wstring(L"graph failure: the export received ") + missing +
+                                                    L": " + DescribeHResult(VFW_E_SAMPLE_REJECTED_EOS));
     }
     if (file) file->Commit();
     const std::wstring written = file ? file->FinalPath() : std::wstring(L"-");

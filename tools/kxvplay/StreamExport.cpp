@@ -50,9 +50,9 @@ void CStreamExport::BuildPictures(CSourceGraph* graph, CStreamTally* tally) {
     const VIDEOINFOHEADER* video = type.Yuy2Video();
     if (!video || video->bmiHeader.biWidth <= 0 || video->bmiHeader.biWidth % 2 != 0 ||
         video->AvgTimePerFrame <= 0) {
-        throw CAppError(ExitCode::GraphFailure, L"graph failure: the pictures are not YUY2 with a video header and a frame rate: " +
-                                                    DescribeHResult(FAILED(type.Result) ? type.Result
-                                                                                        : VFW_E_INVALIDMEDIATYPE));
+        throw CAppError(ExitCode::GraphFailure,
+                        L"graph failure: the pictures are not YUY2 with a video header and a frame rate: " +
+                            DescribeHResult(FAILED(type.Result) ? type.Result : VFW_E_INVALIDMEDIATYPE));
     }
     Sink& sink = *Shared;
     sink.Width = static_cast<uint32_t>(video->bmiHeader.biWidth);
