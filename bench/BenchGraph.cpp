@@ -96,7 +96,7 @@ HRESULT CBenchGraph::BuildModule(CModuleFactory* module, const std::wstring& rec
     if (FAILED(hr = Render(video.Get(), options.VideoTap, L"Video renderer"))) return hr;
     if (options.Audio) {
         if (FAILED(hr = SourceFilter->FindPin(L"2", &audio))) return hr;
-        if (FAILED(hr = Render(audio.Get(), nullptr, L"Audio renderer"))) return hr;
+        if (FAILED(hr = Render(audio.Get(), options.AudioTap, L"Audio renderer"))) return hr;
     }
     return options.Clock ? S_OK : Unclock();
 }
@@ -144,20 +144,23 @@ HRESULT CBenchGraph::SeekTo(REFERENCE_TIME start) {
                    : E_UNEXPECTED;
 }
 
-bool CBenchGraph::WaitForComplete(DWORD timeoutMs) {
+GraphEnd CBenchGraph::WaitForEnd(DWORD timeoutMs, HRESULT* abortCode) {
+    if (!Events) return GraphEnd::NotEnded;
     const DWORD begin = GetTickCount();
     for (;;) {
         const DWORD spent = GetTickCount() - begin;
-        if (spent >= timeoutMs) return false;
+        if (spent >= timeoutMs) return GraphEnd::NotEnded;
         long code = 0;
         LONG_PTR first = 0, second = 0;
         const HRESULT hr = Events->GetEvent(&code, &first, &second, static_cast<long>(timeoutMs - spent));
         // Wine's event queue may answer E_ABORT at once with nothing queued
         // when its signal was left set; the next wait blocks as it should.
         if (hr == E_ABORT) continue;
-        if (FAILED(hr)) return false;
+        if (FAILED(hr)) return GraphEnd::NotEnded;
+        const bool aborted = code == EC_ERRORABORT || code == EC_USERABORT;
+        if (aborted && abortCode) *abortCode = static_cast<HRESULT>(first);
         Events->FreeEventParams(code, first, second);
-        if (code == EC_COMPLETE) return true;
-        if (code == EC_ERRORABORT || code == EC_USERABORT) return false;
+        if (code == EC_COMPLETE) return GraphEnd::Complete;
+        if (aborted) return GraphEnd::Aborted;
     }
 }

@@ -1,8 +1,11 @@
 // One filter graph of the bench: either the module's source with each pin
 // into a Null Renderer (the video branch optionally through a Sample Grabber
 // with a tap), or the platform's File Source (Async) with its AVI splitter
-// into Null Renderers. Owns the graph and its filters; used on the bench's
-// thread (the tap is called on the source's worker).
+// into Null Renderers. Owns the graph and its filters. Used on one bench
+// thread at a time: the many-files run builds graphs on its main thread and
+// hands each to a thread of its own that runs, waits for, stops and destroys
+// it (the graph's objects are free-threaded). Taps are called on the
+// source's workers.
 #pragma once
 
 #include "bench/ModuleFactory.h"
@@ -17,7 +20,11 @@ struct KxGraphOptions {
     bool Clock = false;             // keep the graph's clock; otherwise unclocked
     bool Audio = true;              // connect the audio pin too
     CSampleTap* VideoTap = nullptr; // a Sample Grabber before the video renderer
+    CSampleTap* AudioTap = nullptr; // and one before the audio renderer
 };
+
+// How a wait for the end of a graph came out.
+enum class GraphEnd { Complete, Aborted, NotEnded };
 
 class CBenchGraph {
 public:
@@ -35,7 +42,11 @@ public:
     HRESULT Pause();
     HRESULT Stop();
     // Waits for EC_COMPLETE; false on an abort or when timeoutMs runs out.
-    bool WaitForComplete(DWORD timeoutMs);
+    bool WaitForComplete(DWORD timeoutMs) { return WaitForEnd(timeoutMs, nullptr) == GraphEnd::Complete; }
+    // Waits for EC_COMPLETE, EC_ERRORABORT or EC_USERABORT; NotEnded when
+    // timeoutMs runs out or the event queue fails. An abort's code goes to
+    // *abortCode (if not null).
+    GraphEnd WaitForEnd(DWORD timeoutMs, HRESULT* abortCode);
     HRESULT SeekTo(REFERENCE_TIME start);
 
     double LoadSeconds() const { return LoadTime; }

@@ -2,20 +2,32 @@
 // platform's own AVI source, prints a table and writes JSON and a PNG chart.
 //
 //   kxbench [--smoke] [--out RESULTS.json] [--repeats N] [--cpu-seconds S]
+//           [--many N[,N...]] [--clocked | --unclocked] [--budget-mb M]
 //
 // --smoke runs every measurement tiny, in seconds, to prove the bench works;
 // its figures mean nothing. The chart goes beside the JSON file, as .png.
+// --many runs only the many-files run for the given counts (and the
+// single-file figures at 1920x1080 beside it); --clocked or --unclocked
+// keeps it to one mode. --budget-mb sets the module's per-file picture budget
+// in the registry for the run and puts the setting back afterwards.
 #include "bench/BenchSuite.h"
+#include "bench/ManyFilesRun.h"
+#include "bench/RegistryDwordScope.h"
 
 #include <objbase.h>
 #include <shellapi.h>
 
 #include <cstdio>
 #include <cwchar>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace {
+
+// Where the module reads its per-file picture budget at each Load.
+const wchar_t BudgetKey[] = L"Software\\KXVD\\KXVDSrc";
+const wchar_t BudgetValue[] = L"PictureBudgetMB";
 
 struct Arguments {
     bool Smoke = false;
@@ -23,7 +35,28 @@ struct Arguments {
     int Repeats = 3;
     uint32_t CpuSeconds = 20;
     std::wstring Out;
+    std::vector<uint32_t> ManyCounts;  // empty: the full run's counts
+    bool ManyOnly = false;
+    bool Clocked = true;
+    bool Unclocked = true;
+    int BudgetMB = -1;                 // below 0: the registry is left alone
 };
+
+// "4,8,12" -> {4, 8, 12}; empty when any count is not a whole number from 1 to 64.
+std::vector<uint32_t> Counts(const std::wstring& text) {
+    std::vector<uint32_t> counts;
+    size_t from = 0;
+    while (from <= text.size()) {
+        const size_t comma = std::min(text.find(L',', from), text.size());
+        const std::wstring piece = text.substr(from, comma - from);
+        if (piece.empty() || piece.size() > 2 || piece.find_first_not_of(L"0123456789") != std::wstring::npos) return {};
+        const int count = _wtoi(piece.c_str());
+        if (count < 1 || count > 64) return {};
+        counts.push_back(static_cast<uint32_t>(count));
+        from = comma + 1;
+    }
+    return counts;
+}
 
 Arguments Parse(int count, wchar_t** values) {
     Arguments arguments;
@@ -38,10 +71,22 @@ Arguments Parse(int count, wchar_t** values) {
             arguments.Repeats = std::max(1, _wtoi(values[++i]));
         } else if (option == L"--cpu-seconds" && hasValue) {
             arguments.CpuSeconds = static_cast<uint32_t>(std::max(2, _wtoi(values[++i])));
+        } else if (option == L"--many" && hasValue) {
+            arguments.ManyCounts = Counts(values[++i]);
+            arguments.ManyOnly = true;
+            arguments.Valid = arguments.Valid && !arguments.ManyCounts.empty();
+        } else if (option == L"--clocked") {
+            arguments.Unclocked = false;
+        } else if (option == L"--unclocked") {
+            arguments.Clocked = false;
+        } else if (option == L"--budget-mb" && hasValue) {
+            arguments.BudgetMB = _wtoi(values[++i]);
+            arguments.Valid = arguments.Valid && arguments.BudgetMB > 0;
         } else {
             arguments.Valid = false;
         }
     }
+    arguments.Valid = arguments.Valid && (arguments.Clocked || arguments.Unclocked);
     return arguments;
 }
 
@@ -80,8 +125,20 @@ int RunBench(const Arguments& arguments) {
         std::fprintf(stderr, "kxbench: KXVDSrc.ax beside the bench cannot be loaded\n");
         return 1;
     }
+    std::unique_ptr<CRegistryDwordScope> budget;
+    if (arguments.BudgetMB > 0) {
+        budget = std::make_unique<CRegistryDwordScope>(HKEY_CURRENT_USER, BudgetKey, BudgetValue,
+                                                       static_cast<DWORD>(arguments.BudgetMB));
+        if (!budget->Written()) {
+            std::fprintf(stderr, "kxbench: cannot write HKCU\\%ls\\%ls\n", BudgetKey, BudgetValue);
+            return 1;
+        }
+    }
     CBenchReport report;
-    report.SetMode(arguments.Smoke ? "smoke, figures not meaningful" : "full");
+    std::string mode = arguments.Smoke ? "smoke, figures not meaningful" : arguments.ManyOnly ? "many files" : "full";
+    mode += arguments.BudgetMB > 0 ? ", PictureBudgetMB " + std::to_string(arguments.BudgetMB) + " set for the run"
+                                   : ", PictureBudgetMB not set (module default)";
+    report.SetMode(mode);
     SuiteOptions options;
     options.Smoke = arguments.Smoke;
     options.Repeats = arguments.Smoke ? 1 : arguments.Repeats;
@@ -89,22 +146,28 @@ int RunBench(const Arguments& arguments) {
     const std::wstring out = arguments.Out.empty() ? DefaultOut() : arguments.Out;
     options.ChartPath = ChartPathFor(out);
     CBenchSuite suite(options, &report, &module);
+    CManyFilesRun many(&report, BenchScratchFolder());
 
     struct Size {
         uint32_t Width, Height, Frames;
     };
     // Frame counts keep each AVI near 600-830 MB, about a second of the
     // platform's path; the smoke run only proves that every path works.
-    const std::vector<Size> sizes = arguments.Smoke
-                                        ? std::vector<Size>{{352, 288, 30}, {1920, 1080, 12}}
-                                        : std::vector<Size>{{352, 288, 3000}, {704, 576, 800}, {1280, 720, 400}, {1920, 1080, 200}};
+    std::vector<Size> sizes = arguments.Smoke
+                                  ? std::vector<Size>{{352, 288, 30}, {1920, 1080, 12}}
+                                  : std::vector<Size>{{352, 288, 3000}, {704, 576, 800}, {1280, 720, 400}, {1920, 1080, 200}};
+    // The many-files run alone keeps the single-file figures of its picture
+    // size beside it, so that both come from the same run.
+    if (arguments.ManyOnly) sizes.erase(sizes.begin(), sizes.end() - 1);
     // The memory child runs first, before this process has any buffers of
     // its own to muddle the machine's state.
-    MediaPlan memory;
-    memory.Width = arguments.Smoke ? 352 : 1920;
-    memory.Height = arguments.Smoke ? 288 : 1080;
-    memory.Frames = arguments.Smoke ? 200 : 1000;
-    suite.MeasureMemory(memory);
+    if (!arguments.ManyOnly) {
+        MediaPlan memory;
+        memory.Width = arguments.Smoke ? 352 : 1920;
+        memory.Height = arguments.Smoke ? 288 : 1080;
+        memory.Frames = arguments.Smoke ? 200 : 1000;
+        suite.MeasureMemory(memory);
+    }
     for (const Size& size : sizes) {
         MediaPlan plan;
         plan.Width = size.Width;
@@ -113,20 +176,39 @@ int RunBench(const Arguments& arguments) {
         std::fprintf(stderr, "kxbench: %ux%u...\n", size.Width, size.Height);
         suite.MeasureSize(plan);
     }
-    MediaPlan cpu;
-    cpu.Width = 1920;
-    cpu.Height = 1080;
-    cpu.Fps = 25;
-    cpu.Frames = (options.CpuSeconds + 4) * cpu.Fps;
-    std::fprintf(stderr, "kxbench: clocked playback for %u s...\n", options.CpuSeconds);
-    suite.MeasureCpu(cpu);
+    if (!arguments.ManyOnly) {
+        MediaPlan cpu;
+        cpu.Width = 1920;
+        cpu.Height = 1080;
+        cpu.Fps = 25;
+        cpu.Frames = (options.CpuSeconds + 4) * cpu.Fps;
+        std::fprintf(stderr, "kxbench: clocked playback for %u s...\n", options.CpuSeconds);
+        suite.MeasureCpu(cpu);
+    }
+    // Many files: 8-second recordings, so that a clocked count lasts about
+    // as long; the smoke run plays two files of a second.
+    MediaPlan files;
+    files.Width = arguments.Smoke ? 352 : 1920;
+    files.Height = arguments.Smoke ? 288 : 1080;
+    files.Fps = 25;
+    files.Frames = arguments.Smoke ? 25 : 200;
+    const std::vector<uint32_t> counts = !arguments.ManyCounts.empty() ? arguments.ManyCounts
+                                         : arguments.Smoke           ? std::vector<uint32_t>{2}
+                                                                     : std::vector<uint32_t>{4, 8, 12, 16, 24};
+    if (arguments.Unclocked) many.Measure(files, counts, false);
+    if (arguments.Clocked) many.Measure(files, counts, true);
     suite.Conclude();
+    many.Conclude();
     report.Print();
     if (!report.WriteJson(out)) {
         std::fprintf(stderr, "kxbench: cannot write %ls\n", out.c_str());
         return 1;
     }
     std::printf("\nwritten: %ls and %ls\n", out.c_str(), options.ChartPath.c_str());
+    if (many.Broken()) {
+        std::fprintf(stderr, "kxbench: the many-files run gave no figures for some count\n");
+        return 1;
+    }
     return 0;
 }
 
@@ -139,10 +221,14 @@ int main() {
     int result = 0;
     if (block.Count == 5 && std::wcscmp(block.Values[1], L"--memory-child") == 0) {
         result = CBenchSuite::MemoryChild(block.Values[2], static_cast<uint32_t>(_wtoi(block.Values[3])), block.Values[4]);
+    } else if (block.Count > 1 && std::wcscmp(block.Values[1], L"--many-child") == 0) {
+        result = CManyFilesRun::Child(block.Count, block.Values);
     } else {
         const Arguments arguments = Parse(block.Count, block.Values);
         if (!arguments.Valid) {
-            std::fprintf(stderr, "usage: kxbench [--smoke] [--out RESULTS.json] [--repeats N] [--cpu-seconds S]\n");
+            std::fprintf(stderr,
+                         "usage: kxbench [--smoke] [--out RESULTS.json] [--repeats N] [--cpu-seconds S]\n"
+                         "               [--many N[,N...]] [--clocked | --unclocked] [--budget-mb M]\n");
             result = 2;
         } else {
             result = RunBench(arguments);

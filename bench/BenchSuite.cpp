@@ -2,6 +2,7 @@
 
 #include "bench/AllocationCounter.h"
 #include "bench/BenchGraph.h"
+#include "bench/ChildProcess.h"
 #include "bench/LibraryDecodeRun.h"
 #include "bench/PngChart.h"
 #include "bench/SampleTap.h"
@@ -307,22 +308,15 @@ void CBenchSuite::MeasureMemory(const MediaPlan& plan) {
         return;
     }
     DeleteFileW(out.c_str());
-    const std::wstring exe = CModuleFactory::BesideExecutable(L"kxbench.exe");
-    std::wstring command = L"\"" + exe + L"\" --memory-child \"" + recording + L"\" " + std::to_wstring(plan.Frames) +
-                           L" \"" + out + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    const ChildEnd child = RunBenchChild(L"--memory-child \"" + recording + L"\" " + std::to_wstring(plan.Frames) +
+                                             L" \"" + out + L"\"",
+                                         300000);
+    DeleteFileW(recording.c_str());
+    if (child == ChildEnd::NotStarted) {
         Report->Warn("memory: the child process could not start");
-        DeleteFileW(recording.c_str());
         return;
     }
-    const bool ended = WaitForSingleObject(process.hProcess, 300000) == WAIT_OBJECT_0;
-    if (!ended) TerminateProcess(process.hProcess, 1);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    DeleteFileW(recording.c_str());
+    const bool ended = child == ChildEnd::Ended;
 
     std::map<std::string, double> values;
     if (FILE* file = _wfopen(out.c_str(), L"r")) {

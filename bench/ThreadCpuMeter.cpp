@@ -45,9 +45,6 @@ bool CThreadCpuMeter::Owns(uintptr_t address) const {
 
 std::map<DWORD, uint64_t> CThreadCpuMeter::Snapshot() const {
     std::map<DWORD, uint64_t> times;
-    static const auto query = reinterpret_cast<QueryThread>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationThread")));
-    if (!query) return times;
     CHandleHolder snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
     if (snapshot.Get() == INVALID_HANDLE_VALUE) return times;
     const DWORD self = GetCurrentProcessId();
@@ -57,9 +54,8 @@ std::map<DWORD, uint64_t> CThreadCpuMeter::Snapshot() const {
         if (entry.th32OwnerProcessID != self) continue;
         CHandleHolder thread(OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID));
         if (!thread.Get()) continue;
-        void* start = nullptr;
-        if (query(thread.Get(), ThreadStartAddressClass, &start, sizeof(start), nullptr) != 0) continue;
-        if (!Owns(reinterpret_cast<uintptr_t>(start))) continue;
+        const uintptr_t start = StartAddress(thread.Get());
+        if (!start || !Owns(start)) continue;
         FILETIME created, exited, kernel, user;
         if (GetThreadTimes(thread.Get(), &created, &exited, &kernel, &user)) {
             times[entry.th32ThreadID] = Hundreds(kernel) + Hundreds(user);
@@ -76,6 +72,14 @@ double CThreadCpuMeter::SecondsBetween(const std::map<DWORD, uint64_t>& before, 
         if (time > from) spent += time - from;
     }
     return static_cast<double>(spent) / 1e7;
+}
+
+uintptr_t CThreadCpuMeter::StartAddress(HANDLE thread) {
+    static const auto query = reinterpret_cast<QueryThread>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationThread")));
+    void* start = nullptr;
+    if (!query || query(thread, ThreadStartAddressClass, &start, sizeof(start), nullptr) != 0) return 0;
+    return reinterpret_cast<uintptr_t>(start);
 }
 
 double CThreadCpuMeter::ProcessSeconds() {

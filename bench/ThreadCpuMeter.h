@@ -23,6 +23,8 @@ public:
     static double SecondsBetween(const std::map<DWORD, uint64_t>& before, const std::map<DWORD, uint64_t>& after);
     // Kernel + user seconds of the whole process so far.
     static double ProcessSeconds();
+    // The address a thread began at, 0 when it cannot be told.
+    static uintptr_t StartAddress(HANDLE thread);
 
 private:
     bool Owns(uintptr_t address) const;

@@ -3,7 +3,10 @@
 // notices (1124 end of file, 1178 file information), the decode callback, the
 // picture pool and queue, and the sound ring, with flow control that pauses
 // decoding at 50 queued pictures and resumes it when a read leaves fewer
-// than 35.
+// than 35; for pictures too large for the per-file memory budget those
+// counts scale down together (see BufferDepth). A picture or sound piece a
+// full store cannot take holds the decoding thread inside the callback
+// until room comes, rather than being dropped.
 //
 // Threads:
 //  - the filter's thread constructs, opens, stops, closes and destroys the

@@ -23,7 +23,6 @@
 
 namespace {
 
-constexpr int32_t HighWaterMark = 50;
 constexpr int32_t LowWaterMark = 35;
 constexpr size_t BlockBytes = 64 * 1024;
 constexpr uint8_t Sentinel = 0xEE;
@@ -123,7 +122,7 @@ private:
 
     void DeliverPicture() {
         static const int32_t sizes[][2] = {{32, 16}, {32, 16}, {32, 16}, {32, 8}, {16, 16}, {64, 32},
-                                           {0, 0},   {-2, 16}, {1922, 1080}, {2048, 1536}, {1, 1}, {32, 0}};
+                                           {0, 0},   {-2, 16}, {4098, 2160}, {4608, 2592}, {1, 1}, {32, 0}};
         const auto& size = sizes[Pick(12)];
         const int64_t exact = static_cast<int64_t>(size[0]) * size[1] * 2;
         const int64_t known = File->PictureSize();
@@ -268,13 +267,14 @@ private:
 
     void CheckInvariants() {
         const int32_t queued = File->QueuedPictureCount();
-        if (queued < HighWaterMark) Late = 0;
-        ASSERT_LE(queued, HighWaterMark + Late) << "the queue outgrew flow control";
+        const int32_t high = File->Depth().High;
+        if (queued < high) Late = 0;
+        ASSERT_LE(queued, high + Late) << "the queue outgrew flow control";
         if (CFramePool* pool = File->Pool()) {
             ASSERT_LE(pool->KeptCount(), CFramePool::MaxKept);
         }
         ASSERT_LT(File->AudioBytesAvailable(), static_cast<uint32_t>(CAudioBuffer::RingBytes));
-        ASSERT_LE(File->PictureSize(), 1920 * 1080 * 2);
+        ASSERT_LE(File->PictureSize(), 4096 * 2160 * 2);
         if (!File->IsOpen()) {
             ASSERT_EQ(0, queued) << "pictures left queued in a closed file";
         }
@@ -315,7 +315,7 @@ TEST(CallbackFuzz, LargestPictureIsTakenAndLargerOnesAreNot) {
     CFakePlayLibrary fake;
     CKXFile::WaitLimits waits;
     waits.SizeMs = 0;
-    const int32_t sizes[][3] = {{1920, 1080, 1}, {1921, 1080, 0}, {1920, 1081, 0}};
+    const int32_t sizes[][3] = {{4096, 2160, 1}, {4097, 2160, 0}, {4096, 2161, 0}};
     for (const auto& size : sizes) {
         CKXFile file(fake.Api(), waits);
         ASSERT_TRUE(file.OpenFile(L"large.kxr"));

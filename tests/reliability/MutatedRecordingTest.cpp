@@ -142,7 +142,7 @@ TEST(MutatedRecordings, MediaFileObjectSurvivesDamagedFiles) {
         ++opened;
         int32_t width = 0, height = 0;
         if (file.GetVideoSize(&width, &height)) {
-            EXPECT_TRUE(width >= 1 && width <= 1920 && height >= 1 && height <= 1080) << what;
+            EXPECT_TRUE(width >= 1 && width <= 4096 && height >= 1 && height <= 2160) << what;
         }
         file.GetDurationMs();
         file.GetFrameRate();
@@ -218,3 +218,58 @@ TEST(MutatedRecordings, FilterLoadsPlaysAndReleasesDamagedFiles) {
 }
 
 }  // namespace
+
+TEST(MutatedRecordings, FilterWithoutPictureBuffersAbortsTheGraphInsteadOfEndingShort) {
+    const std::wstring path = TempFile(L"no-buffers.kxr");
+    ASSERT_TRUE(WriteWholeFile(path, BaseRecording()));
+    ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    {
+        IGraphBuilder* graph = nullptr;
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                         reinterpret_cast<void**>(&graph)));
+        HRESULT created = S_OK;
+        CUnknown* object = CreateSrcFilter(nullptr, &created);
+        ASSERT_NE(nullptr, object);
+        IBaseFilter* filter = nullptr;
+        ASSERT_EQ(S_OK, object->InnerQueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(&filter)));
+        ASSERT_EQ(S_OK, graph->AddFilter(filter, L"source"));
+        IFileSourceFilter* source = nullptr;
+        ASSERT_EQ(S_OK, filter->QueryInterface(IID_IFileSourceFilter, reinterpret_cast<void**>(&source)));
+        // Not one picture buffer can be had from the start.
+        CFramePool::LimitNewBuffers(0);
+        const HRESULT loaded = source->Load(path.c_str(), nullptr);
+        source->Release();
+        ASSERT_EQ(S_OK, loaded);
+        IPin* video = nullptr;
+        ASSERT_EQ(S_OK, filter->FindPin(L"1", &video));
+        SinkHandle sink = MakeSink(SinkFault::None);
+        ASSERT_EQ(S_OK, video->Connect(sink.get(), nullptr));
+        ASSERT_EQ(S_OK, filter->Pause());
+        ASSERT_TRUE(SUCCEEDED(filter->Run(0)));
+        IMediaEvent* events = nullptr;
+        ASSERT_EQ(S_OK, graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(&events)));
+        long code = 0;
+        LONG_PTR first = 0, second = 0;
+        bool aborted = false;
+        while (!aborted && events->GetEvent(&code, &first, &second, 20000) == S_OK) {
+            aborted = code == EC_ERRORABORT && static_cast<HRESULT>(first) == E_OUTOFMEMORY;
+            events->FreeEventParams(code, first, second);
+        }
+        CFramePool::LimitNewBuffers(-1);
+        EXPECT_TRUE(aborted) << "no EC_ERRORABORT with E_OUTOFMEMORY within 20 s";
+        {
+            std::lock_guard<std::mutex> hold(sink->Mutex);
+            EXPECT_EQ(0, sink->Receives);
+        }
+        EXPECT_EQ(S_OK, filter->Stop());
+        video->Disconnect();
+        sink->Disconnect();
+        video->Release();
+        events->Release();
+        graph->RemoveFilter(filter);
+        filter->Release();
+        graph->Release();
+    }
+    DeleteFileW(path.c_str());
+    CoUninitialize();
+}
