@@ -45,7 +45,7 @@ expect "WAV file as ffprobe reads it" "$(echo $probe)" \
 
 # The README's recipe.
 stream "$bin/kxvplay.exe" export rec.kxr - --format y4m 2>/dev/null |
-  ffmpeg -v error -i - -i rec.wav -c:v libx264 -pix_fmt yuv420p -c:a aac rec.mp4
+  ffmpeg -v error -y -i - -i rec.wav -c:v libx264 -pix_fmt yuv420p -c:a aac rec.mp4
 probe=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=codec_name,duration,nb_read_frames \
   -of default=nw=1 rec.mp4)
 expect "MP4 pictures" "$(echo $probe)" "codec_name=h264 duration=2.000000 nb_read_frames=50"
