@@ -53,8 +53,6 @@ public:
     HANDLE PictureEvent() const { return PictureSignal; }
     HANDLE SoundEvent() const { return SoundSignal; }
     HRESULT Fault() const { return FaultCode.load(); }
-    // The helper's process id (0 before Start).
-    DWORD HelperId() const { return Helper.dwProcessId; }
 
     // Bounds of a call's answer: calls that wait by design in the reader (the
     // open, the picture size, the file information) and all others.

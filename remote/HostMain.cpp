@@ -23,9 +23,8 @@ int wmain(int argc, wchar_t** argv) {
     if (!server.Attach(argv[1])) return 2;
     std::unique_ptr<CHostedFile> file(new (std::nothrow) CHostedFile(&memory, &server));
     if (!file) return 5;
-    const int code = server.Serve(file.get());
-    // After the module's end a lane may still be inside the file: leave at
-    // once instead of destroying it.
-    if (code != 0) ExitProcess(static_cast<UINT>(code));
-    return code;
+    // Serve closes the file after the module's quit. Lane threads may still
+    // be waiting on the control block, or after the module's end be inside
+    // the file: the process ends around them instead of destroying either.
+    ExitProcess(static_cast<UINT>(server.Serve(file.get())));
 }

@@ -60,9 +60,6 @@ public:
     void SetPictureReader(bool reading) override;
     HRESULT FaultCode() const override;
 
-    // The helper's process id, 0 before the first OpenFile.
-    DWORD HelperId() const { return Helper.HelperId(); }
-
 private:
     bool HasState(uint32_t bit) const;
 
