@@ -248,11 +248,12 @@ bool CHelperProcess::CopyFromSection(const remote::PictureView& view, void* dest
             PictureSection = nullptr;
             return false;
         }
-        PictureView = static_cast<const uint8_t*>(MapViewOfFile(PictureSection, FILE_MAP_READ, 0, 0, 0));
+        // A view of the size the helper tells exists only when the section
+        // is that large, so the checks below keep every copy inside it.
+        PictureView = static_cast<const uint8_t*>(
+            MapViewOfFile(PictureSection, FILE_MAP_READ, 0, 0, static_cast<SIZE_T>(view.SectionBytes)));
         if (!PictureView) return false;
-        MEMORY_BASIC_INFORMATION region = {};
-        VirtualQuery(PictureView, &region, sizeof(region));
-        PictureViewBytes = region.RegionSize;
+        PictureViewBytes = view.SectionBytes;
         PictureGeneration = view.Generation;
     }
     // The helper says where the picture lies; it is checked against the view.

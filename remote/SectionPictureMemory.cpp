@@ -37,7 +37,7 @@ bool CSectionPictureMemory::StartSection(int32_t bytes) {
     // slots then, down to the least the flow control can live with.
     for (; slots >= FewestSlots && !fresh.View; slots /= 2) {
         const uint64_t total = slotBytes * static_cast<uint64_t>(slots);
-        fresh.Mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
+        fresh.Mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE | SEC_RESERVE,
                                            static_cast<DWORD>(total >> 32), static_cast<DWORD>(total), nullptr);
         if (!fresh.Mapping) continue;
         fresh.View = static_cast<uint8_t*>(MapViewOfFile(fresh.Mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
@@ -49,6 +49,7 @@ bool CSectionPictureMemory::StartSection(int32_t bytes) {
         fresh.Bytes = total;
         fresh.FreeSlots.reserve(static_cast<size_t>(slots));
         for (int32_t slot = slots - 1; slot >= 0; --slot) fresh.FreeSlots.push_back(slot);
+        fresh.Committed.assign(static_cast<size_t>(slots), false);
     }
     if (!fresh.View) return false;
     fresh.SlotBytes = static_cast<int32_t>(slotBytes);
@@ -76,9 +77,14 @@ uint8_t* CSectionPictureMemory::Allocate(int32_t bytes) {
     Section& current = Sections.back();
     if (current.FreeSlots.empty()) return nullptr;
     const int32_t slot = current.FreeSlots.back();
+    uint8_t* buffer = current.View + static_cast<uint64_t>(slot) * static_cast<uint64_t>(current.SlotBytes);
+    if (!current.Committed[static_cast<size_t>(slot)]) {
+        if (!VirtualAlloc(buffer, static_cast<SIZE_T>(current.SlotBytes), MEM_COMMIT, PAGE_READWRITE)) return nullptr;
+        current.Committed[static_cast<size_t>(slot)] = true;
+    }
     current.FreeSlots.pop_back();
     ++current.Used;
-    return current.View + static_cast<uint64_t>(slot) * static_cast<uint64_t>(current.SlotBytes);
+    return buffer;
 }
 
 CSectionPictureMemory::Section* CSectionPictureMemory::Owner(const uint8_t* buffer) {

@@ -2,7 +2,10 @@
 // that the module maps as well, so that it copies a picture straight from the
 // pool into a downstream sample. All buffers of one section have one size; a
 // buffer of another size (a new picture size) starts a new section, and a
-// section that has lost its last buffer after being replaced is closed.
+// section that has lost its last buffer after being replaced is closed. A
+// section only reserves its slots; a slot is committed when first handed
+// out, so the memory charged follows what the pool uses (its budget), not
+// the span reserved for it.
 //
 // Owns the sections (handles and views). Allocate and Free come from the
 // pool's threads (the library's decoding thread, the lanes' threads);
@@ -47,6 +50,7 @@ private:
         int32_t SlotBytes = 0;
         uint32_t Generation = 0;
         std::vector<int32_t> FreeSlots;  // stack
+        std::vector<bool> Committed;     // per slot
         int32_t Used = 0;
         bool Retired = false;
     };
