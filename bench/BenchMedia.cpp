@@ -59,7 +59,8 @@ bool WriteBenchAvi(const std::wstring& path, const MediaPlan& plan, std::string*
     }
     std::vector<uint8_t> picture(static_cast<size_t>(plan.PictureBytes()));
     for (uint32_t n = 0; n < plan.Frames; ++n) {
-        if (!kxrec::SynthesizeTestPicture(n, plan.Width, plan.Height, picture.data(), plan.Width * 2u) ||
+        const uint32_t timeMs = plan.Fps ? n * 1000 / plan.Fps : 0;
+        if (!kxrec::SynthesizeTestPicture(n, timeMs, plan.Width, plan.Height, picture.data(), plan.Width * 2u) ||
             FAILED(writer.AddPicture(picture.data(), format.PictureBytes))) {
             *error = "cannot write an AVI frame";
             return false;

@@ -168,7 +168,7 @@ bool CRecordingReader::Decode(size_t index, std::vector<uint8_t>& out) {
         return true;
     case RecordTestPicture:
         out.resize(static_cast<size_t>(e.width) * e.height * 2);
-        return SynthesizeTestPicture(e.frameNumber, e.width, e.height, out.data(), e.width * 2u) ||
+        return SynthesizeTestPicture(e.frameNumber, e.timeMs, e.width, e.height, out.data(), e.width * 2u) ||
                Fail("test picture does not fit");
     case RecordPcm:
         out.assign(Payload.begin() + sizeof(SoundFields), Payload.end());

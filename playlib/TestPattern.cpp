@@ -1,8 +1,11 @@
 #include "playlib/TestPattern.h"
 
+#include "playlib/CaptionFont.h"
 #include "playlib/Crc32.h"
 #include "playlib/RecordingFormat.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 
@@ -63,6 +66,66 @@ void CodeBitsFor(uint32_t frameNumber, uint32_t width, uint32_t height, bool* bi
     put(CodeChecksum(frameNumber, width, height), 16);
 }
 
+// Paints the rectangle [left, left+width) x [top, top+height) one grey;
+// left and width even, so whole pixel pairs change.
+void FillGrey(uint8_t* yuy2, size_t strideBytes, uint32_t left, uint32_t top, uint32_t width, uint32_t height,
+              uint8_t luma) {
+    for (uint32_t y = top; y < top + height; ++y) {
+        uint8_t* p = yuy2 + y * strideBytes + left * 2;
+        for (uint32_t x = 0; x < width; x += 2, p += 4) {
+            p[0] = luma;
+            p[1] = Chroma;
+            p[2] = luma;
+            p[3] = Chroma;
+        }
+    }
+}
+
+// The picture's number over its time, as large as fits between the first
+// row below the code and the middle row, both of which the checker compares.
+void DrawCaption(uint32_t frameNumber, uint32_t timeMs, uint32_t width, uint32_t height, const CodeLayout& layout,
+                 uint8_t* yuy2, size_t strideBytes) {
+    char number[16];
+    char time[32];
+    snprintf(number, sizeof(number), "#%04u", frameNumber);
+    snprintf(time, sizeof(time), "%02u:%02u.%03u", timeMs / 60000, timeMs / 1000 % 60, timeMs % 1000);
+    const uint32_t top = layout.codeRows + 2;
+    const uint32_t middle = (layout.codeRows + height) / 2;
+    if (middle < top + 1) return;
+    const uint32_t room = middle - 1 - top;
+    // One font unit of black around and between the two lines.
+    const uint32_t unitsWide = std::max(CCaptionFont::TextWidth(number, 1), CCaptionFont::TextWidth(time, 1)) + 2;
+    const uint32_t unitsHigh = 2 * CCaptionFont::GlyphHeight + 3;
+    const uint32_t scale = std::min(width * 9 / 10 / unitsWide, room / unitsHigh);
+    if (scale == 0) return;
+    const uint32_t boxWidth = (unitsWide * scale + 1) & ~1u;
+    const uint32_t boxLeft = (width - boxWidth) / 2 & ~1u;
+    const uint32_t boxTop = top + (room - unitsHigh * scale) / 2;
+    FillGrey(yuy2, strideBytes, boxLeft, boxTop, boxWidth, unitsHigh * scale, BitZero);
+    uint32_t lineTop = boxTop + scale;
+    for (const char* line : {number, time}) {
+        const uint32_t left = boxLeft + (boxWidth - CCaptionFont::TextWidth(line, scale)) / 2;
+        CCaptionFont::Draw(yuy2, strideBytes, left, lineTop, line, scale, BitOne);
+        lineTop += (CCaptionFont::GlyphHeight + 1) * scale;
+    }
+}
+
+// A block on a track just below the middle row, a step further along for
+// each picture, so that motion shows at a glance.
+void DrawMover(uint32_t frameNumber, uint32_t width, uint32_t height, const CodeLayout& layout, uint8_t* yuy2,
+               size_t strideBytes) {
+    const uint32_t middle = (layout.codeRows + height) / 2;
+    const uint32_t band = (height - middle) / 4;
+    if (band < 2) return;
+    const uint32_t top = middle + 2;
+    const uint32_t blockWidth = std::max(2u, width / 16 & ~1u);
+    const uint32_t places = (width - blockWidth) / 2 + 1;
+    const uint32_t step = std::max(1u, width / 64);
+    const uint32_t left = 2 * static_cast<uint32_t>(1ull * frameNumber * step % places);
+    FillGrey(yuy2, strideBytes, 0, top, width, band, BitZero);
+    FillGrey(yuy2, strideBytes, left, top, blockWidth, band, BitOne);
+}
+
 bool RowIs(const uint8_t* row, size_t bytes, uint8_t value) {
     for (size_t i = 0; i < bytes; ++i) {
         if (row[i] != value) return false;
@@ -77,7 +140,7 @@ bool TestPictureFits(uint32_t width, uint32_t height) {
     return LayoutFor(width, height, &layout);
 }
 
-bool SynthesizeTestPicture(uint32_t frameNumber, uint32_t width, uint32_t height,
+bool SynthesizeTestPicture(uint32_t frameNumber, uint32_t timeMs, uint32_t width, uint32_t height,
                            uint8_t* yuy2, size_t strideBytes) {
     CodeLayout layout;
     const size_t rowBytes = static_cast<size_t>(width) * 2;
@@ -95,17 +158,10 @@ bool SynthesizeTestPicture(uint32_t frameNumber, uint32_t width, uint32_t height
     for (uint32_t bit = 0; bit < CodeBits; ++bit) {
         const uint32_t top = bit / layout.blocksPerRow * layout.block;
         const uint32_t left = bit % layout.blocksPerRow * layout.block;
-        const uint8_t luma = bits[bit] ? BitOne : BitZero;
-        for (uint32_t y = top; y < top + layout.block; ++y) {
-            uint8_t* p = yuy2 + y * strideBytes + left * 2;
-            for (uint32_t x = 0; x < layout.block; x += 2, p += 4) {
-                p[0] = luma;
-                p[1] = Chroma;
-                p[2] = luma;
-                p[3] = Chroma;
-            }
-        }
+        FillGrey(yuy2, strideBytes, left, top, layout.block, layout.block, bits[bit] ? BitOne : BitZero);
     }
+    DrawCaption(frameNumber, timeMs, width, height, layout, yuy2, strideBytes);
+    DrawMover(frameNumber, width, height, layout, yuy2, strideBytes);
     return true;
 }
 

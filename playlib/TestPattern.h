@@ -10,6 +10,14 @@
 // the code rows exactly, the first row below them, a middle row and the last
 // row, so a cut-short, shifted, stale or foreign picture fails.
 //
+// For a person looking at it, the picture also shows its number over its
+// time in large white digits on black ("#0123" / "00:04.920") between the
+// first row below the code and the middle row, and, in a band just below the
+// middle row, a white block on a black track whose place follows the picture
+// number. Both stay clear of the rows the checker compares and of the lowest
+// quarter, which stays background; a picture too small for the digits goes
+// without them.
+//
 // Test tone (8 kHz mono 16-bit): sample i is a function of i alone, a
 // sawtooth rather than a pleasant tone; even samples carry bits 1..15 of i,
 // odd samples those bits XOR bits 16..30 of i, with the sign bit set. Any two
@@ -35,10 +43,10 @@ struct TestPictureId {
 // MaxPictureHeight, and large enough (32x16 is; 16x16 is not).
 bool TestPictureFits(uint32_t width, uint32_t height);
 
-// Writes the test picture for frameNumber into yuy2: height rows of width*2
-// bytes, rows strideBytes apart (strideBytes >= width*2). False, writing
-// nothing, when the size does not fit.
-bool SynthesizeTestPicture(uint32_t frameNumber, uint32_t width, uint32_t height,
+// Writes the test picture for frameNumber, shown at timeMs, into yuy2:
+// height rows of width*2 bytes, rows strideBytes apart (strideBytes >=
+// width*2). False, writing nothing, when the size does not fit.
+bool SynthesizeTestPicture(uint32_t frameNumber, uint32_t timeMs, uint32_t width, uint32_t height,
                            uint8_t* yuy2, size_t strideBytes);
 
 // Checks a delivered picture of the given size whose rows are strideBytes

@@ -4,7 +4,7 @@
 set -eu
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 pkgs="wine wine32:i386 g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686 cmake googletest
-      gstreamer1.0-plugins-good:i386 gstreamer1.0-plugins-base:i386 python3 zip"
+      gstreamer1.0-plugins-good:i386 gstreamer1.0-plugins-base:i386 python3 zip ffmpeg"
 missing=""
 for p in $pkgs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing="$missing $p"

@@ -60,7 +60,7 @@ TEST_F(BenchAviTest, TheTapCountsInOrderOnlyPicturesThatFollowTheirPredecessor) 
         CAviFileWriter writer;
         ASSERT_TRUE(SUCCEEDED(writer.Open(path, format, nullptr)));
         for (uint32_t frame : frames) {
-            ASSERT_TRUE(kxrec::SynthesizeTestPicture(frame, 176, 144, picture.data(), 176 * 2));
+            ASSERT_TRUE(kxrec::SynthesizeTestPicture(frame, frame * 40, 176, 144, picture.data(), 176 * 2));
             ASSERT_TRUE(SUCCEEDED(writer.AddPicture(picture.data(), format.PictureBytes)));
         }
         ASSERT_TRUE(SUCCEEDED(writer.Finish()));

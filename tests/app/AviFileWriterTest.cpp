@@ -361,7 +361,7 @@ TEST_F(AviFileWriterTest, ThePlatformAviSourceReadsEveryPictureAndTheSoundAcross
         Bytes picture(video.PictureBytes);
         std::vector<int16_t> tone(320);
         for (uint32_t n = 0; n < Pictures; ++n) {
-            ASSERT_TRUE(kxrec::SynthesizeTestPicture(n, Width, Height, picture.data(), Width * 2));
+            ASSERT_TRUE(kxrec::SynthesizeTestPicture(n, n * 40, Width, Height, picture.data(), Width * 2));
             ASSERT_EQ(S_OK, writer.AddPicture(picture.data(), video.PictureBytes));
             kxrec::SynthesizeTone(n * 320, 320, tone.data());
             ASSERT_EQ(S_OK, writer.AddSound(tone.data(), 640));

@@ -54,6 +54,9 @@ TEST_F(ErrorPathTest, UsageMistakesExitWithOne) {
     ExpectFailure(Kxvplay({L"play", path, L"--start", L"abc"}), 1, "needs a number");
     ExpectFailure(Kxvplay({L"info", path, L"--every", L"2"}), 1, "has no option --every");
     ExpectFailure(Kxvplay({L"export", path}), 1, "takes 2 paths");
+    ExpectFailure(Kxvplay({L"export", path, L"-"}), 1, "needs --format y4m or --format wav");
+    ExpectFailure(Kxvplay({L"export", path, L"-", L"--format", L"avi"}), 1, "AVI cannot go to standard output");
+    ExpectFailure(Kxvplay({L"export", path, L"out.mp4", L"--format", L"mp4"}), 1, "--format is avi, y4m or wav");
     ExpectFailure(Kxvplay({L"play", path, L"--start", L"2", L"--stop", L"1"}), 1, "--stop must be after --start");
     ExpectFailure(Kxvplay({L"play", path, L"--start", L"5"}), 1, "not before the end");
 }

@@ -6,9 +6,9 @@
 #include <cmath>
 #include <cstdlib>
 
-ExpectedPicture::ExpectedPicture(uint32_t frame, uint32_t width, uint32_t height)
+ExpectedPicture::ExpectedPicture(uint32_t frame, uint32_t timeMs, uint32_t width, uint32_t height)
     : Width(width), Height(height), Yuy2(static_cast<size_t>(width) * height * 2) {
-    kxrec::SynthesizeTestPicture(frame, width, height, Yuy2.data(), static_cast<size_t>(width) * 2);
+    kxrec::SynthesizeTestPicture(frame, timeMs, width, height, Yuy2.data(), static_cast<size_t>(width) * 2);
 }
 
 void ExpectedPicture::Bgr(uint32_t x, uint32_t y, int* bgr) const {

@@ -11,7 +11,7 @@ struct ExpectedPicture {
     uint32_t Height = 0;
     std::vector<uint8_t> Yuy2;
 
-    ExpectedPicture(uint32_t frame, uint32_t width, uint32_t height);
+    ExpectedPicture(uint32_t frame, uint32_t timeMs, uint32_t width, uint32_t height);
     // B, G, R of a pixel.
     void Bgr(uint32_t x, uint32_t y, int* bgr) const;
 };

@@ -1,11 +1,14 @@
 // kxvplay export: an AVI that the platform's own AVI source reads back with
-// every picture of the range and the whole sound, and never a half-written
-// file under the final name, whichever writer the platform allows.
+// every picture of the range and the whole sound, Y4M and WAV streams that
+// hold the test pictures and the tone, and never a half-written file under
+// the final name, whichever writer the platform allows.
 #include "AppTest.h"
 #include "AviReadBack.h"
 #include "SampleLog.h"
+#include "playlib/TestPattern.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -30,6 +33,37 @@ void WriteText(const std::wstring& path, const char* text) {
 
 bool Exists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+uint32_t Read32(const std::string& bytes, size_t at) {
+    const auto* p = reinterpret_cast<const uint8_t*>(bytes.data() + at);
+    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+// The frame numbers of the test pictures in a Y4M stream of 4:2:2 frames
+// after its header line, each packed back into YUY2 and checked whole; -1
+// for a frame that is not a whole test picture.
+std::vector<int64_t> Y4mFrameNumbers(const std::string& stream, uint32_t width, uint32_t height) {
+    std::vector<int64_t> numbers;
+    const size_t pixels = static_cast<size_t>(width) * height;
+    std::vector<uint8_t> yuy2(pixels * 2);
+    size_t at = stream.find('\n') + 1;
+    while (at + 6 + pixels * 2 <= stream.size() && stream.compare(at, 6, "FRAME\n") == 0) {
+        const auto* y = reinterpret_cast<const uint8_t*>(stream.data() + at + 6);
+        const uint8_t* u = y + pixels;
+        const uint8_t* v = u + pixels / 2;
+        for (size_t pair = 0; pair < pixels / 2; ++pair) {
+            yuy2[pair * 4] = y[pair * 2];
+            yuy2[pair * 4 + 1] = u[pair];
+            yuy2[pair * 4 + 2] = y[pair * 2 + 1];
+            yuy2[pair * 4 + 3] = v[pair];
+        }
+        kxrec::TestPictureId id{};
+        numbers.push_back(kxrec::CheckTestPicture(yuy2.data(), width, height, width * 2, &id) ? id.frameNumber : -1);
+        at += 6 + pixels * 2;
+    }
+    EXPECT_EQ(stream.size(), at) << "bytes after the last whole frame";
+    return numbers;
 }
 
 size_t CountLines(const std::string& text, const std::string& part) {
@@ -98,6 +132,57 @@ TEST_F(ExportTest, RangeHoldsEveryPictureFromStartToStop) {
     EXPECT_FALSE(Exists(avi + L".partial"));
     // One second at 25 pictures per second, 8000 sound samples per second.
     ExpectContent(avi, plan, 25, 25, 8000, 8000, false);
+}
+
+TEST_F(ExportTest, Y4mOnStandardOutputHoldsEveryPictureOfTheRangeAndTheSummaryGoesToStderr) {
+    RecordingPlan plan;
+    plan.DurationMs = 3000;
+    const std::wstring recording = Recording(L"pipe.kxr", plan);
+
+    const ChildResult run =
+        Kxvplay({L"export", recording, L"-", L"--format", L"y4m", L"--start", L"1", L"--stop", L"2", L"--json"});
+    ASSERT_EQ(0, run.ExitCode) << run.Err;
+    EXPECT_EQ(0, run.Out.compare(0, run.Out.find('\n') + 1, "YUV4MPEG2 W352 H288 F25:1 Ip A1:1 C422\n"))
+        << run.Out.substr(0, 80);
+    const std::vector<int64_t> frames = Y4mFrameNumbers(run.Out, plan.Width, plan.Height);
+    ASSERT_EQ(25u, frames.size());
+    for (size_t i = 0; i < frames.size(); ++i) EXPECT_EQ(25 + static_cast<int64_t>(i), frames[i]) << "frame " << i;
+    EXPECT_EQ("y4m", JsonField(run.Err, "format")) << run.Err;
+    EXPECT_EQ("-", JsonField(run.Err, "output")) << run.Err;
+    EXPECT_EQ(25, JsonNumber(run.Err, "pictures")) << run.Err;
+}
+
+TEST_F(ExportTest, WavFileHoldsTheWholeToneWithItsSizesAndARecordingWithoutSoundLeavesNoFile) {
+    // Longer than the pictures the source buffers, which nobody reads here.
+    RecordingPlan plan;
+    plan.DurationMs = 3000;
+    const std::wstring recording = Recording(L"sound.kxr", plan);
+    const std::wstring wav = Temp.File(L"sound.wav");
+
+    const ChildResult run = Kxvplay({L"export", recording, wav, L"--json"});
+    ASSERT_EQ(0, run.ExitCode) << run.Err;
+    EXPECT_EQ("wav", JsonField(run.Out, "format")) << run.Out;
+    EXPECT_EQ("true", JsonField(run.Out, "completed")) << "the sound stream ends by itself: " << run.Out;
+    EXPECT_FALSE(Exists(wav + L".partial"));
+    const std::string content = ReadAll(wav);
+    const uint32_t bytes = plan.SoundSamples() * 2;
+    ASSERT_EQ(44u + bytes, content.size());
+    EXPECT_EQ(0, content.compare(0, 4, "RIFF"));
+    EXPECT_EQ(36u + bytes, Read32(content, 4)) << "the sizes are completed at the end";
+    EXPECT_EQ(8000u, Read32(content, 24));
+    EXPECT_EQ(bytes, Read32(content, 40));
+    uint32_t first = 1;
+    EXPECT_TRUE(kxrec::CheckTone(content.data() + 44, bytes, &first)) << "the tone, unbroken";
+    EXPECT_EQ(0u, first);
+
+    plan.Sound = false;
+    const std::wstring silent = Recording(L"silent.kxr", plan);
+    const std::wstring none = Temp.File(L"none.wav");
+    const ChildResult nothing = Kxvplay({L"export", silent, none});
+    EXPECT_EQ(6, nothing.ExitCode) << nothing.Err;
+    EXPECT_NE(std::string::npos, nothing.Err.find("no sound")) << nothing.Err;
+    EXPECT_FALSE(Exists(none));
+    EXPECT_FALSE(Exists(none + L".partial"));
 }
 
 TEST_F(ExportTest, OutputInAMissingFolderLeavesNothing) {

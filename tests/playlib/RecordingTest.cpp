@@ -18,7 +18,7 @@ namespace {
 std::vector<uint8_t> Picture(uint32_t frame, uint32_t width, uint32_t height, size_t stride = 0) {
     if (stride == 0) stride = width * 2;
     std::vector<uint8_t> buffer(stride * height, 0x55);
-    EXPECT_TRUE(SynthesizeTestPicture(frame, width, height, buffer.data(), stride));
+    EXPECT_TRUE(SynthesizeTestPicture(frame, frame * 40, width, height, buffer.data(), stride));
     return buffer;
 }
 
@@ -102,13 +102,43 @@ TEST(TestPicture, DamagedOrForeignPicturesFail) {
     EXPECT_FALSE(CheckTestPicture(black.data(), 320, 240, 640, nullptr));
 }
 
+TEST(TestPicture, ShowsItsNumberAndTimeAndABlockThatMovesOutsideTheCheckedRows) {
+    // 320x240: the code takes rows 0-23, the checker compares rows 24, 132 and 239.
+    const auto luma = [](const std::vector<uint8_t>& p, uint32_t x, uint32_t y) { return p[(y * 320 + x) * 2]; };
+    const std::vector<uint8_t> picture = Picture(5, 320, 240);
+    std::vector<uint8_t> later(picture.size());
+    ASSERT_TRUE(SynthesizeTestPicture(5, 4920, 320, 240, later.data(), 640));
+    size_t changed = 0;
+    for (uint32_t y = 0; y < 240; ++y) {
+        for (uint32_t x = 0; x < 320; ++x) {
+            if (luma(picture, x, y) == luma(later, x, y)) continue;
+            ++changed;
+            EXPECT_TRUE(y > 25 && y < 131) << "the time is drawn at row " << y;
+        }
+    }
+    EXPECT_GT(changed, 100u) << "another time must show as other digits";
+    // The block is white on a black track two rows below the middle row,
+    // five pixel pairs further along for each picture.
+    const auto blockAt = [&](const std::vector<uint8_t>& p) {
+        uint32_t x = 0;
+        while (x < 320 && luma(p, x, 134) != 235) ++x;
+        return x;
+    };
+    EXPECT_EQ(16, luma(picture, 0, 134));
+    EXPECT_EQ(blockAt(picture) + 10, blockAt(Picture(6, 320, 240)));
+    // The lowest quarter stays background, as the contact sheet's check expects.
+    for (uint32_t y = 180; y < 240; ++y) {
+        EXPECT_EQ(0, memcmp(&picture[y * 640], &picture[239 * 640], 640)) << "row " << y;
+    }
+}
+
 TEST(TestPicture, SizesThatCannotHoldTheCodeAreRefused) {
     std::vector<uint8_t> buffer(64 * 64 * 2);
     EXPECT_FALSE(TestPictureFits(31, 48));
     EXPECT_FALSE(TestPictureFits(8, 8));
     EXPECT_FALSE(TestPictureFits(4098, 64));
-    EXPECT_FALSE(SynthesizeTestPicture(0, 8, 8, buffer.data(), 16));
-    EXPECT_FALSE(SynthesizeTestPicture(0, 64, 48, buffer.data(), 64));
+    EXPECT_FALSE(SynthesizeTestPicture(0, 0, 8, 8, buffer.data(), 16));
+    EXPECT_FALSE(SynthesizeTestPicture(0, 0, 64, 48, buffer.data(), 64));
 }
 
 TEST(TestTone, AnyRunOfSamplesTellsItsPosition) {

@@ -39,7 +39,7 @@ void MakeTestRecording(const std::wstring& path, uint32_t width, uint32_t height
         const uint32_t t = FrameTime(n, fpsNum, fpsDen);
         soundUntil(t);
         if (raw) {
-            kxrec::SynthesizeTestPicture(n, width, height, picture.data(), width * 2);
+            kxrec::SynthesizeTestPicture(n, t, width, height, picture.data(), width * 2);
             ASSERT_TRUE(writer.AddRawPicture(t, width, height, picture.data()));
         } else {
             ASSERT_TRUE(writer.AddTestPicture(t, n, width, height));

@@ -167,7 +167,7 @@ int RunMake(const std::vector<std::wstring>& args, std::string& out, std::string
         bool written;
         if (raw) {
             picture.resize(static_cast<size_t>(current.width) * current.height * 2);
-            SynthesizeTestPicture(n, current.width, current.height, picture.data(), current.width * 2u);
+            SynthesizeTestPicture(n, t, current.width, current.height, picture.data(), current.width * 2u);
             written = writer.AddRawPicture(t, current.width, current.height, picture.data());
         } else {
             written = writer.AddTestPicture(t, n, current.width, current.height);

@@ -26,14 +26,19 @@ const CommandShape Commands[] = {
      L"  it connects. --rate R (above 0.1) sets the pins' rate. Shows progress, then a\n"
      L"  summary: pictures and sound delivered, gaps and repeats in the time stamps,\n"
      L"  wall time and pictures per second.\n"},
-    {L"export", 2, L"--start --stop --json",
-     L"kxvplay export FILE OUT.avi [--start SECONDS] [--stop SECONDS] [--json]\n"
-     L"  Writes an AVI with YUY2 video and PCM sound through the platform's AVI Mux\n"
-     L"  and File Writer where they can write both, otherwise with kxvplay's own\n"
-     L"  writer (OpenDML for files over 1 GB); stderr names the writer used. The\n"
-     L"  file is written under OUT.avi.partial and renamed only when the export\n"
-     L"  completed, so OUT.avi is never left half-written; an existing read-only\n"
-     L"  OUT.avi is left alone (exit 7).\n"},
+    {L"export", 2, L"--format --start --stop --json",
+     L"kxvplay export FILE OUT [--format avi|y4m|wav] [--start SECONDS] [--stop SECONDS] [--json]\n"
+     L"  The format is --format's, else OUT's extension (.y4m, .wav; anything else\n"
+     L"  is an AVI).\n"
+     L"  avi: YUY2 video and PCM sound through the platform's AVI Mux and File\n"
+     L"    Writer where they can write both, otherwise with kxvplay's own writer\n"
+     L"    (OpenDML for files over 1 GB); stderr names the writer used.\n"
+     L"  y4m: the pictures alone as YUV4MPEG2 4:2:2, the raw video encoders read.\n"
+     L"  wav: the sound alone as 8 kHz mono 16-bit PCM WAV.\n"
+     L"  OUT \"-\" writes a y4m or wav stream to standard output (for a pipe into an\n"
+     L"  encoder); the summary then goes to stderr. A file OUT is written under\n"
+     L"  OUT.partial and renamed only when the export completed, so OUT is never\n"
+     L"  left half-written; an existing read-only OUT is left alone (exit 7).\n"},
     {L"frames", 2, L"--every --start --stop --json",
      L"kxvplay frames FILE OUTDIR [--every N] [--start SECONDS] [--stop SECONDS] [--json]\n"
      L"  Writes every Nth picture (default every one) as OUTDIR\\frame_NNNNNN.png,\n"
@@ -117,6 +122,13 @@ CommandOptions CCommandLine::Parse(const std::vector<std::wstring>& args) {
         }
         if (i + 1 >= args.size()) Usage(arg + L" needs a value");
         const std::wstring& value = args[++i];
+        if (arg == L"--format") {
+            if (value != L"avi" && value != L"y4m" && value != L"wav") {
+                Usage(L"--format is avi, y4m or wav, not \"" + value + L"\"");
+            }
+            options.Format = value;
+            continue;
+        }
         const double number = Number(arg, value);
         if (arg == L"--start") {
             if (number < 0) Usage(L"--start cannot be negative");

@@ -19,6 +19,7 @@ struct CommandOptions {
     double StopSeconds = 0;
     double Rate = 1.0;
     unsigned Every = 1;
+    std::wstring Format;                   // export: avi, y4m or wav; empty: by the output's name
 };
 
 class CCommandLine {

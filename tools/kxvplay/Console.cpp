@@ -34,3 +34,8 @@ void CConsole::OutUtf8(const std::string& text) {
     fputs(text.c_str(), stdout);
     fflush(stdout);
 }
+
+void CConsole::ErrUtf8(const std::string& text) {
+    fputs(text.c_str(), stderr);
+    fflush(stderr);
+}

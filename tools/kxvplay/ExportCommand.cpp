@@ -1,5 +1,6 @@
 #include "AppError.h"
 #include "Commands.h"
+#include "ConnectionType.h"
 #include "Console.h"
 #include "GraphRun.h"
 #include "HResultText.h"
@@ -7,6 +8,8 @@
 #include "PlaySummary.h"
 #include "RangeSettings.h"
 #include "SourceGraph.h"
+#include "StreamExport.h"
+#include "StreamOutput.h"
 #include "StreamTally.h"
 #include "tools/avi/AviFileWriter.h"
 
@@ -15,24 +18,10 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <cwctype>
 #include <memory>
 
 namespace {
-
-// The connection type of a pin, freed on destruction.
-class CConnectionType {
-public:
-    explicit CConnectionType(IPin* pin) { Result = pin->ConnectionMediaType(&Type); }
-    ~CConnectionType() {
-        if (Type.cbFormat) CoTaskMemFree(Type.pbFormat);
-        if (Type.pUnk) Type.pUnk->Release();
-    }
-    CConnectionType(const CConnectionType&) = delete;
-    CConnectionType& operator=(const CConnectionType&) = delete;
-
-    HRESULT Result = S_OK;
-    AM_MEDIA_TYPE Type = {};
-};
 
 // Builds the platform's AVI Mux and File Writer onto the grabbers' outputs.
 // True when they can write the whole export; otherwise they are taken out
@@ -91,26 +80,25 @@ std::shared_ptr<CAviFileWriter> BuildOwnWriter(CSourceGraph* graph, IPin* videoO
                                                const std::wstring& finalPath) {
     const CConnectionType videoType(graph->SourcePin(0).Get());
     const CConnectionType audioType(graph->SourcePin(1).Get());
-    if (FAILED(videoType.Result) || videoType.Type.formattype != FORMAT_VideoInfo ||
-        videoType.Type.cbFormat < sizeof(VIDEOINFOHEADER) || videoType.Type.subtype != MEDIASUBTYPE_YUY2) {
+    const VIDEOINFOHEADER* header = videoType.Yuy2Video();
+    if (!header) {
         throw CAppError(ExitCode::GraphFailure, L"graph failure: the pictures are not YUY2 with a video header: " +
                                                     DescribeHResult(FAILED(videoType.Result) ? videoType.Result
                                                                                              : VFW_E_INVALIDMEDIATYPE));
     }
-    if (FAILED(audioType.Result) || audioType.Type.formattype != FORMAT_WaveFormatEx ||
-        audioType.Type.cbFormat < sizeof(PCMWAVEFORMAT)) {
+    const PCMWAVEFORMAT* pcm = audioType.PcmSound();
+    if (!pcm) {
         throw CAppError(ExitCode::GraphFailure, L"graph failure: the sound is not PCM with a wave format: " +
                                                     DescribeHResult(FAILED(audioType.Result) ? audioType.Result
                                                                                              : VFW_E_INVALIDMEDIATYPE));
     }
-    const auto* header = reinterpret_cast<const VIDEOINFOHEADER*>(videoType.Type.pbFormat);
     AviVideoFormat format;
     format.Width = static_cast<uint32_t>(header->bmiHeader.biWidth);
     format.Height = static_cast<uint32_t>(std::abs(header->bmiHeader.biHeight));
     format.PictureBytes = format.Width * format.Height * 2;
     format.PictureDuration100ns = graph->Facts().PictureStep;
     WAVEFORMATEX sound = {};
-    std::memcpy(&sound, audioType.Type.pbFormat, sizeof(PCMWAVEFORMAT));
+    std::memcpy(&sound, pcm, sizeof(PCMWAVEFORMAT));
 
     auto writer = std::make_shared<CAviFileWriter>();
     const HRESULT hr = writer->Open(path, format, &sound);
@@ -127,18 +115,52 @@ std::shared_ptr<CAviFileWriter> BuildOwnWriter(CSourceGraph* graph, IPin* videoO
     return writer;
 }
 
+enum class ExportFormat { Avi, Y4m, Wav };
+
+// --format's choice, else the output's extension; standard output takes the
+// streamed formats only.
+ExportFormat ChooseFormat(const CommandOptions& options, bool toStandardOutput) {
+    const std::wstring& output = options.Arguments[1];
+    std::wstring name = options.Format;
+    if (name.empty() && !toStandardOutput) {
+        const size_t dot = output.find_last_of(L'.');
+        const size_t separator = output.find_last_of(L"\\/");
+        if (dot != std::wstring::npos && (separator == std::wstring::npos || dot > separator)) {
+            name = output.substr(dot + 1);
+            for (wchar_t& c : name) c = static_cast<wchar_t>(towlower(c));
+        }
+    }
+    if (name == L"y4m") return ExportFormat::Y4m;
+    if (name == L"wav") return ExportFormat::Wav;
+    if (toStandardOutput) {
+        // An AVI's headers are completed at the end, which a pipe cannot take.
+        throw CAppError(ExitCode::Usage, std::wstring(name.empty() ? L"export to standard output needs"
+                                                                   : L"an AVI cannot go to standard output; use") +
+                                             L" --format y4m or --format wav (see kxvplay --help)");
+    }
+    return ExportFormat::Avi;
+}
+
+const wchar_t* FormatName(ExportFormat format) {
+    return format == ExportFormat::Y4m ? L"y4m" : format == ExportFormat::Wav ? L"wav" : L"avi";
+}
+
 }  // namespace
 
 void RunExport(const CommandOptions& options) {
-    COutputFile output(options.Arguments[1]);
+    const bool toStandardOutput = options.Arguments[1] == L"-";
+    const ExportFormat format = ChooseFormat(options, toStandardOutput);
+    std::unique_ptr<COutputFile> file;
+    if (!toStandardOutput) file = std::make_unique<COutputFile>(options.Arguments[1]);
     TallyCounts videoCounts, audioCounts;
     RunOutcome outcome;
     std::wstring source;
     bool platform = false;
     std::shared_ptr<CAviFileWriter> own;
+    std::unique_ptr<CStreamExport> stream;
     {
-        // The graph, and with it the File Writer's handle on the temporary
-        // file, is gone before the file is moved or deleted.
+        // The graph, and with it every handle on the temporary file, is gone
+        // before the file is moved or deleted.
         CSourceGraph graph;
         graph.Open(options.Arguments[0]);
         source = graph.FullPath();
@@ -148,21 +170,35 @@ void RunExport(const CommandOptions& options) {
             CStreamTally::Create(CStreamTally::Kind::Video, range.StampLimit());
         const ComPtr<CStreamTally> audio =
             CStreamTally::Create(CStreamTally::Kind::Audio, range.StampLimit());
-        ComPtr<IPin> videoOut = graph.Grab(0, video.Get());
-        ComPtr<IPin> audioOut = graph.Grab(1, audio.Get());
-        std::wstring reason;
-        platform = BuildPlatformWriter(&graph, videoOut.Get(), audioOut.Get(), output.TemporaryPath(), &reason);
-        if (platform) {
-            CConsole::Err(L"kxvplay: writing the AVI through the platform's AVI Mux and File Writer\n");
+        RunSettings settings = range.ForRun(L"exporting");
+        if (format == ExportFormat::Avi) {
+            ComPtr<IPin> videoOut = graph.Grab(0, video.Get());
+            ComPtr<IPin> audioOut = graph.Grab(1, audio.Get());
+            std::wstring reason;
+            platform = BuildPlatformWriter(&graph, videoOut.Get(), audioOut.Get(), file->TemporaryPath(), &reason);
+            if (platform) {
+                CConsole::Err(L"kxvplay: writing the AVI through the platform's AVI Mux and File Writer\n");
+            } else {
+                CConsole::Err(L"kxvplay: writing the AVI with kxvplay's own writer (" + reason + L")\n");
+                own = BuildOwnWriter(&graph, videoOut.Get(), audioOut.Get(), video.Get(), audio.Get(),
+                                     file->TemporaryPath(), file->FinalPath());
+            }
         } else {
-            CConsole::Err(L"kxvplay: writing the AVI with kxvplay's own writer (" + reason + L")\n");
-            own = BuildOwnWriter(&graph, videoOut.Get(), audioOut.Get(), video.Get(), audio.Get(),
-                                 output.TemporaryPath(), output.FinalPath());
+            std::shared_ptr<CStreamOutput> output =
+                toStandardOutput ? CStreamOutput::StandardOutput()
+                                 : CStreamOutput::NewFile(file->TemporaryPath(), file->FinalPath());
+            stream = std::make_unique<CStreamExport>(
+                format == ExportFormat::Y4m ? CStreamExport::Format::Y4m : CStreamExport::Format::Wav, output);
+            stream->Build(&graph, format == ExportFormat::Y4m ? video.Get() : audio.Get());
+            const CStreamExport* watched = stream.get();
+            settings.Abandon = [watched] { return watched->Failed(); };
         }
         graph.Unclocked();
-        CGraphRun run(&graph, video.Get(), audio.Get(), range.ForRun(L"exporting"));
+        // The pin a streamed export leaves unconnected delivers nothing.
+        CGraphRun run(&graph, format == ExportFormat::Wav ? nullptr : video.Get(),
+                      format == ExportFormat::Y4m ? nullptr : audio.Get(), settings);
         outcome = run.Run();
-        if (FAILED(outcome.StopResult)) {
+        if (FAILED(outcome.StopResult) && !outcome.Abandoned) {
             throw CAppError(ExitCode::GraphFailure,
                             L"graph failure: stopping the export: " + DescribeHResult(outcome.StopResult));
         }
@@ -171,24 +207,41 @@ void RunExport(const CommandOptions& options) {
     }
     if (own) {
         const HRESULT hr = own->Finish();
-        if (FAILED(hr)) CannotWrite(output.FinalPath(), hr);
+        if (FAILED(hr)) CannotWrite(file->FinalPath(), hr);
     }
-    if (videoCounts.Samples == 0) {
-        throw CAppError(ExitCode::GraphFailure,
-                        L"graph failure: the export received no picture: " +
-                            DescribeHResult(VFW_E_SAMPLE_REJECTED_EOS));
+    if (stream) stream->Finish();
+    if (format == ExportFormat::Wav ? audioCounts.Samples == 0 : videoCounts.Samples == 0) {
+        const wchar_t* missing =
+            format == ExportFormat::Wav ? L"no sound (the recording may have none)" : L"no picture";
+        throw CAppError(ExitCode::GraphFailure, std::wstring(L"graph failure: the export received ") + missing +
+                                                    L": " + DescribeHResult(VFW_E_SAMPLE_REJECTED_EOS));
     }
-    output.Commit();
+    if (file) file->Commit();
+    const std::wstring written = file ? file->FinalPath() : std::wstring(L"-");
     const CPlaySummary summary(videoCounts, audioCounts, outcome);
+    // Standard output may carry the export itself; the summary then goes
+    // where the progress went.
     if (options.Json) {
         CJsonObject json;
         json.Add("file", source)
-            .Add("output", output.FinalPath())
+            .Add("output", written)
+            .Add("format", std::wstring(FormatName(format)))
             .Add("writer", std::wstring(platform ? L"platform" : L"kxvplay"))
-            .Add("sound_in_output", true);
+            .Add("sound_in_output", format != ExportFormat::Y4m);
         summary.AddTo(&json);
-        CConsole::OutUtf8(json.Text() + "\n");
+        const std::string text = json.Text() + "\n";
+        if (toStandardOutput) {
+            CConsole::ErrUtf8(text);
+        } else {
+            CConsole::OutUtf8(text);
+        }
     } else {
-        CConsole::Out(L"Wrote " + output.FinalPath() + L"\n" + summary.Text());
+        const std::wstring text = L"Wrote " + (file ? file->FinalPath() : std::wstring(L"standard output")) +
+                                  L" (" + FormatName(format) + L")\n" + summary.Text();
+        if (toStandardOutput) {
+            CConsole::Err(text);
+        } else {
+            CConsole::Out(text);
+        }
     }
 }

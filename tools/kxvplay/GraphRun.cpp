@@ -25,11 +25,20 @@ std::wstring Wide(const std::string& text) {
 CGraphRun::CGraphRun(CSourceGraph* graph, CStreamTally* video, CStreamTally* audio, RunSettings settings)
     : Graph(graph), Video(video), Audio(audio), Settings(std::move(settings)), Terminal(CConsole::ErrIsTerminal()) {}
 
+TallyCounts CGraphRun::CountsOf(const CStreamTally* tally) {
+    if (tally) return tally->Counts();
+    TallyCounts ended;
+    ended.ReachedLimit = true;
+    return ended;
+}
+
 std::wstring CGraphRun::ProgressText() const {
-    const TallyCounts video = Video->Counts();
-    const TallyCounts audio = Audio->Counts();
+    const TallyCounts video = CountsOf(Video);
+    const TallyCounts audio = CountsOf(Audio);
+    // The pictures tell how far the run is; without them, the sound.
+    const REFERENCE_TIME reached = Video ? video.LastEnd : audio.LastEnd;
     const REFERENCE_TIME position =
-        Settings.RangeStart + static_cast<REFERENCE_TIME>(static_cast<double>(video.LastEnd) * Settings.Rate);
+        Settings.RangeStart + static_cast<REFERENCE_TIME>(static_cast<double>(reached) * Settings.Rate);
     const double wall = (GetTickCount() - Began) / 1000.0;
     const double media = static_cast<double>(position - Settings.RangeStart) / 1e7;
     wchar_t text[256];
@@ -81,9 +90,13 @@ RunOutcome CGraphRun::Run() {
                                     DescribeHResult(static_cast<HRESULT>(first)));
             }
         }
+        if (Settings.Abandon && Settings.Abandon()) {
+            outcome.Abandoned = true;
+            break;
+        }
         const DWORD now = GetTickCount();
-        const TallyCounts video = Video->Counts();
-        const TallyCounts audio = Audio->Counts();
+        const TallyCounts video = CountsOf(Video);
+        const TallyCounts audio = CountsOf(Audio);
         if (audio.Samples != soundSeen || audio.ReachedLimit) {
             soundSeen = audio.Samples;
             soundActivity = now;
