@@ -192,7 +192,8 @@ HRESULT CSourceStream::PushSamples() {
         }
 
         CHeldSample sample;
-        if (FAILED(ObtainDeliveryBuffer(sample.Receive(), nullptr, nullptr, 0))) {            // The allocator is decommitted until the stop request arrives.
+        if (FAILED(ObtainDeliveryBuffer(sample.Receive(), nullptr, nullptr, 0))) {
+            // The allocator is decommitted until the stop request arrives.
             Sleep(1);
             continue;
         }
