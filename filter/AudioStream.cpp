@@ -101,6 +101,9 @@ HANDLE CAudioStream::DataWaitHandle() {
 HRESULT CAudioStream::FillSample(IMediaSample* sample) {
     CScopedLock hold(&StreamLock);
     IMediaFile* file = SrcFilter->File();
+    // Sound was lost for want of memory: the graph hears of it
+    // (EC_ERRORABORT) rather than of an end with a gap before it.
+    if (file && file->IsSoundOutOfMemory()) return E_OUTOFMEMORY;
     if (!file || file->IsAudioFinished()) return EndSound(file);
     if (HoldForOwnSeek()) return S_NODATAYET;
 

@@ -9,7 +9,8 @@
 // that a reader lifts) the worker waits for a whole sample. The stream ends
 // when its own sound is exhausted: AudioFinished (sound used up at the end of
 // the file, or no sound at all by the preroll), decoding stopped, or no sound
-// for NoDataLimitMs while waiting.
+// for NoDataLimitMs while waiting. When sound was lost because the sound ring
+// could not be had, the stream fails with E_OUTOFMEMORY (EC_ERRORABORT).
 //
 // Threads and locks: see CMediaStream. StreamLock also guards SampleBytes.
 #pragma once

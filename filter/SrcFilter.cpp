@@ -6,6 +6,7 @@
 #include "server/KXVDSrcClsid.h"
 
 #include <amvideo.h>
+#include <evcode.h>
 #include <mmreg.h>
 #include <uuids.h>
 #include <vfwmsgs.h>
@@ -88,7 +89,12 @@ HRESULT STDMETHODCALLTYPE CSrcFilter::Pause() {
             MediaFile->SetPictureReader(VideoPin && VideoPin->IsConnected());
         }
     }
-    return CSource::Pause();
+    const HRESULT paused = CSource::Pause();
+    // Wine's graph manager does not fail IMediaControl::Run when a filter's
+    // Pause fails: without an event the application would wait for an end
+    // that never comes.
+    if (paused == E_OUTOFMEMORY) RaiseGraphEvent(EC_ERRORABORT, E_OUTOFMEMORY, 0);
+    return paused;
 }
 
 HRESULT STDMETHODCALLTYPE CSrcFilter::Run(REFERENCE_TIME start) {

@@ -55,7 +55,10 @@ public:
     HRESULT STDMETHODCALLTYPE InnerQueryInterface(REFIID id, void** out) override;
     KX_FORWARD_UNKNOWN_TO_OUTER
 
-    // IMediaFilter: the playback library is stopped before the pins are.
+    // IMediaFilter: the playback library is stopped before the pins are. A
+    // Pause that fails for want of memory (a downstream allocator that cannot
+    // commit, a worker that cannot start) also raises EC_ERRORABORT with
+    // E_OUTOFMEMORY.
     HRESULT STDMETHODCALLTYPE Stop() override;
     HRESULT STDMETHODCALLTYPE Pause() override;
     HRESULT STDMETHODCALLTYPE Run(REFERENCE_TIME start) override;

@@ -31,7 +31,7 @@ bool CAMThread::StartThread() {
     if (ThreadHandle || !RequestEvent.Handle() || !ReplyEvent.Handle()) {
         return false;
     }
-    ThreadHandle = CreateThread(nullptr, 0, ThreadEntry, this, 0, nullptr);
+    ThreadHandle = CreateThread(nullptr, StackReserve, ThreadEntry, this, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     return ThreadHandle != nullptr;
 }
 

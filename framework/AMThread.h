@@ -32,6 +32,12 @@ public:
     // True when a new thread was created; false when one exists, an event is
     // missing or the thread cannot be created.
     bool StartThread();
+    // The worker's stack reservation. The worker runs downstream filters'
+    // code (Receive and everything it calls) on its stack, so it gets what
+    // Windows gives a thread by default rather than whatever the host
+    // executable asks for (2 MB for MinGW programs), which in a process of
+    // many graphs is address space taken for nothing.
+    static constexpr SIZE_T StackReserve = 1024 * 1024;
     bool IsThreadRunning() const { return ThreadHandle != nullptr; }
     // Blocks until the worker replies; E_FAIL at once when no thread exists.
     DWORD SendRequest(DWORD code);

@@ -132,10 +132,29 @@ HRESULT STDMETHODCALLTYPE CBaseFilter::Pause() {
             if (pin && pin->IsConnected()) {
                 HRESULT result = pin->Activate();
                 if (FAILED(result)) {
+                    // The filter stays stopped, so a later Stop does nothing:
+                    // pins already active (an allocator committed, a worker
+                    // started) are deactivated here, or they outlive the
+                    // graph. None of them has sent anything yet (see
+                    // OnFilterPause), so none waits on a paused peer.
+                    for (int j = 0; j < i; ++j) {
+                        CBasePin* active = PinByIndex(j);
+                        if (active && active->IsConnected()) active->Deactivate();
+                    }
                     return result;
                 }
             }
         }
+        State = State_Paused;
+        HRESULT first = S_OK;
+        for (int i = 0; i < count; ++i) {
+            CBasePin* pin = PinByIndex(i);
+            if (pin && pin->IsConnected()) {
+                const HRESULT result = pin->OnFilterPause();
+                if (FAILED(result) && SUCCEEDED(first)) first = result;
+            }
+        }
+        return first;
     }
     State = State_Paused;
     return S_OK;

@@ -89,6 +89,10 @@ HRESULT CBasePin::OnFilterRun(REFERENCE_TIME) {
     return S_OK;
 }
 
+HRESULT CBasePin::OnFilterPause() {
+    return S_OK;
+}
+
 HRESULT CBasePin::SetConnectionType(const CMediaFormat* type) {
     HRESULT result = ConnectionType.AssignFrom(*type);
     return FAILED(result) ? result : S_OK;

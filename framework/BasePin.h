@@ -35,7 +35,12 @@ public:
     ~CBasePin() override;
 
     virtual LONG MediaTypeListVersion();
+    // Leaving the stopped state: every connected pin is activated first; only
+    // when all of them have been are they told OnFilterPause, so a pin that
+    // sends data starts in OnFilterPause, and an activation failure can take
+    // the others back without waiting on a peer that holds their data.
     virtual HRESULT Activate();
+    virtual HRESULT OnFilterPause();
     virtual HRESULT Deactivate();
     virtual HRESULT OnFilterRun(REFERENCE_TIME start);
     // Exactly S_OK accepts.

@@ -75,8 +75,9 @@ HRESULT CSourceStream::Activate() {
     HRESULT result = CBaseOutputPin::Activate();
     if (FAILED(result)) return result;
     if (!StartThread()) {
+        // Threads and events run out with memory (address space for the stack).
         CBaseOutputPin::Deactivate();
-        return E_FAIL;
+        return E_OUTOFMEMORY;
     }
     result = static_cast<HRESULT>(SendRequest(CommandInit));
     if (FAILED(result)) {
@@ -87,6 +88,12 @@ HRESULT CSourceStream::Activate() {
         CBaseOutputPin::Deactivate();
         return result;
     }
+    return S_OK;
+}
+
+HRESULT CSourceStream::OnFilterPause() {
+    CScopedLock hold(PinLock);
+    if (!IsThreadRunning()) return S_OK;
     return static_cast<HRESULT>(SendRequest(CommandPause));
 }
 

@@ -27,7 +27,7 @@
 // Owns its worker thread (CAMThread). OwnerFilter is held without a
 // reference; the filter owns the stream and deletes it.
 //
-// Threads: Activate, Deactivate, the media-type operations and QueryId run on
+// Threads: Activate, OnFilterPause, Deactivate, the media-type operations and QueryId run on
 // the graph's or application's threads under the owner's StateLock (the pin
 // lock); they hold it while they wait for the worker's reply, so StateLock
 // comes before the worker's request channel. WorkerLoop, PushSamples,
@@ -48,7 +48,7 @@ class CSource;
 // The worker's request codes.
 enum WorkerCommand : DWORD {
     CommandInit = 0,   // Activate, after starting the thread
-    CommandPause = 1,  // Activate, after CommandInit succeeded
+    CommandPause = 1,  // OnFilterPause, after CommandInit succeeded
     CommandRun = 2,    // seek handling, after a CommandStop, to resume pushing
     CommandStop = 3,   // Deactivate; seek handling
     CommandExit = 4,   // Deactivate, after CommandStop
@@ -88,10 +88,13 @@ public:
     // null (the default) for none. Called on the worker; not owned here.
     virtual HANDLE DataWaitHandle();
 
-    // Commits the allocator, starts the worker and has it pause; S_FALSE when
+    // Commits the allocator and starts the worker, which waits; S_FALSE when
     // the filter is already active, S_OK without doing anything when the pin
-    // is unconnected. A failure leaves the pin inactive.
+    // is unconnected. A failure leaves the pin inactive (E_OUTOFMEMORY when
+    // the worker cannot be started).
     HRESULT Activate() override;
+    // Has the worker start pushing (once every pin of the filter is active).
+    HRESULT OnFilterPause() override;
     // Decommits the allocator (freeing a worker waiting for a sample), then
     // stops and joins the worker.
     HRESULT Deactivate() override;

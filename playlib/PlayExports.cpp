@@ -4,6 +4,8 @@
 #include "playlib/HandleRegistry.h"
 #include "playlib/Player.h"
 
+#include <new>
+
 namespace {
 
 std::shared_ptr<CPlayer> Find(KXPLAYHANDLE h) {
@@ -16,8 +18,22 @@ extern "C" {
 
 KXPLAYHANDLE KX_PLAY_CALL KX_PLAY_OpenFileExW(const wchar_t* path) {
     if (path == nullptr) return nullptr;
-    std::shared_ptr<CPlayer> player = CPlayer::Open(path);
-    return player ? CHandleRegistry::Instance().Add(player) : nullptr;
+    // Nothing may leave a C export as an exception; out of memory, the file
+    // simply cannot be opened.
+    std::shared_ptr<CPlayer> player;
+    try {
+        player = CPlayer::Open(path);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    if (!player) return nullptr;
+    try {
+        return CHandleRegistry::Instance().Add(player);
+    } catch (const std::bad_alloc&) {
+        // Its decoding thread already runs: end it with the player.
+        player->Close();
+        return nullptr;
+    }
 }
 
 BOOL KX_PLAY_CALL KX_PLAY_CloseFile(KXPLAYHANDLE h) {

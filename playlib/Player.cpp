@@ -1,15 +1,20 @@
 #include "playlib/Player.h"
 
 #include <algorithm>
+#include <new>
 
 namespace {
 
 constexpr size_t SoundPieceBytes = kxrec::SoundPieceSamples * 2;
+// A record that cannot be decoded for want of memory is tried again this
+// often, as long as decoding is wanted.
+constexpr DWORD DecodeRetryMs = 50;
 
 }  // namespace
 
 std::shared_ptr<CPlayer> CPlayer::Open(const std::wstring& path) {
-    std::shared_ptr<CPlayer> player(new CPlayer());
+    std::shared_ptr<CPlayer> player(new (std::nothrow) CPlayer());
+    if (!player) return nullptr;
     if (!player->Reader.Open(path)) return nullptr;
     const kxrec::RecordingHeader& header = player->Reader.Header();
     const std::vector<kxrec::RecordEntry>& records = player->Reader.Records();
@@ -50,7 +55,11 @@ std::shared_ptr<CPlayer> CPlayer::Open(const std::wstring& path) {
                             reinterpret_cast<LPCWSTR>(&CPlayer::ThreadProc), &module)) {
         return nullptr;
     }
-    auto* self = new std::shared_ptr<CPlayer>(player);
+    auto* self = new (std::nothrow) std::shared_ptr<CPlayer>(player);
+    if (!self) {
+        FreeLibrary(module);
+        return nullptr;
+    }
     player->Thread = CreateThread(nullptr, 0, ThreadProc, self, CREATE_SUSPENDED, &player->ThreadId);
     if (player->Thread == nullptr) {
         delete self;
@@ -253,12 +262,23 @@ void CPlayer::Run() {
                 continue;
             }
             const uint32_t generation = Generation;
-            bool good;
+            bool good = false;
+            bool decoded = true;
             {
                 CCriticalSection::CReleaser release(Lock);
-                good = DecodeRecord(index, skipSamples);
+                try {
+                    good = DecodeRecord(index, skipSamples);
+                } catch (const std::bad_alloc&) {
+                    decoded = false;
+                }
             }
             if (generation != Generation) continue;
+            if (!decoded) {
+                // Nothing is skipped: the record is decoded again once memory
+                // comes back; Pause, seeks and Close end the wait.
+                SleepConditionVariableCS(&Changed, Lock.Native(), DecodeRetryMs);
+                continue;
+            }
             if (!good) {
                 // Decoding ends at the last good record.
                 ReachEnd();

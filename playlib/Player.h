@@ -16,7 +16,9 @@
 // started may still be running when they are called from another thread);
 // a removal or replacement of the callback, and Close, also wait for a
 // callback in progress to return, except when called on the decoding thread
-// itself.
+// itself. Out of memory nothing is thrown out of the decoding thread: a record
+// that cannot be decoded for want of memory is held and tried again, so no
+// picture or sound is skipped.
 #pragma once
 
 #include "KXPlayApi.h"

@@ -13,8 +13,13 @@ std::atomic<int32_t> NewBuffersLeft{-1};
 CFramePool::CFramePool(int32_t bufferSize, int32_t keptLimit, IPictureMemory* memory)
     : Memory(memory),
       Size(bufferSize), Limit(keptLimit < 1 ? 1 : (keptLimit > MaxKept ? MaxKept : keptLimit)) {
-    // Reserved up front so that keeping a buffer never allocates.
-    FreeStore.reserve(static_cast<size_t>(Limit));
+    // Reserved up front so that keeping a buffer never allocates. The pool
+    // is made on the library's decoding thread, where nothing may throw.
+    try {
+        FreeStore.reserve(static_cast<size_t>(Limit));
+    } catch (const std::bad_alloc&) {
+        Limit = 0;
+    }
 }
 
 void CFramePool::LimitNewBuffers(int32_t count) { NewBuffersLeft = count; }

@@ -36,6 +36,7 @@ public:
 
     int32_t BufferSize() const { return Size; }
     int32_t KeptCount();
+    // 0 when the pool could not reserve its store: it must not be used.
     int32_t KeptLimit() const { return Limit; }
 
     static constexpr int32_t MaxKept = 53;
@@ -51,6 +52,6 @@ private:
     IPictureMemory* const Memory;
     std::vector<uint8_t*> FreeStore;  // guarded by PoolLock; used as a stack at its back
     const int32_t Size;
-    const int32_t Limit;
+    int32_t Limit;  // fixed after construction
     CCriticalSection PoolLock;
 };

@@ -55,6 +55,8 @@ public:
     virtual bool IsPrerollReached() const = 0;
     // A picture could not be buffered for want of memory.
     virtual bool IsOutOfMemory() const = 0;
+    // Decoded sound was lost for want of memory.
+    virtual bool IsSoundOutOfMemory() const = 0;
 
     // What the output streams tell the file.
     virtual void MarkVideoDrained() = 0;

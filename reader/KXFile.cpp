@@ -4,6 +4,7 @@
 #include "reader/PlayLibrary.h"
 
 #include <cstring>
+#include <new>
 #include <mutex>
 
 namespace {
@@ -24,6 +25,9 @@ const wchar_t BudgetValue[] = L"PictureBudgetMB";
 constexpr uint32_t SoundTailBytes = 800;
 // A held decoding thread looks again this often even without a signal.
 constexpr DWORD HoldPollMs = 20;
+// The message thread only waits for and reads posted messages; a small
+// reservation keeps many open files from taking address space for stacks.
+constexpr SIZE_T MessageThreadStack = 64 * 1024;
 // Sound flow control while a consumer reads the sound: the ring holds 4 s, so
 // decoding pauses once 3 s are buffered and goes on below 2 s; without it a
 // sound reader that falls more than 4 s behind the pictures loses sound.
@@ -156,10 +160,15 @@ CKXFile::~CKXFile() {
 bool CKXFile::OpenFile(const wchar_t* path) {
     if (!path) return false;
     if (PlayHandle.load()) CloseFile();
-    FilePath.assign(path);
+    try {
+        FilePath.assign(path);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
     if (!MessageThreadHandle) {
         DWORD id = 0;
-        MessageThreadHandle.reset(CreateThread(nullptr, 0, &CKXFile::MessageThread, this, 0, &id));
+        MessageThreadHandle.reset(CreateThread(nullptr, MessageThreadStack, &CKXFile::MessageThread, this,
+                                               STACK_SIZE_PARAM_IS_A_RESERVATION, &id));
         if (MessageThreadHandle) MessageThreadId = id;
     }
     if (!Api) return false;
@@ -179,6 +188,7 @@ bool CKXFile::OpenFile(const wchar_t* path) {
     ResetEvent(InfoReadyEvent.get());
     PictureReader = 1;
     OutOfMemory = 0;
+    SoundOutOfMemory = 0;
     BudgetBytes = PictureBudgetBytes();
     // The new file has not been started, whatever the previous one was doing.
     Playing = 0;
@@ -335,7 +345,15 @@ void CKXFile::OnFirstPicture(int32_t width, int32_t height) {
     LowDepth = depth.Low;
     PrerollAt = depth.Preroll;
     FramePool.reset(new (std::nothrow) CFramePool(PictureBytes.load(), depth.Kept, PictureMemory));
-    if (FramePool) SetEvent(SizeKnownEvent.get());
+    if (FramePool && FramePool->KeptLimit() > 0) {
+        SetEvent(SizeKnownEvent.get());
+    } else {
+        // No picture can be buffered: the stream fails rather than waits.
+        FramePool.reset();
+        OutOfMemory = 1;
+        DataSinceFlush = 1;
+        SignalWaiters();
+    }
 }
 
 void CKXFile::QueuePicture(const char* data, long length) {
@@ -359,6 +377,11 @@ void CKXFile::QueuePicture(const char* data, long length) {
         std::lock_guard<CCriticalSection> hold(QueueLock);
         if (!PictureQueue.Append(QueuedPicture{static_cast<int32_t>(length), buffer})) {
             pool->ReleaseBuffer(buffer);
+            // The picture is lost: the stream must fail once the queued ones
+            // are out, not end as if complete.
+            OutOfMemory = 1;
+            DataSinceFlush = 1;
+            SignalWaiters();
             return;
         }
         queued = PictureQueue.Count();
@@ -392,7 +415,14 @@ uint8_t* CKXFile::AwaitPoolBuffer(CFramePool* pool) {
 void CKXFile::QueueSound(const char* data, long length) {
     if (!FramePool || !data || length <= 0 || Set(AwaitingPicture)) return;
     if (!Set(AudioStarted)) {
-        AudioBuffer.Allocate();
+        if (!AudioBuffer.Allocate()) {
+            // The piece is lost, and so is the sound's continuity: the sound
+            // stream fails instead of playing on with a gap.
+            SoundOutOfMemory = 1;
+            DataSinceFlush = 1;
+            SetEvent(SoundSignal.get());
+            return;
+        }
         AudioStarted = 1;
     }
     const uint32_t bytes = static_cast<uint32_t>(length);
@@ -500,6 +530,7 @@ void CKXFile::FlushBuffers() {
     FileEnded = 0;
     VideoDrained = 0;
     OutOfMemory = 0;
+    SoundOutOfMemory = 0;
     Paused = 0;
     PrerollReached = 0;
     DataSinceFlush = 0;

@@ -209,9 +209,14 @@ public:
         return BufferDepth{KeptDepth.load(), HighDepth.load(), LowDepth.load(), PrerollAt.load()};
     }
     // Set when a picture could not be buffered and none was queued to come
-    // back (memory exhausted): the video stream fails with E_OUTOFMEMORY.
-    // Cleared by a flush.
+    // back, when the pool could not be made or the queue could not grow
+    // (memory exhausted): the video stream fails with E_OUTOFMEMORY once the
+    // queued pictures are out. Cleared by a flush.
     bool IsOutOfMemory() const override { return OutOfMemory.load() != 0; }
+    // Set when the sound ring could not be given its storage, so decoded
+    // sound was lost: the sound stream fails with E_OUTOFMEMORY. Cleared by
+    // a flush (the ring is tried again with the next sound).
+    bool IsSoundOutOfMemory() const override { return SoundOutOfMemory.load() != 0; }
     // The current pool (null before the first valid picture); for inspection only.
     CFramePool* Pool() const { return FramePool.get(); }
 
@@ -345,6 +350,7 @@ private:
     // sound ring while the next tries also met the lock.
     std::atomic<uint8_t> PauseWanted{0};
     std::atomic<uint8_t> OutOfMemory{0};
+    std::atomic<uint8_t> SoundOutOfMemory{0};
     // Read from the registry at each open; the depth follows it at the
     // first picture (decoding thread) and is read by every thread.
     std::atomic<int64_t> BudgetBytes{0};

@@ -8,14 +8,22 @@ namespace {
 constexpr size_t InitialSlots = 128;
 }
 
-CPictureQueue::CPictureQueue() : Slots(InitialSlots) {}
+CPictureQueue::CPictureQueue() {
+    // Made inside the filter's Load, where nothing may throw; a queue left
+    // without slots reserves them with the first picture.
+    try {
+        Slots.resize(InitialSlots);
+    } catch (const std::bad_alloc&) {
+        Slots.clear();
+    }
+}
 
 bool CPictureQueue::Append(const QueuedPicture& picture) {
     const int32_t size = static_cast<int32_t>(Slots.size());
     if (Entries == size) {
         std::vector<QueuedPicture> larger;
         try {
-            larger.resize(Slots.size() * 2);
+            larger.resize(size > 0 ? Slots.size() * 2 : InitialSlots);
         } catch (const std::bad_alloc&) {
             return false;
         }

@@ -133,7 +133,8 @@ int64_t CHostServer::Dispatch(remote::Lane* lane) {
         return (file.IsOpen() ? remote::StateOpen : 0u) | (file.IsStopped() ? remote::StateStopped : 0u) |
                (file.IsAudioFinished() ? remote::StateAudioFinished : 0u) |
                (file.IsPrerollReached() ? remote::StatePreroll : 0u) |
-               (file.IsOutOfMemory() ? remote::StateOutOfMemory : 0u);
+               (file.IsOutOfMemory() ? remote::StateOutOfMemory : 0u) |
+               (file.IsSoundOutOfMemory() ? remote::StateSoundOutOfMemory : 0u);
     case remote::CallVideoDrained:
         file.MarkVideoDrained();
         return 0;

@@ -54,6 +54,7 @@ public:
     bool IsAudioFinished() const override { return HasState(remote::StateAudioFinished); }
     bool IsPrerollReached() const override { return HasState(remote::StatePreroll); }
     bool IsOutOfMemory() const override { return HasState(remote::StateOutOfMemory); }
+    bool IsSoundOutOfMemory() const override { return HasState(remote::StateSoundOutOfMemory); }
     void MarkVideoDrained() override;
     void SetDestinationStride(int32_t pixels) override;
     void SetSoundConsumer(bool reading) override;

@@ -63,6 +63,7 @@ constexpr uint32_t StateStopped = 2;
 constexpr uint32_t StateAudioFinished = 4;
 constexpr uint32_t StatePreroll = 8;
 constexpr uint32_t StateOutOfMemory = 16;
+constexpr uint32_t StateSoundOutOfMemory = 32;
 
 enum Turn : uint32_t {
     TurnIdle = 0,

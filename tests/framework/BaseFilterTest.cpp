@@ -113,15 +113,20 @@ TEST_F(BaseFilterTest, StopDeactivatesEveryConnectedPinAndReportsTheFirstFailure
     EXPECT_EQ(1, Filter->Pin(2)->DeactivateCalls) << "stopping a stopped filter tells nobody";
 }
 
-TEST_F(BaseFilterTest, PauseStopsAtTheFirstActivationFailure) {
-    Filter->Pin(2)->ActivateResult = VFW_E_NO_ALLOCATOR;
-    EXPECT_EQ(VFW_E_NO_ALLOCATOR, Filter->Pause());
+TEST_F(BaseFilterTest, PauseStopsAtTheFirstActivationFailureAndTakesTheOthersBack) {
+    Filter->Pin(2)->ActivateResult = E_OUTOFMEMORY;
+    EXPECT_EQ(E_OUTOFMEMORY, Filter->Pause());
     EXPECT_EQ(State_Stopped, State());
     EXPECT_EQ(1, Filter->Pin(0)->ActivateCalls);
     EXPECT_EQ(0, Filter->Pin(1)->ActivateCalls);
+    EXPECT_EQ(1, Filter->Pin(0)->DeactivateCalls) << "a stopped filter's Stop would never deactivate it";
+    EXPECT_EQ(0, Filter->Pin(2)->DeactivateCalls);
+    EXPECT_EQ(0, Filter->Pin(0)->PauseCalls) << "no pin starts before every pin is active";
     Filter->Pin(2)->ActivateResult = S_OK;
     EXPECT_EQ(S_OK, Filter->Pause());
     EXPECT_EQ(State_Paused, State());
+    EXPECT_EQ(1, Filter->Pin(0)->PauseCalls);
+    EXPECT_EQ(1, Filter->Pin(2)->PauseCalls);
     EXPECT_EQ(S_OK, Filter->Pause());
     EXPECT_EQ(2, Filter->Pin(0)->ActivateCalls) << "pausing a paused filter tells nobody";
 }

@@ -13,6 +13,11 @@ HRESULT TestPin::Activate() {
     return ActivateResult;
 }
 
+HRESULT TestPin::OnFilterPause() {
+    ++PauseCalls;
+    return S_OK;
+}
+
 HRESULT TestPin::Deactivate() {
     ++DeactivateCalls;
     return DeactivateResult;

@@ -15,6 +15,7 @@ public:
     TestPin(TestFilter* filter, CCritLock* lock, const wchar_t* name, PIN_DIRECTION direction = PINDIR_OUTPUT);
 
     HRESULT Activate() override;
+    HRESULT OnFilterPause() override;
     HRESULT Deactivate() override;
     HRESULT OnFilterRun(REFERENCE_TIME start) override;
     HRESULT VerifyMediaType(const CMediaFormat* type) override;
@@ -41,6 +42,7 @@ public:
     HRESULT RunResult = S_OK;
     HRESULT FinishResult = S_OK;
     int ActivateCalls = 0;
+    int PauseCalls = 0;
     int DeactivateCalls = 0;
     int RunCalls = 0;
     int TearDownCalls = 0;

@@ -160,6 +160,33 @@ TEST_F(FaultTest, AllocatorThatFailsGetBufferDeliversNothingAndStops) {
     sink->Disconnect();
 }
 
+TEST_F(FaultTest, PauseThatCannotCommitOneAllocatorFailsAndTakesTheOtherPinBack) {
+    LoadFilter(1000);
+    SinkHandle video = MakeSink(SinkFault::None);
+    SinkHandle audio = MakeSink(SinkFault::FailCommit);
+    ASSERT_EQ(S_OK, Video->Connect(video.get(), nullptr));
+    ASSERT_EQ(S_OK, Audio->Connect(audio.get(), nullptr));
+    for (int round = 0; round < 2; ++round) {
+        IBaseFilter* filter = Filter.Get();
+        HRESULT paused = S_OK;
+        ASSERT_TRUE(RunBounded([filter, &paused] { paused = filter->Pause(); }, StateLimitMs))
+            << "Pause did not return within " << StateLimitMs << " ms";
+        EXPECT_EQ(E_OUTOFMEMORY, paused);
+        FILTER_STATE state = State_Running;
+        EXPECT_EQ(S_OK, Filter->GetState(0, &state));
+        EXPECT_EQ(State_Stopped, state);
+        ASSERT_NO_FATAL_FAILURE(Stop());
+    }
+    {
+        std::lock_guard<std::mutex> hold(video->Mutex);
+        EXPECT_EQ(0, video->Receives) << "a pin of a filter that failed to pause sent pictures";
+    }
+    Video->Disconnect();
+    video->Disconnect();
+    Audio->Disconnect();
+    audio->Disconnect();
+}
+
 TEST_F(FaultTest, GraphReleasedWhileRunningFreesTheModule) {
     RecordingPlan plan;
     plan.DurationMs = 6000;

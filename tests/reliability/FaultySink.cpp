@@ -9,7 +9,7 @@
 // allocator out of memory would.
 class CFaultySink::CFailingAllocator : public IMemAllocator {
 public:
-    CFailingAllocator() {
+    explicit CFailingAllocator(SinkFault fault) : Fault(fault) {
         CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
                          reinterpret_cast<void**>(&Inner));
     }
@@ -37,9 +37,13 @@ public:
     HRESULT STDMETHODCALLTYPE GetProperties(ALLOCATOR_PROPERTIES* properties) override {
         return Inner->GetProperties(properties);
     }
-    HRESULT STDMETHODCALLTYPE Commit() override { return Inner->Commit(); }
+    HRESULT STDMETHODCALLTYPE Commit() override {
+        return Fault == SinkFault::FailCommit ? E_OUTOFMEMORY : Inner->Commit();
+    }
     HRESULT STDMETHODCALLTYPE Decommit() override { return Inner->Decommit(); }
-    HRESULT STDMETHODCALLTYPE GetBuffer(IMediaSample** sample, REFERENCE_TIME*, REFERENCE_TIME*, DWORD) override {
+    HRESULT STDMETHODCALLTYPE GetBuffer(IMediaSample** sample, REFERENCE_TIME* start, REFERENCE_TIME* stop,
+                                        DWORD flags) override {
+        if (Fault != SinkFault::FailGetBuffer) return Inner->GetBuffer(sample, start, stop, flags);
         if (!sample) return E_POINTER;
         *sample = nullptr;
         return E_OUTOFMEMORY;
@@ -51,13 +55,14 @@ private:
         if (Inner) Inner->Release();
     }
 
+    const SinkFault Fault;
     IMemAllocator* Inner = nullptr;
     volatile LONG References = 1;
 };
 
 CFaultySink::CFaultySink(SinkFault fault) : Fault(fault) {
-    if (fault == SinkFault::FailGetBuffer) {
-        auto* allocator = new CFailingAllocator();
+    if (fault == SinkFault::FailGetBuffer || fault == SinkFault::FailCommit) {
+        auto* allocator = new CFailingAllocator(fault);
         if (allocator->IsReady()) {
             Offered = allocator;
         } else {

@@ -1,7 +1,7 @@
 // A downstream input pin written by hand (no filter behind it) that misbehaves
 // on purpose in one chosen way, so the module's reaction to a bad neighbour can
 // be watched: samples refused or failed, every sample held, allocators refused,
-// NotifyAllocator failed, or an allocator whose GetBuffer fails.
+// NotifyAllocator failed, or an allocator whose GetBuffer or Commit fails.
 //
 // Connected by calling the source pin's Connect directly. Reference counted on
 // the heap (one count for both interfaces); the test holds the first count.
@@ -28,6 +28,7 @@ enum class SinkFault {
     RefuseAllocators,   // GetAllocator and NotifyAllocator both refuse
     FailNotifyAllocator,
     FailGetBuffer,      // the offered allocator's GetBuffer fails
+    FailCommit,         // the offered allocator's Commit fails (out of memory)
 };
 
 class CFaultySink : public IPin, public IMemInputPin {
