@@ -35,6 +35,11 @@ const Glyph* Find(char c) {
 
 }  // namespace
 
+const uint8_t* CCaptionFont::GlyphRows(char c) {
+    const Glyph* glyph = Find(c);
+    return glyph ? glyph->rows : nullptr;
+}
+
 uint32_t CCaptionFont::TextWidth(const std::string& text, uint32_t scale) {
     if (text.empty()) return 0;
     return (static_cast<uint32_t>(text.size()) * Advance - 1) * scale;

@@ -1,7 +1,6 @@
 // A 5x7 font for the characters of a test picture's caption (digits, '#',
-// ':' and '.'), drawn as luma straight into a YUY2 picture. The recording
-// format's own copy, so that the pattern needs nothing from the tools above
-// it. Pure; any thread.
+// ':' and '.'), drawn as luma straight into a YUY2 picture; the tools above
+// draw their own labels from the same glyphs. Pure; any thread.
 #pragma once
 
 #include <cstddef>
@@ -16,6 +15,9 @@ public:
     static constexpr uint32_t GlyphHeight = 7;
     static constexpr uint32_t Advance = 6;   // glyph width plus one column of space
 
+    // The glyph's seven rows, bit 4 the leftmost column; null for a
+    // character without one.
+    static const uint8_t* GlyphRows(char c);
     // Width in pixels of text drawn at this scale.
     static uint32_t TextWidth(const std::string& text, uint32_t scale);
     // Sets the luma of every lit font pixel of text, each a scale x scale

@@ -1,6 +1,6 @@
-// A built-in 5x7 font for the digits, ':' and '.', drawn straight into a BGR
-// picture; used for the contact sheet's time labels, so labels look the same
-// whether or not a display and its fonts exist. Pure; any thread.
+// The recording format's 5x7 caption font (digits, ':', '.'), drawn straight
+// into a BGR picture; used for the contact sheet's time labels, so labels look
+// the same whether or not a display and its fonts exist. Pure; any thread.
 #pragma once
 
 #include "BgrImage.h"
