@@ -114,10 +114,6 @@ CKXFile::BufferDepth CKXFile::DepthFor(int64_t pictureBytes, int64_t budgetBytes
     return depth;
 }
 
-namespace {
-
-}  // namespace
-
 CKXFile::CKXFile() : CKXFile(CPlayLibrary::Shared().Api()) {}
 
 CKXFile::CKXFile(const KXPlayApi* api) : CKXFile(api, WaitLimits()) {}
@@ -350,9 +346,7 @@ void CKXFile::OnFirstPicture(int32_t width, int32_t height) {
     } else {
         // No picture can be buffered: the stream fails rather than waits.
         FramePool.reset();
-        OutOfMemory = 1;
-        DataSinceFlush = 1;
-        SignalWaiters();
+        MarkOutOfMemory();
     }
 }
 
@@ -379,9 +373,7 @@ void CKXFile::QueuePicture(const char* data, long length) {
             pool->ReleaseBuffer(buffer);
             // The picture is lost: the stream must fail once the queued ones
             // are out, not end as if complete.
-            OutOfMemory = 1;
-            DataSinceFlush = 1;
-            SignalWaiters();
+            MarkOutOfMemory();
             return;
         }
         queued = PictureQueue.Count();
@@ -406,9 +398,7 @@ uint8_t* CKXFile::AwaitPoolBuffer(CFramePool* pool) {
     }
     // Nothing queued, so nothing comes back: the stream cannot go on (a
     // flush, after a seek, lets it try again).
-    OutOfMemory = 1;
-    DataSinceFlush = 1;
-    SignalWaiters();
+    MarkOutOfMemory();
     return nullptr;
 }
 
@@ -442,15 +432,23 @@ void CKXFile::QueueSound(const char* data, long length) {
 void CKXFile::SetPictureReader(bool reading) {
     PictureReader = reading ? 1 : 0;
     if (!PicturesUnread()) return;
-    {
-        std::lock_guard<CCriticalSection> hold(QueueLock);
-        while (PictureQueue.Count() > 0) {
-            FramePool->ReleaseBuffer(PictureQueue.Front().Data);
-            PictureQueue.RemoveFront();
-        }
-    }
+    DropQueuedPictures();
     // A back-pressure pause made for the pictures now holds nothing back.
     if (!Set(FileEnded) && !Set(Stopped) && Set(Paused) && SoundHasRoom()) ResumeDecoding();
+    SignalWaiters();
+}
+
+void CKXFile::DropQueuedPictures() {
+    std::lock_guard<CCriticalSection> hold(QueueLock);
+    while (PictureQueue.Count() > 0) {
+        FramePool->ReleaseBuffer(PictureQueue.Front().Data);
+        PictureQueue.RemoveFront();
+    }
+}
+
+void CKXFile::MarkOutOfMemory() {
+    OutOfMemory = 1;
+    DataSinceFlush = 1;
     SignalWaiters();
 }
 
@@ -520,13 +518,7 @@ void CKXFile::FlushBuffers() {
         AudioBuffer.Clear();
         AudioFinished = 0;
     }
-    {
-        std::lock_guard<CCriticalSection> hold(QueueLock);
-        while (PictureQueue.Count() > 0) {
-            FramePool->ReleaseBuffer(PictureQueue.Front().Data);
-            PictureQueue.RemoveFront();
-        }
-    }
+    DropQueuedPictures();
     FileEnded = 0;
     VideoDrained = 0;
     OutOfMemory = 0;

@@ -282,6 +282,11 @@ private:
     // Message thread: the marker of a segment has been reached.
     void ReachSegment(uint32_t segment);
     void SignalWaiters();
+    // Frees every queued picture's buffer (QueueLock taken here).
+    void DropQueuedPictures();
+    // A picture could not be buffered: the video stream fails once the queued
+    // ones are out (cleared by a flush).
+    void MarkOutOfMemory();
     void OnFirstPicture(int32_t width, int32_t height);
     void QueuePicture(const char* data, long length);
     // Decoding thread: a buffer for a picture when the pool can give none
