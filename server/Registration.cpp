@@ -2,6 +2,8 @@
 
 #include "framework/BaseFilter.h"
 #include "server/FactoryTemplate.h"
+#include "server/FileTypeList.h"
+#include "server/FileTypeRegistration.h"
 #include "server/ModuleState.h"
 
 #include <uuids.h>
@@ -165,10 +167,28 @@ HRESULT UpdateModuleRegistration(BOOL registering) {
     return result;
 }
 
+// Besides the class and the mapper entry, a plain registration makes our own
+// recordings findable by their signature; extensions are the deployer's to
+// name through DllInstall.
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
-    return UpdateModuleRegistration(TRUE);
+    const HRESULT hr = UpdateModuleRegistration(TRUE);
+    if (FAILED(hr)) return hr;
+    return CFileTypeRegistration::AddPatterns({CFileTypeRegistration::SignaturePattern});
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
-    return UpdateModuleRegistration(FALSE);
+    const HRESULT fileTypes = CFileTypeRegistration::RemoveAll();
+    const HRESULT hr = UpdateModuleRegistration(FALSE);
+    return FAILED(hr) ? hr : fileTypes;
+}
+
+// regsvr32 /i:"LIST" (after DllRegisterServer, unless /n) and /u /i (before
+// DllUnregisterServer). The whole list is checked before anything is written.
+extern "C" HRESULT STDAPICALLTYPE DllInstall(BOOL install, LPCWSTR commandLine) {
+    if (!install) return CFileTypeRegistration::RemoveAll();
+    CFileTypeList list;
+    HRESULT hr = list.Parse(commandLine);
+    if (SUCCEEDED(hr)) hr = CFileTypeRegistration::AddPatterns(list.Patterns());
+    if (SUCCEEDED(hr)) hr = CFileTypeRegistration::AddExtensions(list.Extensions());
+    return hr;
 }

@@ -1,7 +1,10 @@
 // Self-registration: the COM class keys of every FactoryTable entry under
 // HKEY_CLASSES_ROOT\CLSID, and each filter's entry in the platform's filter
 // mapper. Registration writes the keys before the mapper entry; removal takes
-// the mapper entry out before the keys.
+// the mapper entry out before the keys. The exports add the file-type keys
+// through which a file is found by its path (FileTypeRegistration.h):
+// DllRegisterServer our recordings' signature, DllInstall the deployer's
+// list; DllUnregisterServer and DllInstall(FALSE) remove all of them.
 //
 // Called on the thread that runs DllRegisterServer / DllUnregisterServer (or
 // a filter's IAMovieSetup); keeps no state, takes no lock.

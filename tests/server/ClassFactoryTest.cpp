@@ -49,9 +49,10 @@ protected:
 
 }  // namespace
 
-TEST_F(ClassFactoryTest, ExportsTheFourEntryPointsByNameAtOrdinalsOneToFour) {
-    const char* names[] = {"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer", "DllUnregisterServer"};
-    for (int ordinal = 1; ordinal <= 4; ++ordinal) {
+TEST_F(ClassFactoryTest, ExportsTheFiveEntryPointsByNameAtOrdinalsOneToFive) {
+    const char* names[] = {"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer", "DllUnregisterServer",
+                           "DllInstall"};
+    for (int ordinal = 1; ordinal <= 5; ++ordinal) {
         FARPROC byName = GetProcAddress(Server.Module, names[ordinal - 1]);
         ASSERT_NE(nullptr, byName) << names[ordinal - 1];
         EXPECT_EQ(byName, GetProcAddress(Server.Module, MAKEINTRESOURCEA(ordinal))) << names[ordinal - 1];

@@ -16,6 +16,7 @@ CModuleUnderTest::CModuleUnderTest() : Module(LoadLibraryW(Path().c_str())) {
     CanUnloadNow = reinterpret_cast<decltype(CanUnloadNow)>(reinterpret_cast<void*>(GetProcAddress(Module, "DllCanUnloadNow")));
     RegisterServer = reinterpret_cast<decltype(RegisterServer)>(reinterpret_cast<void*>(GetProcAddress(Module, "DllRegisterServer")));
     UnregisterServer = reinterpret_cast<decltype(UnregisterServer)>(reinterpret_cast<void*>(GetProcAddress(Module, "DllUnregisterServer")));
+    Install = reinterpret_cast<decltype(Install)>(reinterpret_cast<void*>(GetProcAddress(Module, "DllInstall")));
 }
 
 CModuleUnderTest::~CModuleUnderTest() {

@@ -1,4 +1,4 @@
-// The built module, loaded from the test's own folder, and its four exports.
+// The built module, loaded from the test's own folder, and its five exports.
 // Used on the test's thread.
 #pragma once
 
@@ -21,4 +21,5 @@ public:
     HRESULT(STDAPICALLTYPE* CanUnloadNow)() = nullptr;
     HRESULT(STDAPICALLTYPE* RegisterServer)() = nullptr;
     HRESULT(STDAPICALLTYPE* UnregisterServer)() = nullptr;
+    HRESULT(STDAPICALLTYPE* Install)(BOOL, LPCWSTR) = nullptr;
 };

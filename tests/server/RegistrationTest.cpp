@@ -13,6 +13,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 using Microsoft::WRL::ComPtr;
 
@@ -60,20 +61,73 @@ std::map<std::wstring, std::wstring> RegistrationContent() {
     return values;
 }
 
-bool KeyExists(const std::wstring& name) {
+bool KeyExists(const std::wstring& name, HKEY root = HKEY_CLASSES_ROOT) {
     HKEY opened = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, name.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExW(root, name.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return false;
     RegCloseKey(opened);
     return true;
 }
 
-std::wstring StringValue(const std::wstring& key, const wchar_t* name) {
+std::wstring StringValue(const std::wstring& key, const wchar_t* name, HKEY root = HKEY_CLASSES_ROOT) {
     wchar_t data[1024] = {};
     DWORD length = sizeof(data);
-    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &length) != ERROR_SUCCESS) {
+    if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &length) != ERROR_SUCCESS) {
         return L"<missing>";
     }
     return data;
+}
+
+// A DWORD value; -1 when missing.
+long long NumberValue(HKEY root, const std::wstring& key, const wchar_t* name) {
+    DWORD data = 0;
+    DWORD length = sizeof(data);
+    if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_DWORD, nullptr, &data, &length) != ERROR_SUCCESS) return -1;
+    return data;
+}
+
+std::wstring ClassText() {
+    wchar_t text[39];
+    StringFromGUID2(CLSID_KXVDSource, text, 39);
+    return text;
+}
+
+const wchar_t PlayerKeys[] = L"Software\\Microsoft\\Multimedia\\WMPlayer\\Extensions\\";
+
+std::wstring ExtensionKey(const wchar_t* extension) {
+    return std::wstring(L"Media Type\\Extensions\\") + extension;
+}
+
+std::wstring PatternKey() {
+    wchar_t stream[39], subtype[39];
+    StringFromGUID2(MEDIATYPE_Stream, stream, 39);
+    StringFromGUID2(MEDIASUBTYPE_KXVDRecording, subtype, 39);
+    return std::wstring(L"Media Type\\") + stream + L"\\" + subtype;
+}
+
+// Everything the file-type registration may touch, by "subkey path|value".
+std::map<std::wstring, std::wstring> FileTypeContent() {
+    std::map<std::wstring, std::wstring> values;
+    DumpTree(HKEY_CLASSES_ROOT, L"Media Type", L"types", &values);
+    DumpTree(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Multimedia\\WMPlayer\\Extensions", L"player", &values);
+    return values;
+}
+
+// The values among them that name our class, as "path|value".
+std::vector<std::wstring> NamingOurClass() {
+    std::vector<std::wstring> found;
+    for (const auto& entry : FileTypeContent()) {
+        if (entry.second.find(ClassText()) != std::wstring::npos) found.push_back(entry.first);
+    }
+    return found;
+}
+
+// Someone else's key with a value, made before the test takes it over.
+void WriteForeignKey(HKEY root, const std::wstring& key, const wchar_t* name, const wchar_t* text) {
+    HKEY created = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(root, key.c_str(), &created));
+    RegSetValueExW(created, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                   static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)));
+    RegCloseKey(created);
 }
 
 // The merit under which the mapper lists the filter for a YUY2 video
@@ -113,10 +167,12 @@ DWORD ListedMerit() {
     return 0;
 }
 
-// Runs regsvr32 silently on the module; its exit code (0 on success).
-DWORD RunRegsvr32(bool unregister) {
+// Runs regsvr32 silently on the module, with further switches (such as
+// /i:"LIST" or /n); its exit code (0 on success).
+DWORD RunRegsvr32(bool unregister, const std::wstring& switches = std::wstring()) {
     std::wstring command = L"regsvr32.exe /s ";
     if (unregister) command += L"/u ";
+    if (!switches.empty()) command += switches + L" ";
     command += L"\"" + CModuleUnderTest::Path() + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
@@ -135,6 +191,8 @@ class RegistrationTest : public ::testing::Test {
 protected:
     void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
     void TearDown() override {
+        // No file type of a test stays behind, the module itself does.
+        EXPECT_EQ(0u, RunRegsvr32(true));
         EXPECT_EQ(0u, RunRegsvr32(false)) << "the module must stay registered for the other tests";
         CoUninitialize();
     }
@@ -154,6 +212,77 @@ TEST_F(RegistrationTest, Regsvr32WritesTheClassKeysAndTheMapperEntry) {
     EXPECT_EQ(L"Both", StringValue(server, L"ThreadingModel"));
 
     EXPECT_EQ(static_cast<DWORD>(MERIT_PREFERRED), ListedMerit());
+
+    // Our recordings are found by their signature, nothing else is named.
+    EXPECT_EQ(ClassText(), StringValue(PatternKey(), L"Source Filter"));
+    EXPECT_EQ(L"0,4,,4B585652", StringValue(PatternKey(), L"0"));
+    EXPECT_EQ(L"<missing>", StringValue(PatternKey(), L"1"));
+    EXPECT_EQ(1u, NamingOurClass().size()) << "only the pattern key names our class";
+}
+
+TEST_F(RegistrationTest, InstallListWritesExtensionsPlayerKeysAndPatternsOnce) {
+    const std::wstring list = L"/i:\".kxtesta; .kxtestb;8,2,,abcd;0,4,,4B585652\"";
+    ASSERT_EQ(0u, RunRegsvr32(false, list));
+    const auto first = FileTypeContent();
+    ASSERT_EQ(0u, RunRegsvr32(false, list));
+    EXPECT_EQ(first, FileTypeContent()) << "registering twice changed the keys";
+
+    for (const wchar_t* extension : {L".kxtesta", L".kxtestb"}) {
+        EXPECT_EQ(ClassText(), StringValue(ExtensionKey(extension), L"Source Filter")) << extension;
+        const std::wstring player = std::wstring(PlayerKeys) + extension;
+        EXPECT_EQ(7, NumberValue(HKEY_LOCAL_MACHINE, player, L"Runtime")) << extension;
+        EXPECT_EQ(15, NumberValue(HKEY_LOCAL_MACHINE, player, L"Permissions")) << extension;
+    }
+    EXPECT_EQ(L"0,4,,4B585652", StringValue(PatternKey(), L"0"));
+    EXPECT_EQ(L"8,2,,ABCD", StringValue(PatternKey(), L"1"));
+    EXPECT_EQ(L"<missing>", StringValue(PatternKey(), L"2"));
+
+    // Removal takes every one of them, whatever list wrote them.
+    ASSERT_EQ(0u, RunRegsvr32(true));
+    EXPECT_TRUE(NamingOurClass().empty()) << NamingOurClass().front().c_str();
+    EXPECT_FALSE(KeyExists(ExtensionKey(L".kxtesta")));
+    EXPECT_FALSE(KeyExists(std::wstring(PlayerKeys) + L".kxtestb", HKEY_LOCAL_MACHINE));
+    EXPECT_FALSE(KeyExists(PatternKey()));
+}
+
+TEST_F(RegistrationTest, TakenOverExtensionGoesBackToItsOwner) {
+    const wchar_t owner[] = L"{11111111-2222-3333-4444-555555555555}";
+    const std::wstring extension = ExtensionKey(L".kxowned");
+    const std::wstring player = std::wstring(PlayerKeys) + L".kxowned";
+    WriteForeignKey(HKEY_CLASSES_ROOT, extension, L"Source Filter", owner);
+    WriteForeignKey(HKEY_CLASSES_ROOT, extension, L"Media Type", L"theirs");
+    WriteForeignKey(HKEY_LOCAL_MACHINE, player, L"Runtime", L"theirs");
+
+    CModuleUnderTest module;
+    ASSERT_NE(nullptr, module.Install);
+    ASSERT_EQ(S_OK, module.Install(TRUE, L".kxowned"));
+    ASSERT_EQ(S_OK, module.Install(TRUE, L".kxowned")) << "a second run must keep the real owner";
+    EXPECT_EQ(ClassText(), StringValue(extension, L"Source Filter"));
+    EXPECT_EQ(7, NumberValue(HKEY_LOCAL_MACHINE, player, L"Runtime"));
+
+    ASSERT_EQ(S_OK, module.Install(FALSE, L"ignored; not parsed"));
+    EXPECT_EQ(owner, StringValue(extension, L"Source Filter"));
+    EXPECT_EQ(L"theirs", StringValue(extension, L"Media Type"));
+    EXPECT_EQ(L"theirs", StringValue(player, L"Runtime", HKEY_LOCAL_MACHINE));
+    EXPECT_EQ(-1, NumberValue(HKEY_LOCAL_MACHINE, player, L"Permissions"));
+    std::map<std::wstring, std::wstring> left;
+    DumpTree(HKEY_CLASSES_ROOT, extension, L"", &left);
+    DumpTree(HKEY_LOCAL_MACHINE, player, L"", &left);
+    EXPECT_EQ(3u, left.size()) << "values of ours stayed behind";
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, extension.c_str());
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, player.c_str());
+}
+
+TEST_F(RegistrationTest, BadListItemIsRefusedAndWritesNothing) {
+    ASSERT_EQ(0u, RunRegsvr32(true));
+    EXPECT_NE(0u, RunRegsvr32(false, L"/n /i:\".kxgood;0,4,,4B5856\""));
+    EXPECT_TRUE(NamingOurClass().empty());
+    EXPECT_FALSE(KeyExists(ExtensionKey(L".kxgood")));
+
+    CModuleUnderTest module;
+    ASSERT_NE(nullptr, module.Install);
+    EXPECT_EQ(E_INVALIDARG, module.Install(TRUE, L".kxgood;kxv"));
+    EXPECT_TRUE(NamingOurClass().empty());
 }
 
 TEST_F(RegistrationTest, UnregisteringRemovesTheWholeTreeAndTheMapperEntry) {
