@@ -14,6 +14,11 @@ export WINEDEBUG=-all
 # No Mono or Gecko installers: the prefix never needs them.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
+# PulseAudio is reached only where PULSE_SERVER names one (scripts/desktop.sh);
+# a client never starts a server of its own.
+mkdir -p "$KX_BUILD_DIR"
+printf 'autospawn = no\n' >"$KX_BUILD_DIR/pulse-client.conf"
+export PULSE_CLIENTCONFIG="$KX_BUILD_DIR/pulse-client.conf"
 
 # Makes the prefix on first use; safe to call from several processes at once.
 kx_wine_prefix() {
@@ -27,12 +32,17 @@ kx_wine_prefix() {
       else
         wineboot -i </dev/null >/dev/null 2>&1 9>&-
       fi
-      # Hidden message windows need a display driver; the null driver gives one
-      # without X. No audio driver: tests and benchmarks make no sound.
-      wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 9>&-
-      wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d '' /f </dev/null >/dev/null 2>&1 9>&-
-      wineserver -w 9>&-
       touch "$WINEPREFIX/.kx-ready"
+    fi
+    # The X11 driver where a display is set (the desktop of scripts/desktop.sh,
+    # on which the video renderers draw), else the null driver, which still
+    # gives the hidden message windows; sound through PulseAudio, which only
+    # the desktop provides (elsewhere no sound device is found).
+    if [ ! -f "$WINEPREFIX/.kx-drivers" ]; then
+      wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d x11,null /f </dev/null >/dev/null 2>&1 9>&-
+      wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d pulse /f </dev/null >/dev/null 2>&1 9>&-
+      wineserver -w 9>&-
+      touch "$WINEPREFIX/.kx-drivers"
     fi
     # Keep one wineserver for the whole run, and start Wine's own services
     # with their output detached: a service that inherited a test's output pipe
