@@ -22,11 +22,8 @@ CGraphRig::~CGraphRig() {
 
 HRESULT CGraphRig::Build(const std::wstring& file, const RigOptions& options) {
     VideoLog.SetPictureSize(options.Width, options.Height);
-    HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&Graph));
+    HRESULT hr = CreateGraph();
     if (FAILED(hr)) return hr;
-    Graph.As(&Control);
-    Graph.As(&Seeking);
-    Graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(Events.GetAddressOf()));
     hr = CoCreateInstance(CLSID_KXVDSource, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&Source));
     if (FAILED(hr)) return hr;
     hr = Graph->AddFilter(Source.Get(), L"KXVD Source");
@@ -51,6 +48,50 @@ HRESULT CGraphRig::Build(const std::wstring& file, const RigOptions& options) {
         if (FAILED(hr)) return hr;
     }
     return S_OK;
+}
+
+HRESULT CGraphRig::CreateGraph() {
+    HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&Graph));
+    if (FAILED(hr)) return hr;
+    Graph.As(&Control);
+    Graph.As(&Seeking);
+    return Graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(Events.GetAddressOf()));
+}
+
+HRESULT CGraphRig::RenderByPath(const std::wstring& file) {
+    HRESULT hr = CreateGraph();
+    if (FAILED(hr)) return hr;
+    const HRESULT rendered = Graph->RenderFile(file.c_str(), nullptr);
+    if (FAILED(rendered)) return rendered;
+    // The source is the filter with no input pin.
+    ComPtr<IEnumFilters> filters;
+    Graph->EnumFilters(&filters);
+    ComPtr<IBaseFilter> filter;
+    while (filters->Next(1, filter.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+        ComPtr<IEnumPins> pins;
+        filter->EnumPins(&pins);
+        bool hasInput = false;
+        ComPtr<IPin> pin;
+        while (pins->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+            PIN_DIRECTION direction;
+            pin->QueryDirection(&direction);
+            hasInput = hasInput || direction == PINDIR_INPUT;
+        }
+        if (!hasInput) Source = filter;
+    }
+    return Source ? rendered : E_UNEXPECTED;
+}
+
+std::vector<CLSID> CGraphRig::Downstream() const {
+    std::vector<CLSID> classes;
+    ComPtr<IEnumFilters> filters;
+    if (!Graph || FAILED(Graph->EnumFilters(&filters))) return classes;
+    ComPtr<IBaseFilter> filter;
+    while (filters->Next(1, filter.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+        CLSID id = {};
+        if (filter.Get() != Source.Get() && SUCCEEDED(filter->GetClassID(&id))) classes.push_back(id);
+    }
+    return classes;
 }
 
 HRESULT CGraphRig::AddBranch(const wchar_t* pinId, const GUID& major, CSampleLog* log, const wchar_t* name) {

@@ -1,7 +1,9 @@
 // A graph as applications build it: the filter created by its class id,
 // given a file through IFileSourceFilter, each wanted pin through a Sample
-// Grabber (logging every sample) into a Null Renderer. Used on the test's
-// thread; the logs are filled on the filter's worker threads.
+// Grabber (logging every sample) into a Null Renderer; or, as players build
+// it, from the file's path alone into the renderers the graph manager picks.
+// Used on the test's thread; the logs are filled on the filter's worker
+// threads.
 #pragma once
 
 #include "SampleLog.h"
@@ -10,6 +12,7 @@
 #include <wrl/client.h>
 
 #include <string>
+#include <vector>
 
 using Microsoft::WRL::ComPtr;
 
@@ -31,6 +34,13 @@ public:
     // Builds the whole graph; S_OK or the first failure (Load's result included).
     HRESULT Build(const std::wstring& file, const RigOptions& options);
 
+    // RenderFile on the path, keeping the graph's clock: the graph manager
+    // picks the source filter from the registry (Source is the one it
+    // chose) and the renderers; the logs stay empty. RenderFile's result.
+    HRESULT RenderByPath(const std::wstring& file);
+    // The graph's filters that are not the source, by class id.
+    std::vector<CLSID> Downstream() const;
+
     // Waits for EC_COMPLETE (true) or an abort / timeout (false); counts every
     // EC_COMPLETE seen so far.
     bool WaitForComplete(DWORD timeoutMs);
@@ -49,6 +59,7 @@ public:
     ComPtr<IBaseFilter> Source;
 
 private:
+    HRESULT CreateGraph();
     HRESULT AddBranch(const wchar_t* pinId, const GUID& major, CSampleLog* log, const wchar_t* name);
     bool TakeEvent(DWORD timeoutMs, bool* complete);
 

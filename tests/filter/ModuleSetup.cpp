@@ -37,6 +37,16 @@ bool RegisterModule() {
     return registered;
 }
 
+long InstallFileTypes(bool install, const wchar_t* list) {
+    HMODULE module = LoadLibraryW(ModulePath().c_str());
+    if (!module) return HRESULT_FROM_WIN32(GetLastError());
+    using Entry = HRESULT(STDAPICALLTYPE*)(BOOL, LPCWSTR);
+    Entry entry = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(module, "DllInstall")));
+    const HRESULT result = entry ? entry(install ? TRUE : FALSE, list) : E_NOINTERFACE;
+    FreeLibrary(module);
+    return result;
+}
+
 bool ModuleIsLoaded() {
     return GetModuleHandleW(KXVDSourceModuleName) != nullptr;
 }

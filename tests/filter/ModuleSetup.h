@@ -12,6 +12,8 @@ std::wstring ModulePath();
 std::wstring CopyModuleInto(const std::wstring& folder);
 // Registers the module through its own export; false when that fails.
 bool RegisterModule();
+// Calls the module's DllInstall (file types by path) and answers its result.
+long InstallFileTypes(bool install, const wchar_t* list);
 // Whether the module is loaded in this process right now.
 bool ModuleIsLoaded();
 // For a child process: loads the module at modulePath (not the registered

@@ -23,10 +23,18 @@ const CommandShape Commands[] = {
     {L"play", 1, L"--start --stop --rate --realtime --json",
      L"kxvplay play FILE [--start SECONDS] [--stop SECONDS] [--rate R] [--realtime] [--json]\n"
      L"  Plays the recording into renderers: unclocked into Null Renderers by default;\n"
-     L"  with --realtime the graph clock paces it and the video renderer is used where\n"
-     L"  it connects. --rate R (above 0.1) sets the pins' rate. Shows progress, then a\n"
-     L"  summary: pictures and sound delivered, gaps and repeats in the time stamps,\n"
-     L"  wall time and pictures per second.\n"},
+     L"  with --realtime the graph clock paces it into the platform's video and audio\n"
+     L"  renderers (Null Renderers only where none can be had). --rate R (above 0.1)\n"
+     L"  sets the pins' rate. Shows progress, then a summary: pictures and sound\n"
+     L"  delivered, gaps and repeats in the time stamps, wall time and pictures per\n"
+     L"  second.\n"},
+    {L"open", 1, L"--json",
+     L"kxvplay open FILE [--json]\n"
+     L"  Opens FILE by its path alone, as players do (RenderFile): the graph manager\n"
+     L"  picks the source filter from the registry (extension key, else check bytes)\n"
+     L"  and the renderers. Lists the graph's filters, then plays to the end on the\n"
+     L"  clock. Exit 3 when another source filter was chosen: register the file type\n"
+     L"  with regsvr32 /i:\".ext\" (see the README).\n"},
     {L"export", 2, L"--format --start --stop --json",
      L"kxvplay export FILE OUT [--format avi|y4m|wav] [--start SECONDS] [--stop SECONDS] [--json]\n"
      L"  The format is --format's, else OUT's extension (.y4m, .wav; anything else\n"

@@ -8,7 +8,7 @@
 #include <vector>
 
 struct CommandOptions {
-    std::wstring Command;                  // info, play, export, frames, sheet
+    std::wstring Command;                  // info, play, open, export, frames, sheet
     std::vector<std::wstring> Arguments;   // positional, in order
     bool Help = false;
     bool Json = false;

@@ -6,6 +6,7 @@
 
 void RunInfo(const CommandOptions& options);
 void RunPlay(const CommandOptions& options);
+void RunOpen(const CommandOptions& options);
 void RunExport(const CommandOptions& options);
 void RunFrames(const CommandOptions& options);
 void RunSheet(const CommandOptions& options);

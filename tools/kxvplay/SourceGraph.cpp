@@ -77,6 +77,34 @@ ComPtr<IPin> FreePin(IBaseFilter* filter, PIN_DIRECTION wanted) {
     return nullptr;
 }
 
+bool IsConnected(IPin* pin) {
+    ComPtr<IPin> peer;
+    return pin->ConnectedTo(&peer) == S_OK;
+}
+
+// The first connected pin of the filter with the given direction.
+ComPtr<IPin> ConnectedPin(IBaseFilter* filter, PIN_DIRECTION wanted) {
+    ComPtr<IEnumPins> pins;
+    if (FAILED(filter->EnumPins(&pins))) return nullptr;
+    ComPtr<IPin> pin;
+    while (pins->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+        PIN_DIRECTION direction;
+        if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == wanted && IsConnected(pin.Get())) return pin;
+    }
+    return nullptr;
+}
+
+// A class's name as the registry gives it, "?" where it does not.
+std::wstring ClassName(const CLSID& id) {
+    const std::wstring key = L"CLSID\\" + GuidText(id);
+    wchar_t name[256] = {};
+    DWORD bytes = sizeof(name) - sizeof(wchar_t);
+    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, name, &bytes) != ERROR_SUCCESS) {
+        return L"?";
+    }
+    return name;
+}
+
 // The registered module's path, or empty when the registry does not say.
 std::wstring RegisteredModule() {
     const std::wstring key = L"CLSID\\" + GuidText(CLSID_KXVDSource) + L"\\InprocServer32";
@@ -157,8 +185,7 @@ void CSourceGraph::CheckLibrary() {
                                                   L") nor on the search path");
 }
 
-void CSourceGraph::Open(const std::wstring& file) {
-    CheckReadable(file);
+void CSourceGraph::CreateGraph() {
     HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&Graph));
     if (FAILED(hr)) GraphFailed(L"cannot create the filter graph manager", hr);
     Graph.As(&Control);
@@ -166,9 +193,73 @@ void CSourceGraph::Open(const std::wstring& file) {
     if (FAILED(hr) || !Control) {
         GraphFailed(L"the graph manager lacks its control interfaces", FAILED(hr) ? hr : E_NOINTERFACE);
     }
+}
+
+HRESULT CSourceGraph::OpenByPath(const std::wstring& file) {
+    CheckReadable(file);
+    CreateGraph();
+    const std::wstring howTo = L"; register the file type with regsvr32 /i:\"EXTENSION\" " KXVD_MODULE_FILE
+                               L" (kxvplay --help open)";
+    // Which source the graph manager picks for the path, asked first: a
+    // RenderFile that fails no longer tells.
+    ComPtr<IBaseFilter> probe;
+    HRESULT hr = Graph->AddSourceFilter(Path.c_str(), L"Source", &probe);
+    if (FAILED(hr)) GraphFailed(L"finding a source filter for " + file + L" from its path", hr);
+    CLSID chosen = CLSID_NULL;
+    probe->GetClassID(&chosen);
+    Graph->RemoveFilter(probe.Get());
+    probe.Reset();
+    if (!IsEqualCLSID(chosen, CLSID_KXVDSource)) {
+        throw CAppError(ExitCode::NotRegistered, L"filter not registered for " + file + L": the graph manager chose \"" +
+                                                     ClassName(chosen) + L"\" " + GuidText(chosen) + howTo);
+    }
+    const HRESULT rendered = Graph->RenderFile(Path.c_str(), nullptr);
+    if (FAILED(rendered)) GraphFailed(L"rendering " + file + L" from its path", rendered);
+    // The source is the filter without an input pin.
+    ComPtr<IEnumFilters> filters;
+    ComPtr<IBaseFilter> filter;
+    if (SUCCEEDED(Graph->EnumFilters(&filters))) {
+        while (!Source && filters->Next(1, filter.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+            if (!FreePin(filter.Get(), PINDIR_INPUT) && !ConnectedPin(filter.Get(), PINDIR_INPUT)) Source = filter;
+        }
+    }
+    if (!Source) GraphFailed(L"the graph built for " + file + L" has no source", E_UNEXPECTED);
+    Describe();
+    return rendered;
+}
+
+std::vector<std::wstring> CSourceGraph::FilterNames() {
+    std::vector<std::wstring> names;
+    ComPtr<IEnumFilters> filters;
+    if (!Graph || FAILED(Graph->EnumFilters(&filters))) return names;
+    ComPtr<IBaseFilter> filter;
+    while (filters->Next(1, filter.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+        FILTER_INFO info = {};
+        if (FAILED(filter->QueryFilterInfo(&info))) continue;
+        if (info.pGraph) info.pGraph->Release();
+        if (filter.Get() == Source.Get()) {
+            names.insert(names.begin(), info.achName);
+        } else {
+            names.push_back(info.achName);
+        }
+    }
+    return names;
+}
+
+void CSourceGraph::NameVideoWindow(const std::wstring& caption) {
+    ComPtr<IVideoWindow> window;
+    if (FAILED(Graph->QueryInterface(IID_IVideoWindow, reinterpret_cast<void**>(window.GetAddressOf())))) return;
+    BSTR text = SysAllocString(caption.c_str());
+    if (text) window->put_Caption(text);
+    SysFreeString(text);
+}
+
+void CSourceGraph::Open(const std::wstring& file) {
+    CheckReadable(file);
+    CreateGraph();
     CreateSource();
     CheckLibrary();
-    hr = Graph->AddFilter(Source.Get(), L"KXVD Source File");
+    HRESULT hr = Graph->AddFilter(Source.Get(), L"KXVD Source File");
     if (FAILED(hr)) GraphFailed(L"cannot add the source to the graph", hr);
     ComPtr<IFileSourceFilter> fileSource;
     hr = Source.As(&fileSource);
@@ -276,6 +367,10 @@ ComPtr<IPin> CSourceGraph::AddGrabber(IPin* output, const GUID& major, ISampleGr
     ComPtr<IPin> grabberOut = FreePin(filter.Get(), PINDIR_OUTPUT);
     if (!grabberOut) GraphFailed(std::wstring(L"the ") + name + L" has no output pin", VFW_E_NOT_FOUND);
     return grabberOut;
+}
+
+HRESULT CSourceGraph::Render(IPin* output) {
+    return Graph->Render(output);
 }
 
 void CSourceGraph::RenderNull(IPin* output, const wchar_t* name) {

@@ -1,7 +1,7 @@
 // A filter graph around the "KXVD Source File" filter, built as any
 // third-party application builds it: the graph manager and the filter
 // created through COM by class id, the file given through
-// IFileSourceFilter::Load. Owns every COM reference of the graph; used on the
+// IFileSourceFilter::Load; or, as players build it, from the path alone. Owns every COM reference of the graph; used on the
 // main thread only. Failures throw CAppError with the exit code that tells
 // the user what to fix.
 #pragma once
@@ -40,6 +40,15 @@ public:
 
     // Checks the file, creates the graph and the filter, and loads the file.
     void Open(const std::wstring& file);
+    // Checks the file and has the graph manager build the whole graph from
+    // the path (RenderFile): the source filter it finds in the registry and
+    // the renderers. A source other than ours is NotRegistered, with how to
+    // register the file type; RenderFile's result (S_OK or a partial one).
+    HRESULT OpenByPath(const std::wstring& file);
+    // The names of the graph's filters, the source first.
+    std::vector<std::wstring> FilterNames();
+    // Captions the graph's video window, where it has one.
+    void NameVideoWindow(const std::wstring& caption);
 
     const SourceFacts& Facts() const { return Info; }
     const std::wstring& FullPath() const { return Path; }
@@ -60,6 +69,9 @@ public:
     // Removes a filter that could not be connected.
     void RemoveFilter(IBaseFilter* filter);
     void RenderNull(IPin* output, const wchar_t* name);
+    // The graph's own intelligent connection from output to a renderer. The
+    // HRESULT, not thrown.
+    HRESULT Render(IPin* output);
     // Source pin index (0 video, 1 audio) through a Sample Grabber with the
     // callback; returns the grabber's output pin, still to be rendered.
     ComPtr<IPin> Grab(int index, ISampleGrabberCB* callback);
@@ -80,6 +92,7 @@ public:
 
 private:
     void CheckReadable(const std::wstring& file);
+    void CreateGraph();
     void CreateSource();
     void CheckLibrary();
     void Describe();

@@ -24,6 +24,7 @@ int Dispatch(const std::vector<std::wstring>& args) {
     const CComApartment apartment;
     if (options.Command == L"info") RunInfo(options);
     else if (options.Command == L"play") RunPlay(options);
+    else if (options.Command == L"open") RunOpen(options);
     else if (options.Command == L"export") RunExport(options);
     else if (options.Command == L"frames") RunFrames(options);
     else RunSheet(options);
