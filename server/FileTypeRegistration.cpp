@@ -91,7 +91,10 @@ HRESULT KeepPrevious(HKEY key, const wchar_t* name) {
     BYTE data[1024];
     DWORD bytes = sizeof(data);
     DWORD type = 0;
-    if (RegQueryValueExW(key, name, nullptr, &type, data, &bytes) != ERROR_SUCCESS) return S_OK;
+    const LONG error = RegQueryValueExW(key, name, nullptr, &type, data, &bytes);
+    if (error == ERROR_FILE_NOT_FOUND) return S_OK;
+    // A value we cannot keep whole is not replaced.
+    if (error != ERROR_SUCCESS) return FromWin32(error);
     const std::wstring kept = std::wstring(PreviousPrefix) + name;
     return FromWin32(RegSetValueExW(key, kept.c_str(), 0, type, data, bytes));
 }
