@@ -15,7 +15,8 @@ kx_desktop_start() {
     return 1
   fi
   DISPLAY=:$(head -n1 "$kx_desktop_dir/display")
-  export DISPLAY
+  KX_DESKTOP_DISPLAY=$DISPLAY
+  export DISPLAY KX_DESKTOP_DISPLAY
   export XDG_RUNTIME_DIR="$kx_desktop_dir/runtime"
   mkdir -m 700 "$XDG_RUNTIME_DIR"
   pulseaudio -n --daemonize=no --exit-idle-time=-1 --load="module-null-sink sink_name=null" \
@@ -37,6 +38,7 @@ kx_desktop_stop() {
     kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
   done
   kx_pulse_pid="" kx_xvfb_pid=""
+  unset KX_DESKTOP_DISPLAY
   [ -n "${kx_desktop_dir:-}" ] && rm -rf "$kx_desktop_dir"
   return 0
 }

@@ -13,7 +13,9 @@ export WINEARCH
 export WINEDEBUG=-all
 # No Mono or Gecko installers: the prefix never needs them.
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# Programs see a display only on the test run's desktop (scripts/desktop.sh).
 unset DISPLAY WAYLAND_DISPLAY
+if [ -n "${KX_DESKTOP_DISPLAY:-}" ]; then export DISPLAY=$KX_DESKTOP_DISPLAY; fi
 # PulseAudio is reached only where PULSE_SERVER names one (scripts/desktop.sh);
 # a client never starts a server of its own.
 mkdir -p "$KX_BUILD_DIR"
