@@ -157,7 +157,10 @@ int RunBench(const Arguments& arguments) {
         }
     }
     CBenchReport report;
-    std::string mode = arguments.Smoke ? "smoke, figures not meaningful" : arguments.ManyOnly ? "many files" : "full";
+    std::string mode = arguments.Smoke      ? "smoke, figures not meaningful"
+                       : arguments.ManyOnly ? "many files"
+                       : arguments.StepOnly ? "backward step"
+                                            : "full";
     mode += arguments.BudgetMB > 0 ? ", PictureBudgetMB " + std::to_string(arguments.BudgetMB) + " set for the run"
                                    : ", PictureBudgetMB not set (module default)";
     report.SetMode(mode);

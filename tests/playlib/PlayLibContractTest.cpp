@@ -221,7 +221,7 @@ TEST_F(PlayLib, SeekLandsOnThePictureHoldingTheTimeWithSoundFromThatTime) {
     }
     EXPECT_FALSE(Api().SetPlayedTimeEx(h, 4000));
     EXPECT_FALSE(Api().SetPlayedTimeEx(h, 0xFFFFFFFFu));
-    EXPECT_EQ(Window.Count(KX_MSG_FILE_END), 7);
+    EXPECT_EQ(Window.Count(KX_MSG_FILE_END), 9);
     EXPECT_TRUE(Api().CloseFile(h));
 }
 
