@@ -23,6 +23,9 @@ REFERENCE_TIME CPictureGrid::StartOf(int64_t n) const {
 uint32_t CPictureGrid::LibraryMs(REFERENCE_TIME t) const {
     int64_t n = std::max<int64_t>(PictureAt(t), 0);
     if (Total > 0) n = std::min(n, Total - 1);
+    // Nothing lies before the first picture: its own start is safe, and the
+    // sound then starts at the beginning too.
+    if (n == 0) return 0;
     const double ms = std::floor((static_cast<double>(n) + 0.25) * PicturePeriod / 10000.0);
     if (DurationMs == 0) return static_cast<uint32_t>(std::max(ms, 0.0));
     return static_cast<uint32_t>(std::min(std::max(ms, 0.0), static_cast<double>(DurationMs - 1)));

@@ -44,7 +44,8 @@ public:
     // Where the video pin stamps picture n's start.
     REFERENCE_TIME StartOf(int64_t n) const;
     // The millisecond that starts decoding at the picture holding t, for
-    // 0 <= t < the duration; never at or past the duration.
+    // 0 <= t < the duration (0 for the first picture); never at or past the
+    // duration.
     uint32_t LibraryMs(REFERENCE_TIME t) const;
 
 private:
