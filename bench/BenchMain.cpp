@@ -38,6 +38,7 @@ struct Arguments {
     std::wstring Out;
     std::vector<uint32_t> ManyCounts;  // empty: the full run's counts
     bool ManyOnly = false;
+    bool StepOnly = false;             // --step: the backward step alone
     bool Clocked = true;
     bool Unclocked = true;
     int BudgetMB = -1;                 // below 0: the registry is left alone
@@ -76,6 +77,8 @@ Arguments Parse(int count, wchar_t** values) {
             arguments.ManyCounts = Counts(values[++i]);
             arguments.ManyOnly = true;
             arguments.Valid = arguments.Valid && !arguments.ManyCounts.empty();
+        } else if (option == L"--step") {
+            arguments.StepOnly = true;
         } else if (option == L"--clocked") {
             arguments.Unclocked = false;
         } else if (option == L"--unclocked") {
@@ -120,6 +123,24 @@ public:
     wchar_t** Values;
 };
 
+// The backward step at the smallest and the largest picture size.
+int StepOnly(CBenchSuite* suite, CBenchReport* report, const std::wstring& out, bool smoke) {
+    for (const uint32_t width : {352u, 1920u}) {
+        MediaPlan plan;
+        plan.Width = width;
+        plan.Height = width == 352 ? 288 : 1080;
+        plan.Frames = smoke ? 30 : 250;
+        std::fprintf(stderr, "kxbench: backward step at %ux%u...\n", plan.Width, plan.Height);
+        suite->MeasureStep(plan);
+    }
+    report->Print();
+    if (!report->WriteJson(out)) {
+        std::fprintf(stderr, "kxbench: cannot write %ls\n", out.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 int RunBench(const Arguments& arguments) {
     CModuleFactory module;
     if (!module.Open()) {
@@ -136,7 +157,10 @@ int RunBench(const Arguments& arguments) {
         }
     }
     CBenchReport report;
-    std::string mode = arguments.Smoke ? "smoke, figures not meaningful" : arguments.ManyOnly ? "many files" : "full";
+    std::string mode = arguments.Smoke      ? "smoke, figures not meaningful"
+                       : arguments.ManyOnly ? "many files"
+                       : arguments.StepOnly ? "backward step"
+                                            : "full";
     mode += arguments.BudgetMB > 0 ? ", PictureBudgetMB " + std::to_string(arguments.BudgetMB) + " set for the run"
                                    : ", PictureBudgetMB not set (module default)";
     report.SetMode(mode);
@@ -148,6 +172,7 @@ int RunBench(const Arguments& arguments) {
     options.ChartPath = ChartPathFor(out);
     CBenchSuite suite(options, &report, &module);
     CManyFilesRun many(&report, BenchScratchFolder());
+    if (arguments.StepOnly) return StepOnly(&suite, &report, out, arguments.Smoke);
 
     struct Size {
         uint32_t Width, Height, Frames;
@@ -236,7 +261,7 @@ int main() {
         if (!arguments.Valid) {
             std::fprintf(stderr,
                          "usage: kxbench [--smoke] [--out RESULTS.json] [--repeats N] [--cpu-seconds S]\n"
-                         "               [--many N[,N...]] [--clocked | --unclocked] [--budget-mb M]\n");
+                         "               [--many N[,N...]] [--clocked | --unclocked] [--budget-mb M] [--step]\n");
             result = 2;
         } else {
             result = RunBench(arguments);

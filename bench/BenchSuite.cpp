@@ -263,6 +263,7 @@ void CBenchSuite::MeasureSize(const MediaPlan& plan) {
     }
     Report->Add(section, "5. open latency (Load to return)", Median(loads) * 1000, "ms", Spread(loads, 1000, "ms"));
     SeekLatency(recording, plan, section);
+    StepLatency(recording, plan, section);
     Sizes.push_back(figures);
     DeleteFileW(recording.c_str());
     DeleteFileW(avi.c_str());
@@ -301,6 +302,52 @@ void CBenchSuite::SeekLatency(const std::wstring& recording, const MediaPlan& pl
     Report->Add(section, "5. seek latency (SetPositions to first sample)", Median(latencies) * 1000, "ms",
                 Spread(latencies, 1000, "ms") + ", clocked, running");
     Report->Add(section, "5. SetPositions return", Median(returns) * 1000, "ms", Spread(returns, 1000, "ms"));
+}
+
+void CBenchSuite::StepLatency(const std::wstring& recording, const MediaPlan& plan, const std::string& section) {
+    CSampleTap tap;
+    KxGraphOptions options;
+    options.Clock = true;
+    options.VideoTap = &tap;
+    CBenchGraph graph;
+    HRESULT hr = graph.BuildModule(Module, recording, options);
+    // The last picture, then back from it.
+    const REFERENCE_TIME period = 10000000 / plan.Fps;
+    const int64_t from = static_cast<int64_t>(plan.Frames) - 1;
+    if (SUCCEEDED(hr)) hr = graph.SeekTo(from * period);
+    if (SUCCEEDED(hr)) hr = graph.Pause();
+    if (FAILED(hr) || !tap.WaitForCount(1, 20000)) {
+        Report->Warn(SizeName(plan) + ": step graph did not pause with a picture");
+        return;
+    }
+    const int steps = Options.Smoke ? 2 : 10;
+    std::vector<double> latencies;
+    for (int k = 1; k <= steps && k <= from; ++k) {
+        tap.Arm();
+        const int64_t before = CStopwatch::Ticks();
+        hr = graph.SeekTo((from - k) * period);
+        int64_t arrived = 0;
+        if (FAILED(hr) || !tap.WaitForSegmentStart(20000, &arrived)) {
+            Report->Warn(SizeName(plan) + ": no picture within 20 s of a backward step");
+            continue;
+        }
+        latencies.push_back(CStopwatch::TicksToSeconds(arrived - before));
+    }
+    graph.Stop();
+    Report->Add(section, "5. backward step (paused seek to the picture before, to its first sample)",
+                Median(latencies) * 1000, "ms", Spread(latencies, 1000, "ms") + ", clocked, paused");
+}
+
+void CBenchSuite::MeasureStep(const MediaPlan& plan) {
+    const std::string size = SizeName(plan);
+    const std::wstring recording = Scratch + L"step_" + Wide(size) + L".kxr";
+    std::string error;
+    if (!WriteBenchRecording(recording, plan, &error)) {
+        Report->Warn(size + ": " + error);
+        return;
+    }
+    StepLatency(recording, plan, "5. " + size + ", " + std::to_string(plan.Frames) + " pictures with sound");
+    DeleteFileW(recording.c_str());
 }
 
 void CBenchSuite::MeasureMemory(const MediaPlan& plan) {

@@ -38,6 +38,8 @@ public:
 
     // Items 1 to 5 for one picture size.
     void MeasureSize(const MediaPlan& plan);
+    // Item 5's backward step alone, on a recording of its own.
+    void MeasureStep(const MediaPlan& plan);
     // Item 6: steady-state allocations and peak memory, in a child process.
     void MeasureMemory(const MediaPlan& plan);
     // Item 7: CPU share of clocked real-time playback.
@@ -60,6 +62,9 @@ private:
     bool AviRun(const std::wstring& avi, const MediaPlan& plan, double* seconds);
     double CopyLimit(const MediaPlan& plan);
     void SeekLatency(const std::wstring& recording, const MediaPlan& plan, const std::string& section);
+    // A paused graph stepped back a picture at a time, as players step: the
+    // seek to the first sample of the new segment.
+    void StepLatency(const std::wstring& recording, const MediaPlan& plan, const std::string& section);
     DWORD RunTimeoutMs(const MediaPlan& plan) const;
 
     static constexpr uint32_t LongRunFactor = 5;

@@ -3,6 +3,7 @@
 #include "filter/SrcFilter.h"
 #include "framework/ScopedLock.h"
 
+#include <uuids.h>
 #include <vfwmsgs.h>
 
 #include <cmath>
@@ -41,8 +42,7 @@ HRESULT STDMETHODCALLTYPE CMediaStream::Notify(IBaseFilter*, Quality) {
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE CMediaStream::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop,
-                                                     DWORD stopFlags) {
+HRESULT CMediaStream::SetMediaPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) {
     const DWORD positioning = currentFlags & AM_SEEKING_PositioningBitsMask;
     if (current && (positioning == AM_SEEKING_AbsolutePositioning || positioning == AM_SEEKING_RelativePositioning)) {
         REFERENCE_TIME target;
@@ -55,7 +55,23 @@ HRESULT STDMETHODCALLTYPE CMediaStream::SetPositions(LONGLONG* current, DWORD cu
         // The file cannot be placed there: the seek changes nothing.
         if (target < 0 || target >= duration) currentFlags = AM_SEEKING_NoPositioning;
     }
-    return CSourceSeeking::SetPositions(current, currentFlags, stop, stopFlags);
+    return CSourceSeeking::SetMediaPositions(current, currentFlags, stop, stopFlags);
+}
+
+bool CMediaStream::OffersTimeFormat(const GUID& format) const {
+    return IsEqualGUID(format, TIME_FORMAT_FRAME) != FALSE;
+}
+
+LONGLONG CMediaStream::ToMediaTime(const GUID&, LONGLONG value) const {
+    return SrcFilter->Pictures().StartOf(value);
+}
+
+LONGLONG CMediaStream::FromMediaTime(const GUID&, LONGLONG media) const {
+    return SrcFilter->Pictures().PictureAt(media);
+}
+
+HRESULT CMediaStream::CheckTimeFormatChange() {
+    return SrcFilter->IsStopped() ? S_OK : VFW_E_WRONG_STATE;
 }
 
 HRESULT CMediaStream::OnPushStart() {

@@ -46,11 +46,6 @@ public:
     HRESULT SetConnectionType(const CMediaFormat* type) override;
     HRESULT STDMETHODCALLTYPE Notify(IBaseFilter* sender, Quality quality) override;
 
-    // A new start at or past the duration (or before 0) leaves the file, the
-    // positions and the workers as they are; the rest is the seeking base's.
-    HRESULT STDMETHODCALLTYPE SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop,
-                                           DWORD stopFlags) override;
-
     HRESULT OnPushStart() override;
     HRESULT OnStartChanged() override;
     HRESULT OnStopChanged() override;
@@ -60,6 +55,17 @@ public:
     void PassBarrier();
 
 protected:
+    // A new start at or past the duration (or before 0) leaves the file, the
+    // positions and the workers as they are; the rest is the seeking base's.
+    HRESULT SetMediaPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override;
+    // Both pins also speak in pictures (TIME_FORMAT_FRAME): picture n is the
+    // filter's picture grid's, the duration the library's frame total. The
+    // format changes only while the filter is stopped.
+    bool OffersTimeFormat(const GUID& format) const override;
+    LONGLONG ToMediaTime(const GUID& format, LONGLONG value) const override;
+    LONGLONG FromMediaTime(const GUID& format, LONGLONG media) const override;
+    HRESULT CheckTimeFormatChange() override;
+
     // Whether a playback rate can pace the samples: above 0.1 and finite
     // (NaN and infinity would turn the sample times into garbage).
     static bool UsableRate(double rate);

@@ -23,6 +23,8 @@ namespace {
 // PrerollPolls of them (about 15 s).
 constexpr DWORD PrerollPollMs = 15;
 constexpr int PrerollPolls = 1001;
+// Polls with pictures queued and none added that end the wait early.
+constexpr int PrerollStallPolls = 10;
 // 25 pictures a second, where the file tells no rate.
 constexpr double DefaultFramePeriod = 400000;
 
@@ -117,6 +119,11 @@ double CSrcFilter::FetchFramePeriod() {
     return CachedFramePeriod > 0 ? CachedFramePeriod : DefaultFramePeriod;
 }
 
+bool CSrcFilter::IsStopped() {
+    CScopedLock hold(&StateLock);
+    return CurrentState() == State_Stopped;
+}
+
 HRESULT STDMETHODCALLTYPE CSrcFilter::Load(LPCOLESTR path, const AM_MEDIA_TYPE* type) {
     if (!path) return E_POINTER;
     {
@@ -150,6 +157,7 @@ HRESULT STDMETHODCALLTYPE CSrcFilter::Load(LPCOLESTR path, const AM_MEDIA_TYPE* 
         MediaFile->CloseFile();
         return E_OUTOFMEMORY;
     }
+    Grid = CPictureGrid(FetchFramePeriod(), static_cast<uint32_t>(FetchDurationMs()));
 
     HRESULT ignored = S_OK;
     VideoPin = new (std::nothrow) CVideoStream(&ignored, this);
@@ -268,17 +276,27 @@ HRESULT CSrcFilter::RepositionFile(CMediaStream* pin, REFERENCE_TIME start) {
     // From here on the other worker takes no data until its own seek
     // restarts it; wait for a fill it may have started before.
     if (CMediaStream* other = OtherPin(pin)) other->PassBarrier();
-    const bool moved = file->SeekTo(static_cast<uint32_t>(start / 10000));
+    // The time's own millisecond, cut to whole ones, may lie in the picture
+    // before the one asked for (picture 1 of 30 a second starts at 33.3 ms).
+    const bool moved = file->SeekTo(Grid.LibraryMs(start));
     if (moved) {
         // A Stop on another thread may stop decoding right after the seek
         // resumed it: no picture can come then, and waiting out the whole
         // bound would hold RepositionLock, and with it every other seek, for
         // about 15 s each time. The next Pause resumes decoding from the new
-        // position.
+        // position. Nor can the preroll come while the sound ring holds
+        // decoding back with fewer pictures queued (a paused graph whose
+        // audio renderer takes no more, at 12.5 pictures a second and fewer):
+        // once pictures are queued and no more come, the wait is over.
+        int32_t queued = 0;
+        int stalled = 0;
         for (int polls = 0; !file->IsPrerollReached() && !file->IsStopped() && SUCCEEDED(file->FaultCode()) &&
-                            polls < PrerollPolls;
+                            polls < PrerollPolls && stalled < PrerollStallPolls;
              ++polls) {
             Sleep(PrerollPollMs);
+            const int32_t now = file->QueuedPictureCount();
+            stalled = now > 0 && now == queued ? stalled + 1 : 0;
+            queued = now;
         }
     }
     // A refused move has ended the file (the streams end rather than wait);

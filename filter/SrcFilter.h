@@ -29,6 +29,7 @@
 // FileEpoch is atomic and read without a lock.
 #pragma once
 
+#include "filter/PictureGrid.h"
 #include "framework/CritLock.h"
 #include "framework/MediaFormat.h"
 #include "framework/Source.h"
@@ -77,6 +78,11 @@ public:
     // One picture's length in 100-ns units (see IMediaFile::GetPicturePeriod),
     // cached in the same way.
     double FetchFramePeriod();
+    // Where the pictures lie and where the library is asked to start them;
+    // fixed from Load on (built before the pins).
+    const CPictureGrid& Pictures() const { return Grid; }
+    // Whether the filter is stopped (StateLock taken here).
+    bool IsStopped();
     const CMediaFormat& VideoMediaType() const { return VideoType; }
     const CMediaFormat& AudioMediaType() const { return AudioType; }
     CVideoStream* Video() const { return VideoPin; }
@@ -86,8 +92,10 @@ public:
     // only restart its worker, because the same seek already moved the file
     // for the other pin (false; *outcome is then that move's result).
     bool ClaimSeek(CMediaStream* pin, REFERENCE_TIME start, HRESULT* outcome);
-    // Moves the file to start (when inside the duration) and waits for the
-    // new preroll, or until decoding is stopped (a Stop on another thread).
+    // Moves the file to the picture holding start (when inside the duration;
+    // see CPictureGrid::LibraryMs) and waits for the new preroll, until
+    // decoding is stopped (a Stop on another thread), or until the queued
+    // pictures stop growing (decoding held back by the sound ring).
     // The other pin's worker stops taking data from the moment the epoch
     // changes until its own seek restarts it. HRESULT_FROM_WIN32(ERROR_SEEK)
     // when the file could not be moved there: the file has then ended.
@@ -111,6 +119,7 @@ private:
     int32_t CachedDurationMs = 0;
     int32_t CachedFrameRate = 0;
     double CachedFramePeriod = 0;
+    CPictureGrid Grid;
     bool LoadInProgress = false;
     int32_t VideoWidth = 0;
     int32_t VideoHeight = 0;

@@ -20,7 +20,8 @@ CSourceSeeking::CSourceSeeking(const char* objectName, IUnknown* outer, HRESULT*
       SeekRate(1.0),
       SeekCapabilities(AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards | AM_SEEKING_CanSeekBackwards |
                        AM_SEEKING_CanGetStopPos | AM_SEEKING_CanGetDuration),
-      SeekLock(lock) {}
+      SeekLock(lock),
+      TimeFormat(TIME_FORMAT_MEDIA_TIME) {}
 
 HRESULT STDMETHODCALLTYPE CSourceSeeking::InnerQueryInterface(REFIID id, void** out) {
     if (!out) return E_POINTER;
@@ -41,7 +42,7 @@ HRESULT STDMETHODCALLTYPE CSourceSeeking::CheckCapabilities(DWORD* capabilities)
 
 HRESULT STDMETHODCALLTYPE CSourceSeeking::IsFormatSupported(const GUID* format) {
     if (!format) return E_POINTER;
-    return IsMediaTime(*format) ? S_OK : S_FALSE;
+    return Known(*format) ? S_OK : S_FALSE;
 }
 
 HRESULT STDMETHODCALLTYPE CSourceSeeking::QueryPreferredFormat(GUID* format) {
@@ -52,31 +53,37 @@ HRESULT STDMETHODCALLTYPE CSourceSeeking::QueryPreferredFormat(GUID* format) {
 
 HRESULT STDMETHODCALLTYPE CSourceSeeking::GetTimeFormat(GUID* format) {
     if (!format) return E_POINTER;
-    *format = TIME_FORMAT_MEDIA_TIME;
+    *format = FormatInUse();
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE CSourceSeeking::IsUsingTimeFormat(const GUID* format) {
     if (!format) return E_POINTER;
-    return IsMediaTime(*format) ? S_OK : S_FALSE;
+    return IsEqualGUID(*format, FormatInUse()) ? S_OK : S_FALSE;
 }
 
 HRESULT STDMETHODCALLTYPE CSourceSeeking::SetTimeFormat(const GUID* format) {
     if (!format) return E_POINTER;
-    return IsMediaTime(*format) ? S_OK : E_INVALIDARG;
+    if (!Known(*format)) return E_INVALIDARG;
+    if (IsEqualGUID(*format, FormatInUse())) return S_OK;
+    const HRESULT allowed = CheckTimeFormatChange();
+    if (FAILED(allowed)) return allowed;
+    CScopedLock hold(SeekLock);
+    TimeFormat = *format;
+    return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE CSourceSeeking::GetDuration(LONGLONG* duration) {
     if (!duration) return E_POINTER;
     CScopedLock hold(SeekLock);
-    *duration = Duration;
+    *duration = Outward(TimeFormat, Duration);
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE CSourceSeeking::GetStopPosition(LONGLONG* stop) {
     if (!stop) return E_POINTER;
     CScopedLock hold(SeekLock);
-    *stop = StopPosition;
+    *stop = Outward(TimeFormat, StopPosition);
     return S_OK;
 }
 
@@ -87,10 +94,11 @@ HRESULT STDMETHODCALLTYPE CSourceSeeking::GetCurrentPosition(LONGLONG*) {
 HRESULT STDMETHODCALLTYPE CSourceSeeking::ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat,
                                                             LONGLONG source, const GUID* sourceFormat) {
     if (!target) return E_POINTER;
-    if ((targetFormat && !IsMediaTime(*targetFormat)) || (sourceFormat && !IsMediaTime(*sourceFormat))) {
-        return E_INVALIDARG;
-    }
-    *target = source;
+    const GUID inUse = FormatInUse();
+    const GUID& to = targetFormat ? *targetFormat : inUse;
+    const GUID& from = sourceFormat ? *sourceFormat : inUse;
+    if (!Known(to) || !Known(from)) return E_INVALIDARG;
+    *target = Outward(to, Inward(from, source));
     return S_OK;
 }
 
@@ -109,6 +117,40 @@ HRESULT STDMETHODCALLTYPE CSourceSeeking::SetPositions(LONGLONG* current, DWORD 
             return E_INVALIDARG;
         }
     }
+    LONGLONG mediaCurrent = 0;
+    LONGLONG mediaStop = 0;
+    DWORD mediaCurrentFlags = currentFlags;
+    DWORD mediaStopFlags = stopFlags;
+    {
+        CScopedLock hold(SeekLock);
+        if (IsEqualGUID(TimeFormat, TIME_FORMAT_MEDIA_TIME)) {
+            if (current) mediaCurrent = *current;
+            if (stop) mediaStop = *stop;
+        } else {
+            // Relative values count in the caller's units from where the
+            // positions are in those units; the stream sees absolute times.
+            const LONGLONG start = Outward(TimeFormat, StartPosition);
+            LONGLONG newStart = start;
+            if (currentPositioning == AM_SEEKING_AbsolutePositioning) newStart = *current;
+            if (currentPositioning == AM_SEEKING_RelativePositioning) newStart = start + *current;
+            LONGLONG newStop = 0;
+            if (stopPositioning == AM_SEEKING_AbsolutePositioning) newStop = *stop;
+            if (stopPositioning == AM_SEEKING_RelativePositioning) newStop = Outward(TimeFormat, StopPosition) + *stop;
+            if (stopPositioning == AM_SEEKING_IncrementalPositioning) newStop = newStart + *stop;
+            mediaCurrent = Inward(TimeFormat, newStart);
+            mediaStop = Inward(TimeFormat, newStop);
+            if (currentPositioning != AM_SEEKING_NoPositioning) {
+                mediaCurrentFlags = (currentFlags & ~AM_SEEKING_PositioningBitsMask) | AM_SEEKING_AbsolutePositioning;
+            }
+            if (stopPositioning != AM_SEEKING_NoPositioning) mediaStopFlags = AM_SEEKING_AbsolutePositioning;
+        }
+    }
+    return SetMediaPositions(&mediaCurrent, mediaCurrentFlags, &mediaStop, mediaStopFlags);
+}
+
+HRESULT CSourceSeeking::SetMediaPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) {
+    const DWORD currentPositioning = currentFlags & AM_SEEKING_PositioningBitsMask;
+    const DWORD stopPositioning = stopFlags & AM_SEEKING_PositioningBitsMask;
     {
         CScopedLock hold(SeekLock);
         if (currentPositioning == AM_SEEKING_AbsolutePositioning) {
@@ -131,8 +173,9 @@ HRESULT STDMETHODCALLTYPE CSourceSeeking::SetPositions(LONGLONG* current, DWORD 
 }
 
 HRESULT STDMETHODCALLTYPE CSourceSeeking::GetPositions(LONGLONG* current, LONGLONG* stop) {
-    if (current) *current = StartPosition;
-    if (stop) *stop = StopPosition;
+    const GUID format = FormatInUse();
+    if (current) *current = Outward(format, StartPosition);
+    if (stop) *stop = Outward(format, StopPosition);
     return S_OK;
 }
 
@@ -140,7 +183,7 @@ HRESULT STDMETHODCALLTYPE CSourceSeeking::GetAvailable(LONGLONG* earliest, LONGL
     if (earliest) *earliest = 0;
     if (latest) {
         CScopedLock hold(SeekLock);
-        *latest = Duration;
+        *latest = Outward(TimeFormat, Duration);
     }
     return S_OK;
 }
@@ -164,4 +207,27 @@ HRESULT STDMETHODCALLTYPE CSourceSeeking::GetPreroll(LONGLONG* preroll) {
     if (!preroll) return E_POINTER;
     *preroll = 0;
     return S_OK;
+}
+
+bool CSourceSeeking::OffersTimeFormat(const GUID&) const { return false; }
+
+LONGLONG CSourceSeeking::ToMediaTime(const GUID&, LONGLONG value) const { return value; }
+
+LONGLONG CSourceSeeking::FromMediaTime(const GUID&, LONGLONG media) const { return media; }
+
+HRESULT CSourceSeeking::CheckTimeFormatChange() { return S_OK; }
+
+bool CSourceSeeking::Known(const GUID& format) const { return IsMediaTime(format) || OffersTimeFormat(format); }
+
+GUID CSourceSeeking::FormatInUse() const {
+    CScopedLock hold(SeekLock);
+    return TimeFormat;
+}
+
+LONGLONG CSourceSeeking::Outward(const GUID& format, LONGLONG media) const {
+    return IsMediaTime(format) ? media : FromMediaTime(format, media);
+}
+
+LONGLONG CSourceSeeking::Inward(const GUID& format, LONGLONG value) const {
+    return IsMediaTime(format) ? value : ToMediaTime(format, value);
 }

@@ -144,10 +144,22 @@ void CPlayer::Pause() {
 bool CPlayer::SetPlayedTime(DWORD ms) {
     if (ms >= HeldDuration) return false;
     const std::vector<kxrec::RecordEntry>& records = Reader.Records();
-    // The picture at or before ms (the first one when none is that early).
+    // The picture holding ms (the first one when none is that early), as real
+    // decoders count: a picture whose whole-millisecond time is ms but whose
+    // exact time on the recording's frame rate lies after it (picture 1 of
+    // 30 a second, stored at 33 ms, starts at 33.3 ms) does not hold ms yet.
+    const kxrec::RecordingHeader& header = Reader.Header();
+    auto begun = [&](size_t ordinal) {
+        const uint32_t stored = records[PictureRecords[ordinal]].timeMs;
+        if (stored != ms) return stored < ms;
+        const uint64_t exact = 1000ull * header.fpsDen * ordinal;  // in 1/fpsNum ms
+        const bool onRate = header.fpsNum != 0 && exact / header.fpsNum == stored;
+        return !onRate || exact <= static_cast<uint64_t>(ms) * header.fpsNum;
+    };
     size_t picture = records.size();
-    auto later = std::upper_bound(PictureRecords.begin(), PictureRecords.end(), ms,
-                                  [&](DWORD t, size_t i) { return t < records[i].timeMs; });
+    auto later = std::partition_point(PictureRecords.begin(), PictureRecords.end(), [&](const size_t& entry) {
+        return begun(static_cast<size_t>(&entry - PictureRecords.data()));
+    });
     if (later != PictureRecords.begin()) {
         picture = *(later - 1);
     } else if (!PictureRecords.empty()) {
@@ -156,12 +168,12 @@ bool CPlayer::SetPlayedTime(DWORD ms) {
     // The sound record holding the sample at ms.
     const uint64_t sample = static_cast<uint64_t>(ms) * kxrec::SamplesPerMs;
     size_t sound = records.size();
-    auto holding = std::upper_bound(SoundRecords.begin(), SoundRecords.end(), sample,
+    auto heard = std::upper_bound(SoundRecords.begin(), SoundRecords.end(), sample,
                                     [&](uint64_t s, size_t i) {
                                         return s < static_cast<uint64_t>(records[i].firstSample) +
                                                        records[i].sampleCount;
                                     });
-    if (holding != SoundRecords.end()) sound = *holding;
+    if (heard != SoundRecords.end()) sound = *heard;
 
     CCriticalSection::CHolder hold(Lock);
     Position = std::min(picture, sound);

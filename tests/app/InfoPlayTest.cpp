@@ -59,6 +59,21 @@ TEST_F(InfoPlayTest, InfoTellsARecordingWithoutSound) {
     EXPECT_EQ(150, JsonNumber(json.Out, "frames"));
 }
 
+TEST_F(InfoPlayTest, InfoTellsTheExactPicturePeriod) {
+    RecordingPlan slow;
+    slow.Fps = 15;
+    slow.FpsDen = 2;
+    const std::wstring file = Recording(L"slow.kxr", slow);
+    const ChildResult text = Kxvplay({L"info", file});
+    ASSERT_EQ(0, text.ExitCode) << text.Err;
+    EXPECT_NE(std::string::npos, text.Out.find("Frames:     30")) << text.Out;
+    EXPECT_NE(std::string::npos, text.Out.find("Period:     133.333 ms (7.500 pictures a second)")) << text.Out;
+    const ChildResult json = Kxvplay({L"info", file, L"--json"});
+    ASSERT_EQ(0, json.ExitCode) << json.Err;
+    EXPECT_NEAR(133.333, JsonNumber(json.Out, "picture_period_ms"), 0.001) << json.Out;
+    EXPECT_NEAR(7.5, JsonNumber(json.Out, "pictures_per_second"), 0.0001) << json.Out;
+}
+
 TEST_F(InfoPlayTest, PlayDeliversEveryPictureAndTheWholeSound) {
     const ChildResult run = Kxvplay({L"play", path, L"--json"});
     ASSERT_EQ(0, run.ExitCode) << run.Err;
@@ -87,6 +102,12 @@ TEST_F(InfoPlayTest, PlayOfARangeDeliversJustThatRange) {
     EXPECT_EQ(32000, JsonNumber(run.Out, "sound_bytes")) << run.Out;
     EXPECT_EQ(0, JsonNumber(run.Out, "picture_gaps"));
     EXPECT_EQ(0, JsonNumber(run.Out, "sound_gaps"));
+
+    const ChildResult pictures = Kxvplay({L"play", path, L"--start-frame", L"30", L"--stop-frame", L"37", L"--json"});
+    ASSERT_EQ(0, pictures.ExitCode) << pictures.Err;
+    EXPECT_EQ(7, JsonNumber(pictures.Out, "pictures")) << pictures.Out;
+    EXPECT_EQ(1, Kxvplay({L"play", path, L"--start", L"1", L"--start-frame", L"30"}).ExitCode);
+    EXPECT_EQ(1, Kxvplay({L"play", path, L"--start-frame", L"100"}).ExitCode) << "past the last picture";
 }
 
 TEST_F(InfoPlayTest, PlayAtDoubleRateKeepsEveryPictureWithoutGaps) {

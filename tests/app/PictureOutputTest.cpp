@@ -57,6 +57,29 @@ TEST_F(PictureOutputTest, FramesDecodeToTheTestPicturesColours) {
     }
 }
 
+// Stills by number at 30 and 7.5 a second, where a start cut to whole
+// milliseconds lies in the picture before: the picture shows its number.
+TEST_F(PictureOutputTest, FrameWritesThePictureOfThatNumber) {
+    const std::wstring still = Temp.File(L"still.png");
+    for (uint32_t den : {1u, 4u}) {
+        RecordingPlan rated;
+        rated.Fps = 30;
+        rated.FpsDen = den;
+        const std::wstring file = Recording(L"rated.kxr", rated);
+        for (uint32_t frame : {1u, 7u, rated.FrameCount() - 1}) {
+            const ChildResult run = Kxvplay({L"frame", file, std::to_wstring(frame), still, L"--json"});
+            ASSERT_EQ(0, run.ExitCode) << run.Err;
+            EXPECT_EQ(frame, JsonNumber(run.Out, "frame")) << run.Out;
+            const PngImage image = LoadPng(still);
+            ASSERT_TRUE(image.Loaded) << "picture " << frame;
+            const uint32_t timeMs = static_cast<uint32_t>(1000ull * frame * den / 30);
+            EXPECT_EQ(0u, WrongPixels(image, ExpectedPicture(frame, timeMs, 352, 288)))
+                << "picture " << frame << " at 30/" << den;
+        }
+        EXPECT_EQ(1, Kxvplay({L"frame", file, std::to_wstring(rated.FrameCount()), still}).ExitCode);
+    }
+}
+
 TEST_F(PictureOutputTest, FramesOfARangeAreNumberedByTheirPlaceInTheRecording) {
     const std::wstring folder = Temp.File(L"range");
     const ChildResult run = Kxvplay({L"frames", path, folder, L"--start", L"2", L"--stop", L"2.2"});

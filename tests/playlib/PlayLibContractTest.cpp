@@ -191,14 +191,16 @@ TEST_F(PlayLib, PauseOrStopFromInsideTheCallbackHoldsCallbacksUntilThenextPlay) 
     CloseHandle(held);
 }
 
-TEST_F(PlayLib, SeekLandsOnThePictureAtOrBeforeTheTimeWithSoundFromThatTime) {
+// As real decoders do: 33 ms is still picture 0 at 30 a second (picture 1,
+// stored at 33 ms, starts at 33.3 ms), and 1233 ms picture 36.
+TEST_F(PlayLib, SeekLandsOnThePictureHoldingTheTimeWithSoundFromThatTime) {
     const std::wstring path = Folder.File(L"seek.kxr");
     MakeTestRecording(path, 64, 48, 30, 1, 4000, true);
     CDeliveryLog log;
     KXPLAYHANDLE h = OpenAndPlay(path, log);
     ASSERT_NE(h, nullptr);
     ASSERT_EQ(Window.Wait(KX_MSG_FILE_END, NoticeWaitMs), CNoticeWindow::GotMessage);
-    for (DWORD ms : {1234u, 35u, 0u, 2001u, 3999u, 1000u}) {
+    for (DWORD ms : {1234u, 35u, 33u, 1233u, 0u, 2001u, 3999u, 1000u}) {
         Seek(h, log, ms);
         ASSERT_TRUE(log.WaitFor(1, 2, DeliveryWaitMs)) << "nothing arrived after a seek to " << ms;
         const std::vector<Delivery> items = log.Items();
@@ -219,7 +221,7 @@ TEST_F(PlayLib, SeekLandsOnThePictureAtOrBeforeTheTimeWithSoundFromThatTime) {
     }
     EXPECT_FALSE(Api().SetPlayedTimeEx(h, 4000));
     EXPECT_FALSE(Api().SetPlayedTimeEx(h, 0xFFFFFFFFu));
-    EXPECT_EQ(Window.Count(KX_MSG_FILE_END), 7);
+    EXPECT_EQ(Window.Count(KX_MSG_FILE_END), 9);
     EXPECT_TRUE(Api().CloseFile(h));
 }
 

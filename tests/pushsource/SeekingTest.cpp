@@ -38,6 +38,19 @@ private:
     CCritLock Lock;
 };
 
+// Offers pictures of 40 ms besides media time, and refuses to change the
+// format while Busy.
+class CPictureSeeking : public CRecordingSeeking {
+public:
+    bool Busy = false;
+
+protected:
+    bool OffersTimeFormat(const GUID& format) const override { return IsEqualGUID(format, TIME_FORMAT_FRAME); }
+    LONGLONG ToMediaTime(const GUID&, LONGLONG value) const override { return value * 400000; }
+    LONGLONG FromMediaTime(const GUID&, LONGLONG media) const override { return media / 400000; }
+    HRESULT CheckTimeFormatChange() override { return Busy ? VFW_E_WRONG_STATE : S_OK; }
+};
+
 const GUID NotMediaTime = TIME_FORMAT_FRAME;
 constexpr LONGLONG Second = 10000000;
 
@@ -226,4 +239,42 @@ TEST_F(SeekingTest, InterfaceQueriesAndCountsGoToTheOuterUnknown) {
     EXPECT_EQ(E_NOINTERFACE, seeking->QueryInterface(IID_IPin, reinterpret_cast<void**>(&pin)));
     EXPECT_EQ(nullptr, pin);
     EXPECT_EQ(1u, seeking->Release());
+}
+
+TEST_F(SeekingTest, AnOfferedFormatCarriesEveryPositionBothWays) {
+    CPictureSeeking* pictures = new CPictureSeeking();
+    pictures->InnerAddRef();
+    EXPECT_EQ(S_OK, pictures->IsFormatSupported(&TIME_FORMAT_FRAME));
+    pictures->Busy = true;
+    EXPECT_EQ(VFW_E_WRONG_STATE, pictures->SetTimeFormat(&TIME_FORMAT_FRAME));
+    EXPECT_EQ(S_OK, pictures->SetTimeFormat(&TIME_FORMAT_MEDIA_TIME)) << "the format in use is always fine";
+    EXPECT_EQ(S_OK, pictures->IsUsingTimeFormat(&TIME_FORMAT_MEDIA_TIME));
+    pictures->Busy = false;
+    ASSERT_EQ(S_OK, pictures->SetTimeFormat(&TIME_FORMAT_FRAME));
+
+    LONGLONG start = 10, stop = 5;
+    ASSERT_EQ(S_OK, pictures->SetPositions(&start, AM_SEEKING_AbsolutePositioning, &stop,
+                                           AM_SEEKING_IncrementalPositioning));
+    EXPECT_EQ("stop start ", pictures->Calls);
+    start = -3;
+    stop = 2;
+    ASSERT_EQ(S_OK, pictures->SetPositions(&start, AM_SEEKING_RelativePositioning, &stop,
+                                           AM_SEEKING_RelativePositioning));
+    EXPECT_EQ(S_OK, pictures->GetPositions(&start, &stop));
+    EXPECT_EQ(7, start);
+    EXPECT_EQ(17, stop);
+    LONGLONG value = 0;
+    EXPECT_EQ(S_OK, pictures->GetStopPosition(&value));
+    EXPECT_EQ(17, value);
+    EXPECT_EQ(S_OK, pictures->GetDuration(&value));
+    EXPECT_EQ(CSourceSeeking::UnboundedTime / 400000, value);
+    EXPECT_EQ(S_OK, pictures->ConvertTimeFormat(&value, &TIME_FORMAT_MEDIA_TIME, 7, nullptr));
+    EXPECT_EQ(7 * 400000, value);
+    EXPECT_EQ(S_OK, pictures->ConvertTimeFormat(&value, nullptr, 3 * 400000 + 1, &TIME_FORMAT_MEDIA_TIME));
+    EXPECT_EQ(3, value);
+    EXPECT_EQ(S_OK, pictures->SetTimeFormat(&TIME_FORMAT_MEDIA_TIME));
+    EXPECT_EQ(S_OK, pictures->GetPositions(&start, &stop));
+    EXPECT_EQ(7 * 400000, start);
+    EXPECT_EQ(17 * 400000, stop);
+    pictures->InnerRelease();
 }

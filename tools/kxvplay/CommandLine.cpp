@@ -20,14 +20,15 @@ const CommandShape Commands[] = {
      L"kxvplay info FILE [--json]\n"
      L"  Picture size, frame rate, duration, frame total, whether there is sound,\n"
      L"  and the filter's two pins with their media types.\n"},
-    {L"play", 1, L"--start --stop --rate --realtime --json",
+    {L"play", 1, L"--start --stop --start-frame --stop-frame --rate --realtime --json",
      L"kxvplay play FILE [--start SECONDS] [--stop SECONDS] [--rate R] [--realtime] [--json]\n"
      L"  Plays the recording into renderers: unclocked into Null Renderers by default;\n"
      L"  with --realtime the graph clock paces it into the platform's video and audio\n"
      L"  renderers (Null Renderers only where none can be had). --rate R (above 0.1)\n"
      L"  sets the pins' rate. Shows progress, then a summary: pictures and sound\n"
      L"  delivered, gaps and repeats in the time stamps, wall time and pictures per\n"
-     L"  second.\n"},
+     L"  second.\n"
+     L"  --start-frame N / --stop-frame N give the range by picture number instead.\n"},
     {L"open", 1, L"--json",
      L"kxvplay open FILE [--json]\n"
      L"  Opens FILE by its path alone, as players do (RenderFile): the graph manager\n"
@@ -35,7 +36,7 @@ const CommandShape Commands[] = {
      L"  and the renderers. Lists the graph's filters, then plays to the end on the\n"
      L"  clock. Exit 3 when another source filter was chosen: register the file type\n"
      L"  with regsvr32 /i:\".ext\" (see the README).\n"},
-    {L"export", 2, L"--format --start --stop --json",
+    {L"export", 2, L"--format --start --stop --start-frame --stop-frame --json",
      L"kxvplay export FILE OUT [--format avi|y4m|wav] [--start SECONDS] [--stop SECONDS] [--json]\n"
      L"  The format is --format's, else OUT's extension (.y4m, .wav; anything else\n"
      L"  is an AVI).\n"
@@ -47,7 +48,12 @@ const CommandShape Commands[] = {
      L"  OUT \"-\" writes a y4m or wav stream to standard output (for a pipe into an\n"
      L"  encoder); the summary then goes to stderr. A file OUT is written under\n"
      L"  OUT.partial and renamed only when the export completed, so OUT is never\n"
-     L"  left half-written; an existing read-only OUT is left alone (exit 7).\n"},
+     L"  left half-written; an existing read-only OUT is left alone (exit 7).\n"
+     L"  --start-frame N / --stop-frame N give the range by picture number instead.\n"},
+    {L"frame", 3, L"--json",
+     L"kxvplay frame FILE N OUT.png [--json]\n"
+     L"  Writes picture N (numbered from 0) exactly, as a PNG still: the source is\n"
+     L"  moved by picture number, not by time.\n"},
     {L"frames", 2, L"--every --start --stop --json",
      L"kxvplay frames FILE OUTDIR [--every N] [--start SECONDS] [--stop SECONDS] [--json]\n"
      L"  Writes every Nth picture (default every one) as OUTDIR\\frame_NNNNNN.png,\n"
@@ -150,6 +156,13 @@ CommandOptions CCommandLine::Parse(const std::vector<std::wstring>& args) {
         } else if (arg == L"--rate") {
             if (number <= 0.1 || number > 100) Usage(L"--rate must be above 0.1 and at most 100");
             options.Rate = number;
+        } else if (arg == L"--start-frame" || arg == L"--stop-frame") {
+            if (number < 0 || number > 2147483647.0 || number != std::floor(number)) {
+                Usage(arg + L" needs a whole picture number from 0");
+            }
+            const bool first = arg == L"--start-frame";
+            (first ? options.HasStartFrame : options.HasStopFrame) = true;
+            (first ? options.StartFrame : options.StopFrame) = static_cast<long long>(number);
         } else if (arg == L"--every") {
             if (number < 1 || number > 1000000 || number != std::floor(number)) {
                 Usage(L"--every needs a whole number from 1");
@@ -164,6 +177,12 @@ CommandOptions CCommandLine::Parse(const std::vector<std::wstring>& args) {
     }
     if (options.HasStart && options.HasStop && options.StopSeconds <= options.StartSeconds) {
         Usage(L"--stop must be after --start");
+    }
+    if ((options.HasStart && options.HasStartFrame) || (options.HasStop && options.HasStopFrame)) {
+        Usage(L"give a range end in seconds or in pictures, not both");
+    }
+    if (options.HasStopFrame && options.StopFrame <= (options.HasStartFrame ? options.StartFrame : 0)) {
+        Usage(L"--stop-frame must be after --start-frame (and above 0)");
     }
     return options;
 }

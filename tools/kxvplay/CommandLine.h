@@ -8,7 +8,7 @@
 #include <vector>
 
 struct CommandOptions {
-    std::wstring Command;                  // info, play, open, export, frames, sheet
+    std::wstring Command;                  // info, play, open, export, frame, frames, sheet
     std::vector<std::wstring> Arguments;   // positional, in order
     bool Help = false;
     bool Json = false;
@@ -17,6 +17,10 @@ struct CommandOptions {
     double StartSeconds = 0;
     bool HasStop = false;
     double StopSeconds = 0;
+    bool HasStartFrame = false;            // --start-frame / --stop-frame: picture numbers
+    long long StartFrame = 0;
+    bool HasStopFrame = false;
+    long long StopFrame = 0;
     double Rate = 1.0;
     unsigned Every = 1;
     std::wstring Format;                   // export: avi, y4m or wav; empty: by the output's name

@@ -8,5 +8,6 @@ void RunInfo(const CommandOptions& options);
 void RunPlay(const CommandOptions& options);
 void RunOpen(const CommandOptions& options);
 void RunExport(const CommandOptions& options);
+void RunFrame(const CommandOptions& options);
 void RunFrames(const CommandOptions& options);
 void RunSheet(const CommandOptions& options);

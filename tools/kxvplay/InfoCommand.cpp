@@ -80,6 +80,8 @@ void RunInfo(const CommandOptions& options) {
             .Add("fps", static_cast<int64_t>(facts.FramesPerSecond))
             .Add("duration_seconds", seconds)
             .Add("frames", static_cast<int64_t>(facts.FrameTotal))
+            .Add("picture_period_ms", facts.PicturePeriod / 1e4)
+            .Add("pictures_per_second", facts.PicturePeriod > 0 ? 1e7 / facts.PicturePeriod : 0.0)
             .Add("sound", sound)
             .AddRaw("pins", pins);
         CConsole::OutUtf8(json.Text() + "\n");
@@ -92,9 +94,11 @@ void RunInfo(const CommandOptions& options) {
              L"Frame rate: %ld fps\n"
              L"Duration:   %.3f s (%hs)\n"
              L"Frames:     %lld\n"
+             L"Period:     %.3f ms (%.3f pictures a second)\n"
              L"Sound:      %ls\n",
              graph.FullPath().c_str(), facts.Width, facts.Height, facts.FramesPerSecond, seconds,
-             CContactSheet::TimeLabel(facts.Duration).c_str(), facts.FrameTotal,
+             CContactSheet::TimeLabel(facts.Duration).c_str(), facts.FrameTotal, facts.PicturePeriod / 1e4,
+             facts.PicturePeriod > 0 ? 1e7 / facts.PicturePeriod : 0.0,
              sound ? L"yes, 8000 Hz mono 16-bit" : L"no");
     std::wstring out = text;
     for (const PinDescription& pin : facts.Pins) {

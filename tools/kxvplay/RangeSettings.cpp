@@ -2,18 +2,28 @@
 
 #include "AppError.h"
 
+#include <cmath>
 #include <cwchar>
 #include <limits>
 
 CRangeSettings::CRangeSettings(const CommandOptions& options, const SourceFacts& facts) : Rate(options.Rate) {
-    Start = static_cast<REFERENCE_TIME>(options.StartSeconds * 1e7 + 0.5);
+    // A picture number means where the source stamps that picture's start.
+    auto pictureStart = [&](long long n) { return std::llround(static_cast<double>(n) * facts.PicturePeriod); };
+    Start = options.HasStartFrame ? pictureStart(options.StartFrame)
+                                  : static_cast<REFERENCE_TIME>(options.StartSeconds * 1e7 + 0.5);
     Stop = facts.Duration;
-    if (options.HasStop) {
-        const REFERENCE_TIME wanted = static_cast<REFERENCE_TIME>(options.StopSeconds * 1e7 + 0.5);
+    if (options.HasStop || options.HasStopFrame) {
+        const REFERENCE_TIME wanted = options.HasStopFrame ? pictureStart(options.StopFrame)
+                                                           : static_cast<REFERENCE_TIME>(options.StopSeconds * 1e7 + 0.5);
         if (wanted < facts.Duration) {
             Stop = wanted;
             HasStop = true;
         }
+    }
+    if (options.HasStartFrame && options.StartFrame >= facts.FrameTotal) {
+        throw CAppError(ExitCode::Usage, L"--start-frame " + std::to_wstring(options.StartFrame) +
+                                             L" is past the last picture (" + std::to_wstring(facts.FrameTotal) +
+                                             L" pictures, numbered from 0)");
     }
     if (options.HasStart && Start >= facts.Duration) {
         wchar_t text[128];
@@ -21,7 +31,7 @@ CRangeSettings::CRangeSettings(const CommandOptions& options, const SourceFacts&
                  static_cast<double>(facts.Duration) / 1e7);
         throw CAppError(ExitCode::Usage, text);
     }
-    Moved = options.HasStart || HasStop;
+    Moved = options.HasStart || options.HasStartFrame || HasStop;
 }
 
 void CRangeSettings::Apply(CSourceGraph* graph) const {

@@ -1,6 +1,7 @@
 #include "SourceGraph.h"
 
 #include "AppError.h"
+#include "FramePositions.h"
 #include "HResultText.h"
 #include "server/KXVDSrcClsid.h"
 
@@ -309,7 +310,12 @@ void CSourceGraph::Describe() {
     if (Info.Width <= 0 || Info.Height <= 0) GraphFailed(L"the video pin offers no picture type", E_UNEXPECTED);
     ComPtr<IMediaSeeking> seeking;
     if (SUCCEEDED(SourcePin(0).As(&seeking))) seeking->GetDuration(&Info.Duration);
-    if (Info.PictureStep > 0) Info.FrameTotal = (Info.Duration + Info.PictureStep / 2) / Info.PictureStep;
+    Info.FrameTotal = CFramePositions(SourcePin(0).Get()).Total();
+    if (Info.FrameTotal <= 0 && Info.PictureStep > 0) {
+        Info.FrameTotal = (Info.Duration + Info.PictureStep / 2) / Info.PictureStep;
+    }
+    Info.PicturePeriod = Info.FrameTotal > 0 ? static_cast<double>(Info.Duration) / static_cast<double>(Info.FrameTotal)
+                                             : static_cast<double>(Info.PictureStep);
 }
 
 ComPtr<IPin> CSourceGraph::SourcePin(int index) {

@@ -27,7 +27,8 @@ struct SourceFacts {
     long FramesPerSecond = 0;
     REFERENCE_TIME PictureStep = 0;   // one picture's period at rate 1.0 (AvgTimePerFrame)
     REFERENCE_TIME Duration = 0;      // 100-ns units
-    long long FrameTotal = 0;
+    long long FrameTotal = 0;         // the library's, from the video pin in pictures
+    double PicturePeriod = 0;         // exact: Duration / FrameTotal (100-ns units)
     std::vector<PinDescription> Pins;
 };
 

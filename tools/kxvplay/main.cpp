@@ -26,6 +26,7 @@ int Dispatch(const std::vector<std::wstring>& args) {
     else if (options.Command == L"play") RunPlay(options);
     else if (options.Command == L"open") RunOpen(options);
     else if (options.Command == L"export") RunExport(options);
+    else if (options.Command == L"frame") RunFrame(options);
     else if (options.Command == L"frames") RunFrames(options);
     else RunSheet(options);
     return static_cast<int>(ExitCode::Ok);
