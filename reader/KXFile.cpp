@@ -126,10 +126,7 @@ CKXFile::CKXFile(const KXPlayApi* api, const WaitLimits& waits, IPictureMemory* 
       PictureMemory(memory),
       SizeKnownEvent(NewEvent(false)),
       InfoReadyEvent(NewEvent(false)),
-      PictureSignal(NewEvent(false)),
-      SoundSignal(NewEvent(false)),
-      ThreadReadyEvent(NewEvent(true)),
-      RoomSignal(NewEvent(false)) {}
+      ThreadReadyEvent(NewEvent(true)) {}
 
 CKXFile::~CKXFile() {
     if (PlayHandle.load()) CloseFile();
@@ -297,8 +294,8 @@ void CKXFile::ReachSegment(uint32_t segment) {
 }
 
 void CKXFile::SignalWaiters() {
-    SetEvent(PictureSignal.get());
-    SetEvent(SoundSignal.get());
+    PictureSignal.Wake();
+    SoundSignal.Wake();
 }
 
 void KX_PLAY_CALL CKXFile::DecodeCallback(long, char* data, long length, FrameInfo* info,
@@ -380,17 +377,21 @@ void CKXFile::QueuePicture(const char* data, long length) {
     }
     DataSinceFlush = 1;
     AwaitingPicture = 0;
-    if (!Set(PrerollReached) && (queued >= PrerollAt.load() || Set(FileEnded))) PrerollReached = 1;
-    SignalWaiters();
+    if (!Set(PrerollReached) && (queued >= PrerollAt.load() || Set(FileEnded))) {
+        PrerollReached = 1;
+        // A seek waits for it, and the sound reader of a file without sound ends on it.
+        SignalWaiters();
+    }
+    PictureSignal.Notify();
     if (!Set(Paused) && queued >= HighDepth.load()) BackPressurePause();
 }
 
 uint8_t* CKXFile::AwaitPoolBuffer(CFramePool* pool) {
-    if (QueuedPictureCount() > 0) {
+    if (QueueCount() > 0) {
         if (!Set(Paused)) BackPressurePause();
         SignalWaiters();
         // A read gives its buffer back to the pool, which keeps it.
-        if (HoldDecoding([this, pool] { return pool->KeptCount() > 0 || QueuedPictureCount() == 0; })) {
+        if (HoldDecoding([this, pool] { return pool->KeptCount() > 0 || QueueCount() == 0; })) {
             if (uint8_t* buffer = pool->AcquireBuffer()) return buffer;
         } else {
             return nullptr;
@@ -410,7 +411,7 @@ void CKXFile::QueueSound(const char* data, long length) {
             // stream fails instead of playing on with a gap.
             SoundOutOfMemory = 1;
             DataSinceFlush = 1;
-            SetEvent(SoundSignal.get());
+            SoundSignal.Wake();
             return;
         }
         AudioStarted = 1;
@@ -424,7 +425,8 @@ void CKXFile::QueueSound(const char* data, long length) {
         HoldDecoding([this, bytes, capacity] { return AudioBuffer.Available() + bytes < capacity; })) {
         AudioBuffer.Write(data, bytes);
     }
-    SetEvent(SoundSignal.get());
+    // The sound reader is woken once there is a read's worth, not for every piece.
+    if (SoundSignal.IsArmed() && AudioBuffer.Available() >= SoundWanted.load()) SoundSignal.Notify();
     DataSinceFlush = 1;
     if (Set(SoundConsumer) && !Set(Paused) && AudioBuffer.Available() >= SoundHighWater) BackPressurePause();
 }
@@ -454,6 +456,7 @@ void CKXFile::MarkOutOfMemory() {
 
 bool CKXFile::SoundCanStillCome() {
     if (!IsOpen() || Set(Stopped)) return false;
+    AwaitSound(SoundWanted.load());
     if (!Set(FileEnded) && Set(Paused) && PicturesUnread() && SoundHasRoom()) ResumeDecoding();
     return true;
 }
@@ -468,6 +471,7 @@ bool CKXFile::ReadVideoFrame(uint8_t* destination, int32_t capacity) {
         std::lock_guard<CCriticalSection> hold(QueueLock);
         if (PictureQueue.Count() == 0) {
             VideoDrained = 1;
+            PictureSignal.Arm();
             return false;
         }
         const QueuedPicture& oldest = PictureQueue.Front();
@@ -480,7 +484,7 @@ bool CKXFile::ReadVideoFrame(uint8_t* destination, int32_t capacity) {
         PictureQueue.RemoveFront();
         remaining = PictureQueue.Count();
     }
-    SetEvent(RoomSignal.get());
+    RoomSignal.Notify();
     if (!Set(FileEnded) && Set(Paused) && remaining < LowDepth.load() && SoundHasRoom()) ResumeDecoding();
     return true;
 }
@@ -493,6 +497,7 @@ bool CKXFile::CopyOut(uint8_t* destination, int32_t capacity, const uint8_t* pic
 bool CKXFile::ReadAudio(uint8_t* destination, uint32_t length) {
     if (!Set(AudioStarted)) {
         if (Set(PrerollReached)) AudioFinished = 1;
+        AwaitSound(length);
         return false;
     }
     if (Set(FileEnded) && (!AudioBuffer.HasStorage() || AudioBuffer.Available() < SoundTailBytes)) {
@@ -503,9 +508,12 @@ bool CKXFile::ReadAudio(uint8_t* destination, uint32_t length) {
     // passed on, that would report sound delivered that was never copied.
     if (!destination) return false;
     uint32_t copied = length;
-    if (!AudioBuffer.Read(destination, &copied)) return false;
-    SetEvent(RoomSignal.get());
-    if (!Set(FileEnded) && Set(Paused) && SoundHasRoom() && (PicturesUnread() || QueuedPictureCount() < LowDepth.load())) {
+    if (!AudioBuffer.Read(destination, &copied)) {
+        AwaitSound(length);
+        return false;
+    }
+    RoomSignal.Notify();
+    if (!Set(FileEnded) && Set(Paused) && SoundHasRoom() && (PicturesUnread() || QueueCount() < LowDepth.load())) {
         ResumeDecoding();
     }
     return true;
@@ -556,21 +564,25 @@ void CKXFile::BackPressurePause() {
 template <typename Room>
 bool CKXFile::HoldDecoding(Room hasRoom) {
     const uint32_t releases = HoldReleases.load();
-    while (!hasRoom()) {
-        if (HoldReleases.load() != releases || Set(Stopped) || !IsOpen()) return false;
-        WaitForSingleObject(RoomSignal.get(), HoldPollMs);
+    bool room = false;
+    for (;;) {
+        RoomSignal.Arm();
+        room = hasRoom();
+        if (room || HoldReleases.load() != releases || Set(Stopped) || !IsOpen()) break;
+        WaitForSingleObject(RoomSignal.Handle(), HoldPollMs);
     }
-    return true;
+    RoomSignal.Disarm();
+    return room;
 }
 
 void CKXFile::ReleaseHold() {
     ++HoldReleases;
-    SetEvent(RoomSignal.get());
+    RoomSignal.Wake();
 }
 
 bool CKXFile::StoresFull() {
     if (Set(SoundConsumer) && AudioBuffer.Available() >= SoundHighWater) return true;
-    return !PicturesUnread() && QueuedPictureCount() >= HighDepth.load();
+    return !PicturesUnread() && QueueCount() >= HighDepth.load();
 }
 
 void CKXFile::ApplyWantedPause(KXPLAYHANDLE handle) {
@@ -697,7 +709,27 @@ double CKXFile::GetPicturePeriod() {
 
 int32_t CKXFile::QueuedPictureCount() {
     std::lock_guard<CCriticalSection> hold(QueueLock);
+    const int32_t count = PictureQueue.Count();
+    if (count == 0) PictureSignal.Arm();
+    return count;
+}
+
+int32_t CKXFile::QueueCount() {
+    std::lock_guard<CCriticalSection> hold(QueueLock);
     return PictureQueue.Count();
+}
+
+void CKXFile::AwaitSound(uint32_t wanted) {
+    SoundWanted = wanted;
+    SoundSignal.Arm();
+    // Written since the reader looked: its wait must not miss it.
+    if (AudioBuffer.Available() >= wanted) SoundSignal.Notify();
+}
+
+uint32_t CKXFile::AudioBytesAvailable() {
+    const uint32_t available = AudioBuffer.Available();
+    if (available < SoundTailBytes) AwaitSound(SoundTailBytes);
+    return available;
 }
 
 bool CKXFile::PictureCanStillCome() {

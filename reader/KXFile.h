@@ -86,10 +86,16 @@
 //
 // Additions for the output streams, so they can wait instead of spinning:
 //  - PictureEvent (auto reset, one waiter: the video worker) is signalled
-//    whenever a picture is queued, FileEnded is set, the buffers are flushed,
-//    the file is closed or decoding is stopped.
+//    whenever FileEnded or PrerollReached is set, the buffers are flushed,
+//    the file is closed or decoding is stopped, and for a queued picture when
+//    a reader has found the queue empty since the last one (QueuedPictureCount
+//    answering 0, PictureCanStillCome, a ReadVideoFrame that found none).
 //  - SoundEvent (auto reset, one waiter: the audio worker) is signalled on the
-//    same occasions and whenever sound is written into the ring.
+//    same changes of state, and for sound once the ring holds what a reader
+//    last wanted when it found too little (ReadAudio, SoundCanStillCome,
+//    AudioBytesAvailable below 800 bytes).
+//    Both are CWakeEvents: a signal for data that nobody waits for is a
+//    wineserver round trip under Wine, per picture.
 //  - QueuedPictureCount(), IsPlaying(), HasFileEnded(), HasAudioStarted() and
 //    AudioBytesAvailable() answer "can more still come?" without consuming or
 //    setting VideoDrained / AudioFinished. A waiter checks them after every
@@ -109,6 +115,7 @@
 #include "reader/IPictureMemory.h"
 #include "reader/KXPlayApi.h"
 #include "reader/PictureQueue.h"
+#include "reader/WakeEvent.h"
 
 #include <windows.h>
 
@@ -185,8 +192,8 @@ public:
     double GetPicturePeriod() override;
 
     // Waitable signals for the streams (see above). Owned by the object.
-    HANDLE PictureEvent() const override { return PictureSignal.get(); }
-    HANDLE SoundEvent() const override { return SoundSignal.get(); }
+    HANDLE PictureEvent() const override { return PictureSignal.Handle(); }
+    HANDLE SoundEvent() const override { return SoundSignal.Handle(); }
     // Non-consuming state queries, any thread.
     int32_t QueuedPictureCount() override;
     bool PictureCanStillCome() override;
@@ -198,7 +205,8 @@ public:
     bool IsStopped() const override { return Stopped.load() != 0; }
     bool HasFileEnded() const { return FileEnded.load() != 0; }
     bool HasAudioStarted() const { return AudioStarted.load() != 0; }
-    uint32_t AudioBytesAvailable() const { return AudioBuffer.Available(); }
+    // Below 800 bytes the next sound's worth signals SoundEvent (see above).
+    uint32_t AudioBytesAvailable();
     bool IsOpen() const override { return PlayHandle.load() != nullptr; }
     bool IsInfoReady() const { return InfoReady.load() != 0; }
     int32_t TotalFrameCount() const { return TotalFrames.load(); }
@@ -313,6 +321,10 @@ private:
     void ReleaseHold();
     bool StoresFull();
     bool PicturesUnread() const { return PictureReader.load() == 0 && SoundConsumer.load() != 0; }
+    // QueuedPictureCount for the file's own decisions, which await nothing.
+    int32_t QueueCount();
+    // A sound reader found fewer than wanted bytes: the sound that makes them up signals SoundEvent.
+    void AwaitSound(uint32_t wanted);
     void CloseHandleLocked();
     // Filter's thread: see "File information" above.
     void AwaitFileInfo();
@@ -337,8 +349,11 @@ private:
     CAudioBuffer AudioBuffer;
     UniqueHandle SizeKnownEvent;
     UniqueHandle InfoReadyEvent;
-    UniqueHandle PictureSignal;
-    UniqueHandle SoundSignal;
+    // Armed from the start: a reader of a new object awaits the first data.
+    CWakeEvent PictureSignal{true};
+    CWakeEvent SoundSignal{true};
+    // What the sound reader last wanted when it found too little (one sample buffer at first).
+    std::atomic<uint32_t> SoundWanted{800};
     UniqueHandle ThreadReadyEvent;
     std::atomic<int32_t> PictureWidth{0};
     std::atomic<int32_t> PictureHeight{0};
@@ -363,10 +378,11 @@ private:
     std::atomic<int32_t> HighDepth{50};
     std::atomic<int32_t> LowDepth{35};
     std::atomic<int32_t> PrerollAt{40};
-    // Raised by ReleaseHold; RoomSignal (auto reset, one waiter: the decoding
-    // thread) is set whenever a store gains room or a hold is released.
+    // Raised by ReleaseHold; RoomSignal (one waiter: the decoding thread,
+    // armed while it holds) is notified whenever a store gains room and woken
+    // when a hold is released.
     std::atomic<uint32_t> HoldReleases{0};
-    UniqueHandle RoomSignal;
+    CWakeEvent RoomSignal{false};
     UniqueHandle MessageThreadHandle;
     DWORD MessageThreadId = 0;
     // Raised by BeginNoticeSegment; HandledSegment follows it on the message

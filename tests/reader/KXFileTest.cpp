@@ -587,19 +587,46 @@ TEST_F(KXFileTest, FrameRateWithoutInformationIsTheDefault) {
     EXPECT_EQ(File->TotalFrameCount(), -1);
 }
 
-TEST_F(KXFileTest, EventsWakeTheStreams) {
+TEST_F(KXFileTest, EventsWakeTheStreamsOnlyWhenTheyFoundNothing) {
+    const auto signalled = [](HANDLE event) { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; };
     Open();
-    WaitForSingleObject(File->PictureEvent(), 0);
-    WaitForSingleObject(File->SoundEvent(), 0);
+    signalled(File->PictureEvent());
+    signalled(File->SoundEvent());
     Pictures(1);
-    EXPECT_EQ(WaitForSingleObject(File->PictureEvent(), 0), WAIT_OBJECT_0) << "picture queued";
-    WaitForSingleObject(File->SoundEvent(), 0);
-    const uint8_t sound[10] = {};
-    ASSERT_TRUE(Lib.Sound(sound, 10));
-    EXPECT_EQ(WaitForSingleObject(File->SoundEvent(), 0), WAIT_OBJECT_0) << "sound written";
+    EXPECT_TRUE(signalled(File->PictureEvent())) << "the first picture is awaited";
+    Pictures(1);
+    EXPECT_FALSE(signalled(File->PictureEvent())) << "nobody has looked since: nobody waits";
+    ASSERT_TRUE(ReadOne());
+    ASSERT_TRUE(ReadOne());
+    EXPECT_EQ(File->QueuedPictureCount(), 0);
+    Pictures(1);
+    EXPECT_TRUE(signalled(File->PictureEvent())) << "the reader found the queue empty";
+    ASSERT_TRUE(ReadOne());
+    EXPECT_FALSE(ReadOne());
+    Pictures(1);
+    EXPECT_TRUE(signalled(File->PictureEvent())) << "a read found no picture";
+
+    signalled(File->SoundEvent());
+    const uint8_t sound[400] = {};
+    uint8_t sample[800];
+    EXPECT_FALSE(File->ReadAudio(sample, 800));
+    ASSERT_TRUE(Lib.Sound(sound, 400));
+    EXPECT_FALSE(signalled(File->SoundEvent())) << "less than the read wanted";
+    ASSERT_TRUE(Lib.Sound(sound, 400));
+    EXPECT_TRUE(signalled(File->SoundEvent())) << "what the read wanted is there";
+    ASSERT_TRUE(Lib.Sound(sound, 400));
+    ASSERT_TRUE(Lib.Sound(sound, 400));
+    EXPECT_FALSE(signalled(File->SoundEvent())) << "nobody has looked since";
+    EXPECT_TRUE(File->ReadAudio(sample, 800));
+    EXPECT_TRUE(File->ReadAudio(sample, 800));
+    EXPECT_TRUE(File->SoundCanStillCome());
+    ASSERT_TRUE(Lib.Sound(sound, 400));
+    ASSERT_TRUE(Lib.Sound(sound, 400));
+    EXPECT_TRUE(signalled(File->SoundEvent())) << "the reader asked whether sound can still come";
+
     File->FlushBuffers();
-    EXPECT_EQ(WaitForSingleObject(File->PictureEvent(), 0), WAIT_OBJECT_0) << "flush";
-    WaitForSingleObject(File->SoundEvent(), 0);
+    EXPECT_TRUE(signalled(File->PictureEvent())) << "flush";
+    EXPECT_TRUE(signalled(File->SoundEvent())) << "flush";
     ASSERT_TRUE(Lib.Post(KX_MSG_FILE_END));
     EXPECT_EQ(WaitForSingleObject(File->SoundEvent(), 5000), WAIT_OBJECT_0) << "end of file";
     EXPECT_TRUE(File->HasFileEnded()) << "the flag is set before the signal";

@@ -86,11 +86,17 @@ PictureLog ReadPictures(CKXFile& file, int32_t width, int32_t height, uint32_t f
     }
 }
 
-// Reads 800-byte sound samples until the file object reports the end of sound.
+// Reads 800-byte sound samples until the file object reports the end of sound,
+// telling the file that sound is read, as the audio stream does: a full ring
+// then holds decoding back instead of losing sound. Without it the sound was
+// safe only while every pause landed within a second of pictures, which a
+// decoding thread that makes no system call per picture overruns when the
+// resuming thread is descheduled.
 SoundLog ReadSound(CKXFile& file, CPacing* pacing) {
     SoundLog log;
     uint8_t buffer[800];
     int idleReads = 0;
+    file.SoundConsumer = 1;
     while (!file.AudioFinished.load()) {
         if (!WaitUntil(file.SoundEvent(),
                        [&] {
@@ -117,6 +123,7 @@ SoundLog ReadSound(CKXFile& file, CPacing* pacing) {
         log.FirstSamples.push_back(first);
         if (pacing) pacing->SoundAt((first + 400) / 8);
     }
+    file.SoundConsumer = 0;
     if (pacing) pacing->SoundDone();
     return log;
 }
