@@ -56,8 +56,4 @@ private:
     DWORD ReplyValue;
     HANDLE volatile ThreadHandle;
     CCritLock AccessLock;
-
-protected:
-    // Not taken by the framework; available to derived workers.
-    CCritLock WorkerLock;
 };

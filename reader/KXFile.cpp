@@ -676,14 +676,12 @@ uint32_t CKXFile::GetDurationMs() {
 int32_t CKXFile::GetFrameRate() {
     if (!PlayHandle.load()) return 0;
     AwaitFileInfo();
-    FrameRate = DefaultFrameRate;
     const int64_t frames = TotalFrames.load();
     const int64_t ms = DurationMs.load();
-    if (frames <= 0 || ms == 0) return FrameRate;
+    if (frames <= 0 || ms == 0) return DefaultFrameRate;
     const int64_t rate = frames * 1000 / ms;
-    FrameRate = static_cast<int32_t>(rate > MaxFrameRate ? MaxFrameRate : rate);
-    if (rate < 1) FrameRate = DefaultFrameRate;
-    return FrameRate;
+    if (rate < 1) return DefaultFrameRate;
+    return static_cast<int32_t>(rate > MaxFrameRate ? MaxFrameRate : rate);
 }
 
 double CKXFile::GetPicturePeriod() {

@@ -243,7 +243,6 @@ public:
     // back as usual, so nothing is decoded for nobody. Filter's thread and
     // the video worker.
     void SetPictureReader(bool reading) override;
-    bool HasPictureReader() const { return PictureReader.load() != 0; }
     // The audio worker's test before it waits for sound: false once decoding
     // is stopped or the file closed. A pause that only unread pictures made
     // is lifted here, since no picture read would lift it.
@@ -328,7 +327,6 @@ private:
     std::atomic<uint8_t> FileEnded{0};
     std::atomic<int32_t> TotalFrames{-1};
     std::atomic<uint32_t> DurationMs{0};
-    int32_t FrameRate = 0;
     CCriticalSection HandleLock;
     CCriticalSection QueueLock;
     CCriticalSection ControlLock;
