@@ -23,8 +23,6 @@ constexpr uint32_t MaxBudgetMB = 65536;
 const wchar_t BudgetKey[] = L"Software\\KXVD\\KXVDSrc";
 const wchar_t BudgetValue[] = L"PictureBudgetMB";
 constexpr uint32_t SoundTailBytes = 800;
-// A held decoding thread looks again this often even without a signal.
-constexpr DWORD HoldPollMs = 20;
 // The message thread only waits for and reads posted messages; a small
 // reservation keeps many open files from taking address space for stacks.
 constexpr SIZE_T MessageThreadStack = 64 * 1024;
@@ -558,7 +556,7 @@ bool CKXFile::HoldDecoding(Room hasRoom) {
     const uint32_t releases = HoldReleases.load();
     while (!hasRoom()) {
         if (HoldReleases.load() != releases || Set(Stopped) || !IsOpen()) return false;
-        WaitForSingleObject(RoomSignal.get(), HoldPollMs);
+        WaitForSingleObject(RoomSignal.get(), Waits.HoldPollMs);
     }
     return true;
 }

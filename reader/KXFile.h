@@ -138,6 +138,7 @@ public:
         DWORD SizeMs = 5000;     // GetVideoSize, for the first picture
         DWORD InfoMs = 10000;    // the file information (message 1178), once per open
         DWORD WindowMs = 5000;   // OpenFile, for the message thread's window
+        DWORD HoldPollMs = 20;   // a held decoding thread looks again this often
     };
 
     // Uses the production library (CPlayLibrary::Shared()).

@@ -521,6 +521,91 @@ TEST_F(KXFileTest, PoolThatCannotGrowHoldsDecodingAndEmptyOneReportsOutOfMemory)
     EXPECT_FALSE(File->IsOutOfMemory()) << "a seek tries again";
 }
 
+// The filter stops decoding before its pins stop their workers; a worker's
+// read or wait in between must not start the library again.
+TEST_F(KXFileTest, NoReadOrWaitRestartsDecodingAfterStop) {
+    Open();
+    Pictures(50);
+    const uint8_t sound[800] = {};
+    ASSERT_TRUE(Lib.Sound(sound, 800));
+    ASSERT_TRUE(File->IsPaused());
+    File->StopDecoding();
+    Lib.ForgetCalls();
+    while (ReadOne()) {
+    }
+    std::vector<uint8_t> sink(800);
+    EXPECT_TRUE(File->ReadAudio(sink.data(), 800));
+    EXPECT_FALSE(File->PictureCanStillCome());
+    EXPECT_FALSE(File->SoundCanStillCome());
+    EXPECT_EQ(Lib.CountOf("Play:0"), 0) << "decoding restarted after the filter stopped it";
+    EXPECT_TRUE(File->IsStopped());
+    // A worker's start, or a seek, starts decoding again.
+    EXPECT_TRUE(File->ResumeDecoding());
+    EXPECT_EQ(Lib.CountOf("Play:0"), 1);
+    EXPECT_FALSE(File->IsStopped());
+}
+
+namespace {
+
+// A held decoding thread that waits only for signals: whatever ends a hold
+// must say so, not rely on the thread looking again.
+CKXFile::WaitLimits SignalledHolds() {
+    CKXFile::WaitLimits waits = ShortWaits();
+    waits.HoldPollMs = INFINITE;
+    return waits;
+}
+
+}  // namespace
+
+// A library's Stop and its removal of the callback may wait for a callback in
+// progress to return: a decoding thread held inside it is let go first.
+TEST_F(KXFileTest, StopAndSeekLetAHeldDecodingThreadGoBeforeTheLibraryWaitsForIt) {
+    for (int round = 0; round < 2; ++round) {
+        const bool seek = round == 1;
+        File.reset(new CKXFile(Lib.Api(), SignalledHolds()));
+        Open();
+        Lib.SetInfo(100, 4000);
+        ASSERT_TRUE(Lib.Post(KX_MSG_FILE_INFO));
+        ASSERT_EQ(File->GetDurationMs(), 4000u);
+        CFramePool::LimitNewBuffers(2);
+        Pictures(2);
+        UniqueEvent left(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        std::thread decoding;
+        auto deliverHeld = [&] {
+            decoding = std::thread([&] {
+                Lib.Picture(16, 8, 3);
+                SetEvent(left.get());
+            });
+        };
+        bool leftInTime = false;
+        auto libraryWaits = [&] { leftInTime = WaitForSingleObject(left.get(), 5000) == WAIT_OBJECT_0; };
+        if (seek) {
+            // The hold begins after the seek has started, inside the removal
+            // of the callback.
+            Lib.DuringNextRemoval([&] {
+                deliverHeld();
+                libraryWaits();
+            });
+            EXPECT_TRUE(File->SeekTo(1000));
+        } else {
+            deliverHeld();
+            ASSERT_TRUE(WaitUntil(File->PictureEvent(), [&] { return Lib.CountOf("Pause") > 0; }, 5000))
+                << "a picture the pool could not take did not hold decoding";
+            // Signalled just before the hold begins.
+            ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(File->SoundEvent(), 5000));
+            Lib.DuringNextStop(libraryWaits);
+            File->StopDecoding();
+        }
+        CFramePool::LimitNewBuffers(-1);
+        const bool gone = WaitForSingleObject(left.get(), 10000) == WAIT_OBJECT_0;
+        if (!gone) File->CloseFile();
+        decoding.join();
+        EXPECT_TRUE(gone) << "the decoding thread stayed held";
+        EXPECT_TRUE(leftInTime) << (seek ? "seek" : "stop")
+                                << ": the library waited for a decoding thread that the file still held";
+    }
+}
+
 TEST_F(KXFileTest, VideoSizeWaitTimesOutThenAnswersAtOnce) {
     Open();
     int32_t w = 1, h = 1;
