@@ -210,7 +210,7 @@ bool CKXFile::OpenFile(const wchar_t* path) {
 
 void CKXFile::CloseFile() {
     if (!PlayHandle.load()) return;
-    ReleaseHold();
+    const HoldRefusal refusal(this);
     {
         std::lock_guard<CCriticalSection> hold(HandleLock);
         Api->CloseFile(PlayHandle.load());
@@ -419,7 +419,9 @@ void CKXFile::QueueSound(const char* data, long length) {
     // while a fast library keeps calling back.
     const uint32_t capacity = static_cast<uint32_t>(AudioBuffer.CapacityBytes());
     if (AudioBuffer.Write(data, bytes) == 0 && Set(SoundConsumer) && bytes < capacity &&
-        HoldDecoding([this, bytes, capacity] { return AudioBuffer.Available() + bytes < capacity; })) {
+        HoldDecoding([this, bytes, capacity] {
+            return !Set(SoundConsumer) || AudioBuffer.Available() + bytes < capacity;
+        })) {
         AudioBuffer.Write(data, bytes);
     }
     SetEvent(SoundSignal.get());
@@ -432,8 +434,14 @@ void CKXFile::SetPictureReader(bool reading) {
     if (!PicturesUnread()) return;
     DropQueuedPictures();
     // A back-pressure pause made for the pictures now holds nothing back.
-    if (!Set(FileEnded) && !Set(Stopped) && Set(Paused) && SoundHasRoom()) ResumeDecoding();
+    ResumeIfDrained(0);
     SignalWaiters();
+}
+
+void CKXFile::SetSoundConsumer(bool reading) {
+    SoundConsumer = reading ? 1 : 0;
+    // A hold for the sound ring ends with its reader.
+    if (!reading) SetEvent(RoomSignal.get());
 }
 
 void CKXFile::DropQueuedPictures() {
@@ -442,6 +450,7 @@ void CKXFile::DropQueuedPictures() {
         FramePool->ReleaseBuffer(PictureQueue.Front().Data);
         PictureQueue.RemoveFront();
     }
+    SetEvent(RoomSignal.get());
 }
 
 void CKXFile::MarkOutOfMemory() {
@@ -452,7 +461,7 @@ void CKXFile::MarkOutOfMemory() {
 
 bool CKXFile::SoundCanStillCome() {
     if (!IsOpen() || Set(Stopped)) return false;
-    if (!Set(FileEnded) && Set(Paused) && PicturesUnread() && SoundHasRoom()) ResumeDecoding();
+    ResumeIfDrained(QueuedPictureCount());
     return true;
 }
 
@@ -479,7 +488,7 @@ bool CKXFile::ReadVideoFrame(uint8_t* destination, int32_t capacity) {
         remaining = PictureQueue.Count();
     }
     SetEvent(RoomSignal.get());
-    if (!Set(FileEnded) && Set(Paused) && remaining < LowDepth.load() && SoundHasRoom()) ResumeDecoding();
+    ResumeIfDrained(remaining);
     return true;
 }
 
@@ -503,15 +512,13 @@ bool CKXFile::ReadAudio(uint8_t* destination, uint32_t length) {
     uint32_t copied = length;
     if (!AudioBuffer.Read(destination, &copied)) return false;
     SetEvent(RoomSignal.get());
-    if (!Set(FileEnded) && Set(Paused) && SoundHasRoom() && (PicturesUnread() || QueuedPictureCount() < LowDepth.load())) {
-        ResumeDecoding();
-    }
+    ResumeIfDrained(QueuedPictureCount());
     return true;
 }
 
 void CKXFile::FlushBuffers() {
     if (!PlayHandle.load() || !Set(DataSinceFlush)) return;
-    ReleaseHold();
+    const HoldRefusal refusal(this);
     if (Set(AudioStarted)) {
         AudioBuffer.Clear();
         AudioFinished = 0;
@@ -553,18 +560,19 @@ void CKXFile::BackPressurePause() {
 
 template <typename Room>
 bool CKXFile::HoldDecoding(Room hasRoom) {
-    const uint32_t releases = HoldReleases.load();
     while (!hasRoom()) {
-        if (HoldReleases.load() != releases || Set(Stopped) || !IsOpen()) return false;
-        WaitForSingleObject(RoomSignal.get(), Waits.HoldPollMs);
+        if (HoldsRefused.load() != 0 || Set(Stopped) || !IsOpen()) return false;
+        WaitForSingleObject(RoomSignal.get(), INFINITE);
     }
     return true;
 }
 
-void CKXFile::ReleaseHold() {
-    ++HoldReleases;
+void CKXFile::RefuseHolds() {
+    ++HoldsRefused;
     SetEvent(RoomSignal.get());
 }
+
+void CKXFile::AllowHolds() { --HoldsRefused; }
 
 bool CKXFile::StoresFull() {
     if (Set(SoundConsumer) && AudioBuffer.Available() >= SoundHighWater) return true;
@@ -582,6 +590,19 @@ void CKXFile::ApplyWantedPause(KXPLAYHANDLE handle) {
 
 bool CKXFile::ResumeDecoding() {
     std::lock_guard<CCriticalSection> hold(ControlLock);
+    return PlayLocked();
+}
+
+void CKXFile::ResumeIfDrained(int32_t queued) {
+    if (Set(FileEnded) || Set(Stopped) || !Set(Paused) || !SoundHasRoom()) return;
+    if (!PicturesUnread() && queued >= LowDepth.load()) return;
+    std::lock_guard<CCriticalSection> hold(ControlLock);
+    // Stopped again under the lock: a stop that came after the test above
+    // stays a stop.
+    if (!Set(Stopped)) PlayLocked();
+}
+
+bool CKXFile::PlayLocked() {
     const KXPLAYHANDLE handle = PlayHandle.load();
     if (!handle) return false;
     if (Set(Playing)) return true;
@@ -602,9 +623,11 @@ void CKXFile::StopDecoding() {
         if (!handle || Set(Stopped)) return;
         Playing = 0;
         Stopped = 1;
+        // A held decoding thread sees Stopped and leaves the callback, which
+        // the library's Stop may wait for.
+        SetEvent(RoomSignal.get());
         Api->Stop(handle);
     }
-    ReleaseHold();
     SignalWaiters();
 }
 
@@ -612,12 +635,15 @@ bool CKXFile::SeekTo(uint32_t ms) {
     const KXPLAYHANDLE handle = PlayHandle.load();
     const uint32_t duration = DurationMs.load();
     if (!handle || duration == 0 || ms >= duration) return false;
-    ReleaseHold();
-    Api->SetDecCallBackEx(handle, nullptr, nullptr, 0, 0);
-    if (Set(Stopped)) ResumeDecoding();
-    PauseDecoding();
-    BeginNoticeSegment();
-    FlushBuffers();
+    {
+        // The removal of the callback may wait for one in progress.
+        const HoldRefusal refusal(this);
+        Api->SetDecCallBackEx(handle, nullptr, nullptr, 0, 0);
+        if (Set(Stopped)) ResumeDecoding();
+        PauseDecoding();
+        BeginNoticeSegment();
+        FlushBuffers();
+    }
     // The flush keeps every flag when nothing was decoded since the last one,
     // and an end notice needs no data: after a seek into the last picture,
     // a seek back would otherwise start with the old end and preroll still
@@ -701,6 +727,6 @@ bool CKXFile::PictureCanStillCome() {
     if (Set(FileEnded)) return false;
     // Held for the sound reader to catch up: pictures come once it has.
     if (Set(Paused) && !SoundHasRoom()) return true;
-    if (Set(Paused)) ResumeDecoding();
+    ResumeIfDrained(0);
     return Set(Playing);
 }

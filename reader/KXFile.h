@@ -138,7 +138,6 @@ public:
         DWORD SizeMs = 5000;     // GetVideoSize, for the first picture
         DWORD InfoMs = 10000;    // the file information (message 1178), once per open
         DWORD WindowMs = 5000;   // OpenFile, for the message thread's window
-        DWORD HoldPollMs = 20;   // a held decoding thread looks again this often
     };
 
     // Uses the production library (CPlayLibrary::Shared()).
@@ -254,7 +253,7 @@ public:
     bool IsPrerollReached() const override { return PrerollReached.load() != 0; }
     void MarkVideoDrained() override { VideoDrained = 1; }
     void SetDestinationStride(int32_t pixels) override { DestinationStride = pixels; }
-    void SetSoundConsumer(bool reading) override { SoundConsumer = reading ? 1 : 0; }
+    void SetSoundConsumer(bool reading) override;
 
 protected:
     // Video worker, QueueLock held: copies the oldest picture (length bytes,
@@ -308,9 +307,24 @@ private:
     // dropped. False when the wait was released (a flush, seek, stop or
     // close) or the file closed: the data is then of no use.
     template <typename Room> bool HoldDecoding(Room hasRoom);
-    // Any thread but the decoding thread: ends a HoldDecoding in progress;
-    // called before every library call that waits for the callback to return.
-    void ReleaseHold();
+    // Any thread but the decoding thread: while a refusal lasts no hold is
+    // kept or begun; taken around every library call that may wait for the
+    // callback to return (close, removal of the callback) and the flush.
+    void RefuseHolds();
+    void AllowHolds();
+    struct HoldRefusal {
+        explicit HoldRefusal(CKXFile* file) : File(file) { File->RefuseHolds(); }
+        ~HoldRefusal() { File->AllowHolds(); }
+        HoldRefusal(const HoldRefusal&) = delete;
+        HoldRefusal& operator=(const HoldRefusal&) = delete;
+        CKXFile* const File;
+    };
+    // Workers: the low-water resume after a read (queued: the pictures left)
+    // or a wait; never after a stop (only a worker's start or a seek resumes
+    // a stopped file).
+    void ResumeIfDrained(int32_t queued);
+    // ControlLock held: the library call and the flags of a resume.
+    bool PlayLocked();
     bool StoresFull();
     bool PicturesUnread() const { return PictureReader.load() == 0 && SoundConsumer.load() != 0; }
     void CloseHandleLocked();
@@ -362,9 +376,10 @@ private:
     std::atomic<int32_t> HighDepth{50};
     std::atomic<int32_t> LowDepth{35};
     std::atomic<int32_t> PrerollAt{40};
-    // Raised by ReleaseHold; RoomSignal (auto reset, one waiter: the decoding
-    // thread) is set whenever a store gains room or a hold is released.
-    std::atomic<uint32_t> HoldReleases{0};
+    // Refusals in force (see RefuseHolds); RoomSignal (auto reset, one
+    // waiter: the decoding thread) is set whenever a store gains room, a
+    // sound reader leaves, decoding stops or a refusal begins.
+    std::atomic<uint32_t> HoldsRefused{0};
     UniqueHandle RoomSignal;
     UniqueHandle MessageThreadHandle;
     DWORD MessageThreadId = 0;

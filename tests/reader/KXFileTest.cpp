@@ -545,24 +545,12 @@ TEST_F(KXFileTest, NoReadOrWaitRestartsDecodingAfterStop) {
     EXPECT_FALSE(File->IsStopped());
 }
 
-namespace {
-
-// A held decoding thread that waits only for signals: whatever ends a hold
-// must say so, not rely on the thread looking again.
-CKXFile::WaitLimits SignalledHolds() {
-    CKXFile::WaitLimits waits = ShortWaits();
-    waits.HoldPollMs = INFINITE;
-    return waits;
-}
-
-}  // namespace
-
 // A library's Stop and its removal of the callback may wait for a callback in
 // progress to return: a decoding thread held inside it is let go first.
 TEST_F(KXFileTest, StopAndSeekLetAHeldDecodingThreadGoBeforeTheLibraryWaitsForIt) {
     for (int round = 0; round < 2; ++round) {
         const bool seek = round == 1;
-        File.reset(new CKXFile(Lib.Api(), SignalledHolds()));
+        File.reset(new CKXFile(Lib.Api(), ShortWaits()));
         Open();
         Lib.SetInfo(100, 4000);
         ASSERT_TRUE(Lib.Post(KX_MSG_FILE_INFO));
