@@ -60,7 +60,7 @@ CSrcFilter::~CSrcFilter() {
     // A graph released without being stopped: the workers must be gone
     // before the file they read from.
     if (CurrentState() != State_Stopped) Stop();
-    if (MediaFile && MediaFile->IsOpen()) MediaFile->CloseFile();
+    if (MediaFile) MediaFile->CloseFile();
     MediaFile.reset();
     LoadedFileName.reset();
 }
@@ -275,9 +275,9 @@ HRESULT CSrcFilter::RepositionFile(CMediaStream* pin, REFERENCE_TIME start) {
         // bound would hold RepositionLock, and with it every other seek, for
         // about 15 s each time. The next Pause resumes decoding from the new
         // position.
-        for (int polls = 0; !file->IsPrerollReached() && !file->IsStopped() && SUCCEEDED(file->FaultCode()) &&
-                            polls < PrerollPolls;
-             ++polls) {
+        for (int polls = 0; polls < PrerollPolls && SUCCEEDED(file->FaultCode()); ++polls) {
+            const MediaFileState state = file->State(StateAsker::Anyone);
+            if (state.PrerollReached || state.Stopped) break;
             Sleep(PrerollPollMs);
         }
     }

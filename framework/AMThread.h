@@ -59,8 +59,4 @@ private:
     std::atomic<bool> RequestPosted{false};
     std::atomic<HANDLE> ThreadHandle;
     CCritLock AccessLock;
-
-protected:
-    // Not taken by the framework; available to derived workers.
-    CCritLock WorkerLock;
 };
