@@ -137,10 +137,8 @@ void CKXFile::StartSegment() {
     PrerollReached = 0;
     VideoDrained = 0;
     AudioFinished = 0;
-    // Nothing of the segment has been read: its first data is awaited.
-    SoundWanted = SoundTailBytes;
+    // Nothing of the segment has been read: its first picture is awaited.
     PictureSignal.Arm();
-    SoundSignal.Arm();
 }
 
 void CKXFile::SignalWaiters() {
@@ -269,7 +267,7 @@ void CKXFile::QueueSound(const char* data, long length) {
         AudioBuffer.Write(data, bytes);
     }
     // The sound reader is woken once there is a read's worth, not for every piece.
-    if (SoundSignal.IsArmed() && AudioBuffer.Available() >= SoundWanted.load()) SoundSignal.Notify();
+    SoundSignal.Wake();
     DataSinceFlush = 1;
     PauseIfFull();
 }
@@ -362,7 +360,6 @@ bool CKXFile::CopyOut(uint8_t* destination, int32_t capacity, const uint8_t* pic
 bool CKXFile::ReadAudio(uint8_t* destination, uint32_t length) {
     if (!Set(AudioStarted)) {
         if (Set(PrerollReached)) AudioFinished = 1;
-        AwaitSound(length);
         return false;
     }
     if (Set(FileEnded) && (!AudioBuffer.HasStorage() || AudioBuffer.Available() < SoundTailBytes)) {
@@ -373,10 +370,7 @@ bool CKXFile::ReadAudio(uint8_t* destination, uint32_t length) {
     // passed on, that would report sound delivered that was never copied.
     if (!destination) return false;
     uint32_t copied = length;
-    if (!AudioBuffer.Read(destination, &copied)) {
-        AwaitSound(length);
-        return false;
-    }
+    if (!AudioBuffer.Read(destination, &copied)) return false;
     RoomSignal.Notify();
     ResumeIfDrained(QueueCount());
     return true;
@@ -581,13 +575,6 @@ int32_t CKXFile::QueueCount() {
     return PictureQueue.Count();
 }
 
-void CKXFile::AwaitSound(uint32_t wanted) {
-    SoundWanted = wanted;
-    SoundSignal.Arm();
-    // Written since the reader looked: its wait must not miss it.
-    if (AudioBuffer.Available() >= wanted) SoundSignal.Notify();
-}
-
 int32_t CKXFile::PicturesHeld() {
     std::lock_guard<CCriticalSection> hold(QueueLock);
     return PicturesHeldLocked();
@@ -607,7 +594,6 @@ bool CKXFile::PicturesCanCome() {
 
 bool CKXFile::SoundCanCome() {
     if (!PlayHandle.load() || Set(Stopped)) return false;
-    AwaitSound(SoundWanted.load());
     // A pause that only unread pictures made: no picture read would lift it.
     ResumeIfDrained(QueueCount());
     return true;
