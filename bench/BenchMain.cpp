@@ -3,6 +3,7 @@
 //
 //   kxbench [--smoke] [--out RESULTS.json] [--repeats N] [--cpu-seconds S]
 //           [--many N[,N...]] [--clocked | --unclocked] [--budget-mb M]
+//           [--only WxH | cpu]
 //
 // --smoke runs every measurement tiny, in seconds, to prove the bench works;
 // its figures mean nothing. The chart goes beside the JSON file, as .png.
@@ -10,6 +11,9 @@
 // single-file figures at 1920x1080 beside it); --clocked or --unclocked
 // keeps it to one mode. --budget-mb sets the module's per-file picture budget
 // in the registry for the run and puts the setting back afterwards.
+// --only runs one measurement alone: items 1-5 at one of the picture sizes
+// (352x288, 704x576, 1280x720, 1920x1080), or the clocked CPU figure (cpu),
+// for comparing two builds one after the other within minutes.
 #include "bench/BenchSuite.h"
 #include "bench/ManyFilesRun.h"
 #include "bench/RegistryDwordScope.h"
@@ -42,6 +46,7 @@ struct Arguments {
     bool Clocked = true;
     bool Unclocked = true;
     int BudgetMB = -1;                 // below 0: the registry is left alone
+    std::wstring Only;                 // empty: every measurement
 };
 
 // "4,8,12" -> {4, 8, 12}; empty when any count is not a whole number from 1 to 64.
@@ -83,6 +88,8 @@ Arguments Parse(int count, wchar_t** values) {
             arguments.Unclocked = false;
         } else if (option == L"--unclocked") {
             arguments.Clocked = false;
+        } else if (option == L"--only" && hasValue) {
+            arguments.Only = values[++i];
         } else if (option == L"--budget-mb" && hasValue) {
             arguments.BudgetMB = _wtoi(values[++i]);
             arguments.Valid = arguments.Valid && arguments.BudgetMB > 0;
@@ -91,6 +98,7 @@ Arguments Parse(int count, wchar_t** values) {
         }
     }
     arguments.Valid = arguments.Valid && (arguments.Clocked || arguments.Unclocked);
+    arguments.Valid = arguments.Valid && (arguments.Only.empty() || !arguments.ManyOnly);
     return arguments;
 }
 
@@ -160,7 +168,8 @@ int RunBench(const Arguments& arguments) {
     std::string mode = arguments.Smoke      ? "smoke, figures not meaningful"
                        : arguments.ManyOnly ? "many files"
                        : arguments.StepOnly ? "backward step"
-                                            : "full";
+                       : !arguments.Only.empty() ? "only " + std::string(arguments.Only.begin(), arguments.Only.end())
+                                                 : "full";
     mode += arguments.BudgetMB > 0 ? ", PictureBudgetMB " + std::to_string(arguments.BudgetMB) + " set for the run"
                                    : ", PictureBudgetMB not set (module default)";
     report.SetMode(mode);
@@ -185,15 +194,28 @@ int RunBench(const Arguments& arguments) {
     // The many-files run alone keeps the single-file figures of its picture
     // size beside it, so that both come from the same run.
     if (arguments.ManyOnly) sizes.erase(sizes.begin(), sizes.end() - 1);
+    const bool only = !arguments.Only.empty();
+    if (only) {
+        std::vector<Size> chosen;
+        for (const Size& size : sizes) {
+            if (std::to_wstring(size.Width) + L"x" + std::to_wstring(size.Height) == arguments.Only) chosen.push_back(size);
+        }
+        if (chosen.empty() && arguments.Only != L"cpu") {
+            std::fprintf(stderr, "kxbench: --only takes a picture size of the bench or cpu, not %ls\n",
+                         arguments.Only.c_str());
+            return 2;
+        }
+        sizes = chosen;
+    }
     // The 64-bit bench measures the 64-bit module's path to set beside the
     // 32-bit one (bench/run.sh runs both): the smallest and the largest size
     // and the many-files run, without the allocation, memory and CPU figures,
     // which count the playback library's work in this process.
     const bool wide = sizeof(void*) == 8;
-    if (wide && !arguments.ManyOnly) sizes = {sizes.front(), sizes.back()};
+    if (wide && !arguments.ManyOnly && !only) sizes = {sizes.front(), sizes.back()};
     // The memory child runs first, before this process has any buffers of
     // its own to muddle the machine's state.
-    if (!arguments.ManyOnly && !wide) {
+    if (!arguments.ManyOnly && !wide && !only) {
         MediaPlan memory;
         memory.Width = arguments.Smoke ? 352 : 1920;
         memory.Height = arguments.Smoke ? 288 : 1080;
@@ -208,7 +230,7 @@ int RunBench(const Arguments& arguments) {
         std::fprintf(stderr, "kxbench: %ux%u...\n", size.Width, size.Height);
         suite.MeasureSize(plan);
     }
-    if (!arguments.ManyOnly && !wide) {
+    if (!arguments.ManyOnly && !wide && (!only || arguments.Only == L"cpu")) {
         MediaPlan cpu;
         cpu.Width = 1920;
         cpu.Height = 1080;
@@ -228,8 +250,8 @@ int RunBench(const Arguments& arguments) {
                                          : arguments.Smoke           ? std::vector<uint32_t>{2}
                                          : wide                      ? std::vector<uint32_t>{24}
                                                                      : std::vector<uint32_t>{4, 8, 12, 16, 24};
-    if (arguments.Unclocked) many.Measure(files, counts, false);
-    if (arguments.Clocked) many.Measure(files, counts, true);
+    if (arguments.Unclocked && !only) many.Measure(files, counts, false);
+    if (arguments.Clocked && !only) many.Measure(files, counts, true);
     suite.Conclude();
     many.Conclude();
     report.Print();
@@ -261,7 +283,8 @@ int main() {
         if (!arguments.Valid) {
             std::fprintf(stderr,
                          "usage: kxbench [--smoke] [--out RESULTS.json] [--repeats N] [--cpu-seconds S]\n"
-                         "               [--many N[,N...]] [--clocked | --unclocked] [--budget-mb M] [--step]\n");
+                         "               [--many N[,N...]] [--clocked | --unclocked] [--budget-mb M] [--step]\n"
+                         "               [--only WxH | cpu]\n");
             result = 2;
         } else {
             result = RunBench(arguments);

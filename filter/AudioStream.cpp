@@ -101,10 +101,12 @@ HANDLE CAudioStream::DataWaitHandle() {
 HRESULT CAudioStream::FillSample(IMediaSample* sample) {
     CScopedLock hold(&StreamLock);
     IMediaFile* file = SrcFilter->File();
+    if (!file) return EndSound(file);
+    const MediaFileState state = file->State(StateAsker::Anyone);
     // Sound was lost for want of memory: the graph hears of it
     // (EC_ERRORABORT) rather than of an end with a gap before it.
-    if (file && file->IsSoundOutOfMemory()) return E_OUTOFMEMORY;
-    if (!file || file->IsAudioFinished()) return EndSound(file);
+    if (state.SoundOutOfMemory) return E_OUTOFMEMORY;
+    if (state.AudioFinished) return EndSound(file);
     if (HoldForOwnSeek()) return S_NODATAYET;
 
     BYTE* buffer = nullptr;
@@ -114,7 +116,8 @@ HRESULT CAudioStream::FillSample(IMediaSample* sample) {
     if (!file->ReadAudio(buffer, static_cast<uint32_t>(SampleBytes))) {
         // The graph hears of a failed file (EC_ERRORABORT).
         if (FAILED(file->FaultCode())) return file->FaultCode();
-        if (file->IsAudioFinished() || !file->SoundCanStillCome() || NoDataForTooLong()) return EndSound(file);
+        const MediaFileState now = file->State(StateAsker::AudioWorker);
+        if (now.AudioFinished || !now.SoundCanCome || NoDataForTooLong()) return EndSound(file);
         return S_NODATAYET;
     }
     NoteDataArrived();

@@ -62,7 +62,7 @@ CSrcFilter::~CSrcFilter() {
     // A graph released without being stopped: the workers must be gone
     // before the file they read from.
     if (CurrentState() != State_Stopped) Stop();
-    if (MediaFile && MediaFile->IsOpen()) MediaFile->CloseFile();
+    if (MediaFile) MediaFile->CloseFile();
     MediaFile.reset();
     LoadedFileName.reset();
 }
@@ -290,13 +290,12 @@ HRESULT CSrcFilter::RepositionFile(CMediaStream* pin, REFERENCE_TIME start) {
         // once pictures are queued and no more come, the wait is over.
         int32_t queued = 0;
         int stalled = 0;
-        for (int polls = 0; !file->IsPrerollReached() && !file->IsStopped() && SUCCEEDED(file->FaultCode()) &&
-                            polls < PrerollPolls && stalled < PrerollStallPolls;
-             ++polls) {
+        for (int polls = 0; polls < PrerollPolls && stalled < PrerollStallPolls && SUCCEEDED(file->FaultCode()); ++polls) {
+            const MediaFileState state = file->State(StateAsker::Anyone);
+            if (state.PrerollReached || state.Stopped) break;
+            stalled = state.QueuedPictures > 0 && state.QueuedPictures == queued ? stalled + 1 : 0;
+            queued = state.QueuedPictures;
             Sleep(PrerollPollMs);
-            const int32_t now = file->QueuedPictureCount();
-            stalled = now > 0 && now == queued ? stalled + 1 : 0;
-            queued = now;
         }
     }
     // A refused move has ended the file (the streams end rather than wait);

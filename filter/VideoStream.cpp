@@ -94,11 +94,12 @@ HRESULT CVideoStream::FillSample(IMediaSample* sample) {
     IMediaFile* file = SrcFilter->File();
     if (!file) return S_FALSE;
     if (HoldForOwnSeek()) return S_NODATAYET;
-    if (file->QueuedPictureCount() == 0) {
+    const MediaFileState state = file->State(StateAsker::VideoWorker);
+    if (state.QueuedPictures == 0) {
         // The graph hears of it (EC_ERRORABORT) rather than of an end with
         // pictures missing.
-        if (file->IsOutOfMemory()) return E_OUTOFMEMORY;
-        if (file->IsOpen() && file->PictureCanStillCome() && !NoDataForTooLong()) return S_NODATAYET;
+        if (state.OutOfMemory) return E_OUTOFMEMORY;
+        if (state.PicturesCanCome && !NoDataForTooLong()) return S_NODATAYET;
         if (FAILED(file->FaultCode())) return file->FaultCode();
         file->MarkVideoDrained();
         return S_FALSE;
@@ -115,7 +116,8 @@ HRESULT CVideoStream::FillSample(IMediaSample* sample) {
     }
     if (!file->ReadVideoFrame(buffer, size)) {
         // Emptied by a flush since the count above: nothing was taken.
-        if (file->QueuedPictureCount() == 0 && file->PictureCanStillCome()) {
+        const MediaFileState now = file->State(StateAsker::VideoWorker);
+        if (now.QueuedPictures == 0 && now.PicturesCanCome) {
             ClearNextSample = clearedNow;
             return S_NODATAYET;
         }

@@ -28,19 +28,20 @@ bool CAMThread::StartThread() {
     CScopedLock hold(&AccessLock);
     // Without both events no request could ever be answered: refuse to start,
     // so SendRequest fails at once instead of returning a stale reply.
-    if (ThreadHandle || !RequestEvent.Handle() || !ReplyEvent.Handle()) {
+    if (ThreadHandle.load() || !RequestEvent.Handle() || !ReplyEvent.Handle()) {
         return false;
     }
     ThreadHandle = CreateThread(nullptr, StackReserve, ThreadEntry, this, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    return ThreadHandle != nullptr;
+    return ThreadHandle.load() != nullptr;
 }
 
 DWORD CAMThread::SendRequest(DWORD code) {
     CScopedLock hold(&AccessLock);
-    if (!ThreadHandle) {
+    if (!ThreadHandle.load()) {
         return static_cast<DWORD>(E_FAIL);
     }
     RequestCode = code;
+    RequestPosted = true;
     RequestEvent.Set();
     ReplyEvent.Wait(INFINITE);
     return ReplyValue;
@@ -52,7 +53,7 @@ DWORD CAMThread::WaitRequest() {
 }
 
 bool CAMThread::PeekRequest(DWORD* code) {
-    if (!RequestEvent.Wait(0)) {
+    if (!RequestPosted.load() || !RequestEvent.Wait(0)) {
         return false;
     }
     if (code) {
@@ -63,12 +64,13 @@ bool CAMThread::PeekRequest(DWORD* code) {
 
 void CAMThread::ReplyToRequest(DWORD value) {
     ReplyValue = value;
+    RequestPosted = false;
     RequestEvent.Reset();
     ReplyEvent.Set();
 }
 
 void CAMThread::JoinThread() {
-    HANDLE old = InterlockedExchangePointer(&ThreadHandle, nullptr);
+    HANDLE old = ThreadHandle.exchange(nullptr);
     if (old) {
         WaitForSingleObject(old, INFINITE);
         CloseHandle(old);

@@ -16,6 +16,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 // Enters the multithreaded apartment through CoInitializeEx looked up in the
 // already loaded ole32.dll; E_FAIL when it cannot be found.
 HRESULT InitThreadCom();
@@ -38,7 +40,7 @@ public:
     // executable asks for (2 MB for MinGW programs), which in a process of
     // many graphs is address space taken for nothing.
     static constexpr SIZE_T StackReserve = 1024 * 1024;
-    bool IsThreadRunning() const { return ThreadHandle != nullptr; }
+    bool IsThreadRunning() const { return ThreadHandle.load() != nullptr; }
     // Blocks until the worker replies; E_FAIL at once when no thread exists.
     DWORD SendRequest(DWORD code);
     DWORD WaitRequest();
@@ -54,10 +56,7 @@ private:
     CSyncEvent ReplyEvent;
     DWORD RequestCode;
     DWORD ReplyValue;
-    HANDLE volatile ThreadHandle;
+    std::atomic<bool> RequestPosted{false};
+    std::atomic<HANDLE> ThreadHandle;
     CCritLock AccessLock;
-
-protected:
-    // Not taken by the framework; available to derived workers.
-    CCritLock WorkerLock;
 };

@@ -9,6 +9,8 @@
 // call each operation are CKXFile's (see reader/KXFile.h).
 #pragma once
 
+#include "reader/MediaFileState.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -44,19 +46,9 @@ public:
     virtual HANDLE PictureEvent() const = 0;
     virtual HANDLE SoundEvent() const = 0;
 
-    // Non-consuming state, any thread.
-    virtual int32_t QueuedPictureCount() = 0;
-    virtual bool PictureCanStillCome() = 0;
-    // The audio worker's test before it waits for sound.
-    virtual bool SoundCanStillCome() = 0;
-    virtual bool IsOpen() const = 0;
-    virtual bool IsStopped() const = 0;
-    virtual bool IsAudioFinished() const = 0;
-    virtual bool IsPrerollReached() const = 0;
-    // A picture could not be buffered for want of memory.
-    virtual bool IsOutOfMemory() const = 0;
-    // Decoded sound was lost for want of memory.
-    virtual bool IsSoundOutOfMemory() const = 0;
+    // The state, with the asker's decision (see MediaFileState.h); a worker
+    // asks it before it waits.
+    virtual MediaFileState State(StateAsker asker) = 0;
 
     // What the output streams tell the file.
     virtual void MarkVideoDrained() = 0;

@@ -4,30 +4,12 @@
 #include "reader/PlayLibrary.h"
 
 #include <cstring>
-#include <new>
 #include <mutex>
+#include <new>
 
 namespace {
 
-constexpr UINT QuitMessage = WM_USER + 101;  // 1125, posted by destruction
-constexpr UINT SegmentMessage = WM_USER + 102;  // 1126, posted by seeks and reopenings
-// Picture-count thresholds for pictures small enough that the budget holds
-// them all; larger pictures scale them down together (see DepthFor).
-constexpr int32_t PrerollDepth = 40;
-constexpr int32_t HighWaterMark = 50;
-constexpr int32_t LowWaterMark = 35;
-// Below this many pictures playback stutters, whatever the budget says.
-constexpr int32_t MinimumDepth = 4;
-constexpr uint32_t DefaultBudgetMB = 64;
-constexpr uint32_t MaxBudgetMB = 65536;
-const wchar_t BudgetKey[] = L"Software\\KXVD\\KXVDSrc";
-const wchar_t BudgetValue[] = L"PictureBudgetMB";
 constexpr uint32_t SoundTailBytes = 800;
-// A held decoding thread looks again this often even without a signal.
-constexpr DWORD HoldPollMs = 20;
-// The message thread only waits for and reads posted messages; a small
-// reservation keeps many open files from taking address space for stacks.
-constexpr SIZE_T MessageThreadStack = 64 * 1024;
 // Sound flow control while a consumer reads the sound: the ring holds 4 s, so
 // decoding pauses once 3 s are buffered and goes on below 2 s; without it a
 // sound reader that falls more than 4 s behind the pictures loses sound.
@@ -37,82 +19,17 @@ constexpr int32_t DefaultFrameRate = 25;
 constexpr int32_t MaxFrameRate = 30;
 constexpr int32_t MaxWidth = 4096;
 constexpr int32_t MaxHeight = 2160;
-const char WindowClassName[] = "KXMSGCLASS";
-
-// The hidden windows of every CKXFile share one class. It is registered by
-// the first message thread that needs it and unregistered by the last one to
-// end; a class registered by someone else is used and left alone.
-std::mutex WindowClassLock;
-int WindowClassUsers = 0;     // guarded by WindowClassLock
-bool WindowClassOwned = false;  // guarded by WindowClassLock
-
-bool AcquireWindowClass() {
-    std::lock_guard<std::mutex> hold(WindowClassLock);
-    if (WindowClassUsers == 0) {
-        WNDCLASSA cls{};
-        cls.lpfnWndProc = DefWindowProcA;
-        cls.lpszClassName = WindowClassName;
-        if (RegisterClassA(&cls)) {
-            WindowClassOwned = true;
-        } else if (GetLastError() == ERROR_CLASS_ALREADY_EXISTS) {
-            WindowClassOwned = false;
-        } else {
-            return false;
-        }
-    }
-    ++WindowClassUsers;
-    return true;
-}
-
-void ReleaseWindowClass() {
-    std::lock_guard<std::mutex> hold(WindowClassLock);
-    if (--WindowClassUsers == 0 && WindowClassOwned) {
-        UnregisterClassA(WindowClassName, nullptr);
-        WindowClassOwned = false;
-    }
-}
-
-HANDLE NewEvent(bool manualReset) { return CreateEventW(nullptr, manualReset, FALSE, nullptr); }
-
-// The per-file budget for picture buffers, in bytes: the user's registry
-// value when it is a DWORD from 1 to MaxBudgetMB, otherwise the default.
-int64_t PictureBudgetBytes() {
-    DWORD megabytes = 0;
-    DWORD size = sizeof(megabytes);
-    DWORD type = 0;
-    HKEY key = nullptr;
-    int64_t budget = static_cast<int64_t>(DefaultBudgetMB) << 20;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, BudgetKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return budget;
-    if (RegQueryValueExW(key, BudgetValue, nullptr, &type, reinterpret_cast<BYTE*>(&megabytes), &size) ==
-            ERROR_SUCCESS &&
-        type == REG_DWORD && size == sizeof(megabytes) && megabytes >= 1 && megabytes <= MaxBudgetMB) {
-        budget = static_cast<int64_t>(megabytes) << 20;
-    }
-    RegCloseKey(key);
-    return budget;
-}
 
 bool Set(const std::atomic<uint8_t>& flag) { return flag.load() != 0; }
 
 }  // namespace
 
-CKXFile::BufferDepth CKXFile::DepthFor(int64_t pictureBytes, int64_t budgetBytes) {
-    BufferDepth depth;
-    const int64_t fits = pictureBytes > 0 ? budgetBytes / pictureBytes : CFramePool::MaxKept;
-    if (fits >= CFramePool::MaxKept) return depth;
-    // The pool keeps the whole depth; the queue pauses decoding a little below
-    // it (a picture or two still arrive after the pause), and the preroll and
-    // the resume come proportionally lower, so a seek's preroll is always
-    // reached before decoding pauses.
-    depth.Kept = static_cast<int32_t>(fits < MinimumDepth ? MinimumDepth : fits);
-    depth.High = depth.Kept * HighWaterMark / CFramePool::MaxKept;
-    if (depth.High < 2) depth.High = 2;
-    depth.Low = depth.High * LowWaterMark / HighWaterMark;
-    if (depth.Low < 1) depth.Low = 1;
-    depth.Preroll = depth.High * PrerollDepth / HighWaterMark;
-    if (depth.Preroll < 1) depth.Preroll = 1;
-    return depth;
+CKXFile::HoldRefusal::HoldRefusal(CKXFile* file) : File(file) {
+    ++File->HoldsRefused;
+    File->RoomSignal.Wake();
 }
+
+CKXFile::HoldRefusal::~HoldRefusal() { --File->HoldsRefused; }
 
 CKXFile::CKXFile() : CKXFile(CPlayLibrary::Shared().Api()) {}
 
@@ -124,12 +41,9 @@ CKXFile::CKXFile(const KXPlayApi* api, const WaitLimits& waits, IPictureMemory* 
     : Api(api),
       Waits(waits),
       PictureMemory(memory),
+      Info(waits.InfoMs),
       SizeKnownEvent(NewEvent(false)),
-      InfoReadyEvent(NewEvent(false)),
-      PictureSignal(NewEvent(false)),
-      SoundSignal(NewEvent(false)),
-      ThreadReadyEvent(NewEvent(true)),
-      RoomSignal(NewEvent(false)) {}
+      Notices(this) {}
 
 CKXFile::~CKXFile() {
     if (PlayHandle.load()) CloseFile();
@@ -137,20 +51,7 @@ CKXFile::~CKXFile() {
         FramePool->FreeAll();
         FramePool.reset();
     }
-    if (MessageThreadHandle) {
-        // The thread sets ThreadReadyEvent only once its queue exists, so the
-        // quit message posted after it is not lost. Without that event the
-        // post is repeated until it is accepted or the thread has ended.
-        HANDLE thread = MessageThreadHandle.get();
-        if (ThreadReadyEvent) {
-            HANDLE started[2] = {ThreadReadyEvent.get(), thread};
-            WaitForMultipleObjects(2, started, FALSE, INFINITE);
-        }
-        while (!PostThreadMessageA(MessageThreadId, QuitMessage, 0, 0) &&
-               WaitForSingleObject(thread, 10) == WAIT_TIMEOUT) {
-        }
-        WaitForSingleObject(thread, INFINITE);
-    }
+    Notices.End();
 }
 
 bool CKXFile::OpenFile(const wchar_t* path) {
@@ -161,40 +62,27 @@ bool CKXFile::OpenFile(const wchar_t* path) {
     } catch (const std::bad_alloc&) {
         return false;
     }
-    if (!MessageThreadHandle) {
-        DWORD id = 0;
-        MessageThreadHandle.reset(CreateThread(nullptr, MessageThreadStack, &CKXFile::MessageThread, this,
-                                               STACK_SIZE_PARAM_IS_A_RESERVATION, &id));
-        if (MessageThreadHandle) MessageThreadId = id;
-    }
+    Notices.Start();
     if (!Api) return false;
     {
+        // The new file has not been started, whatever the previous one did.
+        std::lock_guard<CCriticalSection> control(ControlLock);
         std::lock_guard<CCriticalSection> hold(HandleLock);
         PlayHandle = Api->OpenFileExW(FilePath.c_str());
+        Playing = 0;
+        Paused = 0;
+        Stopped = 1;
     }
     const KXPLAYHANDLE handle = PlayHandle.load();
     if (!handle) return false;
-    BeginNoticeSegment();
-    FileEnded = 0;
-    AudioFinished = 0;
-    VideoDrained = 0;
-    InfoReady = 0;
-    InfoAwaited = 0;
+    StartSegment();
+    Info.Reset();
     ResetEvent(SizeKnownEvent.get());
-    ResetEvent(InfoReadyEvent.get());
     PictureReader = 1;
     OutOfMemory = 0;
     SoundOutOfMemory = 0;
-    BudgetBytes = PictureBudgetBytes();
-    // The new file has not been started, whatever the previous one was doing.
-    Playing = 0;
-    Paused = 0;
-    Stopped = 1;
-    if (MessageThreadHandle && !MessageWindow.load()) {
-        HANDLE started[2] = {ThreadReadyEvent.get(), MessageThreadHandle.get()};
-        WaitForMultipleObjects(2, started, FALSE, Waits.WindowMs);
-    }
-    const HWND window = MessageWindow.load();
+    Budget.ReadBudget();
+    const HWND window = Notices.Window(Waits.WindowMs);
     if (!window) {
         CloseFile();
         return false;
@@ -212,93 +100,50 @@ bool CKXFile::OpenFile(const wchar_t* path) {
 
 void CKXFile::CloseFile() {
     if (!PlayHandle.load()) return;
-    ReleaseHold();
+    // The library's close waits for a callback in progress.
+    const HoldRefusal refusal(this);
     {
         std::lock_guard<CCriticalSection> hold(HandleLock);
         Api->CloseFile(PlayHandle.load());
         FlushBuffers();
         PlayHandle = nullptr;
-        TotalFrames = -1;
-        DurationMs = 0;
+        Info.Forget();
         PictureWidth = 0;
         PictureHeight = 0;
     }
     SignalWaiters();
 }
 
-DWORD WINAPI CKXFile::MessageThread(void* file) {
-    static_cast<CKXFile*>(file)->RunMessageLoop();
-    return 0;
-}
-
-void CKXFile::RunMessageLoop() {
-    MSG msg;
-    // Makes the thread's queue exist before anyone is told the thread is ready.
-    PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
-    if (!AcquireWindowClass()) {
-        SetEvent(ThreadReadyEvent.get());
-        return;
-    }
-    const HWND window =
-        CreateWindowExA(0, WindowClassName, nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-    if (!window) {
-        ReleaseWindowClass();
-        SetEvent(ThreadReadyEvent.get());
-        return;
-    }
-    MessageWindow = window;
-    SetEvent(ThreadReadyEvent.get());
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        if (msg.message == KX_MSG_FILE_END) {
-            if (HandledSegment.load() == NoticeSegment.load()) MarkFileEnded();
-        } else if (msg.message == SegmentMessage) {
-            ReachSegment(static_cast<uint32_t>(msg.wParam));
-        } else if (msg.message == KX_MSG_FILE_INFO) {
-            OnFileInfo();
-        } else if (msg.message == QuitMessage) {
-            break;
-        }
-    }
-    MessageWindow = nullptr;
-    DestroyWindow(window);
-    ReleaseWindowClass();
-}
-
 void CKXFile::OnFileInfo() {
+    // Answered only while a file is open; HandleLock keeps a close out.
     std::lock_guard<CCriticalSection> hold(HandleLock);
     const KXPLAYHANDLE handle = PlayHandle.load();
     if (!handle) return;
-    TotalFrames = Api->GetFileTotalFrames(handle);
-    DurationMs = Api->GetFileTimeMilliSec(handle);
-    InfoReady = 1;
-    SetEvent(InfoReadyEvent.get());
+    const int32_t frames = Api->GetFileTotalFrames(handle);
+    Info.Publish(frames, Api->GetFileTimeMilliSec(handle));
 }
 
 void CKXFile::MarkFileEnded() {
     FileEnded = 1;
-    // Nothing more comes, so a seek waiting for the preroll need not wait on.
     PrerollReached = 1;
     SignalWaiters();
 }
 
-void CKXFile::BeginNoticeSegment() {
-    const uint32_t segment = ++NoticeSegment;
-    if (!MessageThreadId || !PostThreadMessageA(MessageThreadId, SegmentMessage, segment, 0)) {
-        // No queue to mark (yet): nothing the library posted can be waiting
-        // in it either.
-        ReachSegment(segment);
-    }
-}
-
-void CKXFile::ReachSegment(uint32_t segment) {
-    uint32_t reached = HandledSegment.load();
-    while (static_cast<int32_t>(segment - reached) > 0 && !HandledSegment.compare_exchange_weak(reached, segment)) {
-    }
+void CKXFile::StartSegment() {
+    // An end notice needs no data, so a flush (which changes nothing when
+    // nothing came since the last one) cannot be relied on to clear these.
+    Notices.BeginSegment();
+    FileEnded = 0;
+    PrerollReached = 0;
+    VideoDrained = 0;
+    AudioFinished = 0;
+    // Nothing of the segment has been read: its first picture is awaited.
+    PictureSignal.Arm();
 }
 
 void CKXFile::SignalWaiters() {
-    SetEvent(PictureSignal.get());
-    SetEvent(SoundSignal.get());
+    PictureSignal.Wake();
+    SoundSignal.Wake();
 }
 
 void KX_PLAY_CALL CKXFile::DecodeCallback(long, char* data, long length, FrameInfo* info,
@@ -310,8 +155,7 @@ void KX_PLAY_CALL CKXFile::DecodeCallback(long, char* data, long length, FrameIn
             self->OnFirstPicture(info->width, info->height);
         }
         if (info->width != self->PictureWidth.load() && info->height != self->PictureHeight.load()) {
-            self->FileEnded = 1;
-            self->SignalWaiters();
+            self->MarkFileEnded();
             return;
         }
         // Still no size (a first picture with one dimension 0 or out of
@@ -335,11 +179,7 @@ void CKXFile::OnFirstPicture(int32_t width, int32_t height) {
         FramePool->FreeAll();
         FramePool.reset();
     }
-    const BufferDepth depth = DepthFor(PictureBytes.load(), BudgetBytes.load());
-    KeptDepth = depth.Kept;
-    HighDepth = depth.High;
-    LowDepth = depth.Low;
-    PrerollAt = depth.Preroll;
+    const CPictureBudget::Depth depth = Budget.Follow(PictureBytes.load());
     FramePool.reset(new (std::nothrow) CFramePool(PictureBytes.load(), depth.Kept, PictureMemory));
     if (FramePool && FramePool->KeptLimit() > 0) {
         SetEvent(SizeKnownEvent.get());
@@ -371,8 +211,6 @@ void CKXFile::QueuePicture(const char* data, long length) {
         std::lock_guard<CCriticalSection> hold(QueueLock);
         if (!PictureQueue.Append(QueuedPicture{static_cast<int32_t>(length), buffer})) {
             pool->ReleaseBuffer(buffer);
-            // The picture is lost: the stream must fail once the queued ones
-            // are out, not end as if complete.
             MarkOutOfMemory();
             return;
         }
@@ -380,21 +218,23 @@ void CKXFile::QueuePicture(const char* data, long length) {
     }
     DataSinceFlush = 1;
     AwaitingPicture = 0;
-    if (!Set(PrerollReached) && (queued >= PrerollAt.load() || Set(FileEnded))) PrerollReached = 1;
-    SignalWaiters();
-    if (!Set(Paused) && queued >= HighDepth.load()) BackPressurePause();
+    if (!Set(PrerollReached) && (queued >= Budget.Preroll() || Set(FileEnded))) {
+        PrerollReached = 1;
+        // A seek waits for it, and the sound reader of a file without sound ends on it.
+        SignalWaiters();
+    }
+    PictureSignal.Notify();
+    PauseIfFull();
 }
 
 uint8_t* CKXFile::AwaitPoolBuffer(CFramePool* pool) {
-    if (QueuedPictureCount() > 0) {
+    if (PicturesHeld() > 0) {
+        // The pool is the store that is full.
         if (!Set(Paused)) BackPressurePause();
         SignalWaiters();
         // A read gives its buffer back to the pool, which keeps it.
-        if (HoldDecoding([this, pool] { return pool->KeptCount() > 0 || QueuedPictureCount() == 0; })) {
-            if (uint8_t* buffer = pool->AcquireBuffer()) return buffer;
-        } else {
-            return nullptr;
-        }
+        if (!HoldDecoding([this, pool] { return pool->KeptCount() > 0 || PicturesHeld() == 0; })) return nullptr;
+        if (uint8_t* buffer = pool->AcquireBuffer()) return buffer;
     }
     // Nothing queued, so nothing comes back: the stream cannot go on (a
     // flush, after a seek, lets it try again).
@@ -410,23 +250,32 @@ void CKXFile::QueueSound(const char* data, long length) {
             // stream fails instead of playing on with a gap.
             SoundOutOfMemory = 1;
             DataSinceFlush = 1;
-            SetEvent(SoundSignal.get());
+            SoundSignal.Wake();
             return;
         }
         AudioStarted = 1;
     }
     const uint32_t bytes = static_cast<uint32_t>(length);
     // The ring's high water normally pauses decoding long before it is full;
-    // a pause can come late when another thread holds the decoding control
-    // while a fast library keeps calling back.
+    // a pause can come late when another thread holds ControlLock while a
+    // fast library keeps calling back.
     const uint32_t capacity = static_cast<uint32_t>(AudioBuffer.CapacityBytes());
     if (AudioBuffer.Write(data, bytes) == 0 && Set(SoundConsumer) && bytes < capacity &&
-        HoldDecoding([this, bytes, capacity] { return AudioBuffer.Available() + bytes < capacity; })) {
+        HoldDecoding([this, bytes, capacity] {
+            return !Set(SoundConsumer) || AudioBuffer.Available() + bytes < capacity;
+        })) {
         AudioBuffer.Write(data, bytes);
     }
-    SetEvent(SoundSignal.get());
+    // The sound reader is woken once there is a read's worth, not for every piece.
+    SoundSignal.Wake();
     DataSinceFlush = 1;
-    if (Set(SoundConsumer) && !Set(Paused) && AudioBuffer.Available() >= SoundHighWater) BackPressurePause();
+    PauseIfFull();
+}
+
+void CKXFile::SetSoundConsumer(bool reading) {
+    SoundConsumer = reading ? 1 : 0;
+    // A hold for the ring ends with its reader.
+    if (!reading) RoomSignal.Wake();
 }
 
 void CKXFile::SetPictureReader(bool reading) {
@@ -434,16 +283,20 @@ void CKXFile::SetPictureReader(bool reading) {
     if (!PicturesUnread()) return;
     DropQueuedPictures();
     // A back-pressure pause made for the pictures now holds nothing back.
-    if (!Set(FileEnded) && !Set(Stopped) && Set(Paused) && SoundHasRoom()) ResumeDecoding();
+    ResumeIfDrained(0);
     SignalWaiters();
 }
 
 void CKXFile::DropQueuedPictures() {
-    std::lock_guard<CCriticalSection> hold(QueueLock);
-    while (PictureQueue.Count() > 0) {
-        FramePool->ReleaseBuffer(PictureQueue.Front().Data);
-        PictureQueue.RemoveFront();
+    {
+        std::lock_guard<CCriticalSection> hold(QueueLock);
+        while (PictureQueue.Count() > 0) {
+            FramePool->ReleaseBuffer(PictureQueue.Front().Data);
+            PictureQueue.RemoveFront();
+        }
+        ++QueueDrops;
     }
+    RoomSignal.Notify();
 }
 
 void CKXFile::MarkOutOfMemory() {
@@ -452,41 +305,55 @@ void CKXFile::MarkOutOfMemory() {
     SignalWaiters();
 }
 
-bool CKXFile::SoundCanStillCome() {
-    if (!IsOpen() || Set(Stopped)) return false;
-    if (!Set(FileEnded) && Set(Paused) && PicturesUnread() && SoundHasRoom()) ResumeDecoding();
-    return true;
-}
-
 bool CKXFile::SoundHasRoom() const {
     return !Set(SoundConsumer) || !Set(AudioStarted) || AudioBuffer.Available() < SoundLowWater;
 }
 
 bool CKXFile::ReadVideoFrame(uint8_t* destination, int32_t capacity) {
+    QueuedPicture picture{};
     int32_t remaining = 0;
+    uint32_t drops = 0;
     {
         std::lock_guard<CCriticalSection> hold(QueueLock);
         if (PictureQueue.Count() == 0) {
             VideoDrained = 1;
+            PictureSignal.Arm();
             return false;
         }
-        const QueuedPicture& oldest = PictureQueue.Front();
-        if (!destination || capacity < oldest.Length) return false;
-        if (!CopyOut(destination, capacity, oldest.Data, oldest.Length, PictureWidth.load(), PictureHeight.load(),
-                     DestinationStride.load())) {
-            return false;
-        }
-        FramePool->ReleaseBuffer(oldest.Data);
+        picture = PictureQueue.Front();
+        if (!destination || capacity < picture.Length) return false;
+        // Out of the queue while it is copied: a flush meanwhile leaves it to
+        // this read, and the decoding thread queues on.
         PictureQueue.RemoveFront();
+        ++PicturesInRead;
+        remaining = PictureQueue.Count();
+        drops = QueueDrops;
+    }
+    const bool copied = CopyOut(destination, capacity, picture.Data, picture.Length, PictureWidth.load(),
+                                PictureHeight.load(), DestinationStride.load(), remaining);
+    bool lost = false;
+    {
+        std::lock_guard<CCriticalSection> hold(QueueLock);
+        --PicturesInRead;
+        // Kept queued when it did not fit, unless the queue has been dropped
+        // since (it holds the new position's pictures, or none), or there is
+        // no memory to put it back.
+        const bool flushed = QueueDrops != drops;
+        if (copied || flushed || !PictureQueue.PutBack(picture)) {
+            lost = !copied && !flushed;
+            FramePool->ReleaseBuffer(picture.Data);
+        }
         remaining = PictureQueue.Count();
     }
-    SetEvent(RoomSignal.get());
-    if (!Set(FileEnded) && Set(Paused) && remaining < LowDepth.load() && SoundHasRoom()) ResumeDecoding();
+    RoomSignal.Notify();
+    if (lost) MarkOutOfMemory();
+    if (!copied) return false;
+    ResumeIfDrained(remaining);
     return true;
 }
 
 bool CKXFile::CopyOut(uint8_t* destination, int32_t capacity, const uint8_t* picture, int32_t length,
-                      int32_t width, int32_t height, int32_t stride) {
+                      int32_t width, int32_t height, int32_t stride, int32_t) {
     return CopyPicture(destination, capacity, picture, length, width, height, stride);
 }
 
@@ -504,16 +371,14 @@ bool CKXFile::ReadAudio(uint8_t* destination, uint32_t length) {
     if (!destination) return false;
     uint32_t copied = length;
     if (!AudioBuffer.Read(destination, &copied)) return false;
-    SetEvent(RoomSignal.get());
-    if (!Set(FileEnded) && Set(Paused) && SoundHasRoom() && (PicturesUnread() || QueuedPictureCount() < LowDepth.load())) {
-        ResumeDecoding();
-    }
+    RoomSignal.Notify();
+    ResumeIfDrained(QueueCount());
     return true;
 }
 
 void CKXFile::FlushBuffers() {
     if (!PlayHandle.load() || !Set(DataSinceFlush)) return;
-    ReleaseHold();
+    const HoldRefusal refusal(this);
     if (Set(AudioStarted)) {
         AudioBuffer.Clear();
         AudioFinished = 0;
@@ -523,7 +388,6 @@ void CKXFile::FlushBuffers() {
     VideoDrained = 0;
     OutOfMemory = 0;
     SoundOutOfMemory = 0;
-    Paused = 0;
     PrerollReached = 0;
     DataSinceFlush = 0;
     AwaitingPicture = 1;
@@ -541,6 +405,10 @@ bool CKXFile::PauseDecoding() {
     return Api->Pause(handle) != 0;
 }
 
+void CKXFile::PauseIfFull() {
+    if (!Set(Paused) && StoresFull()) BackPressurePause();
+}
+
 void CKXFile::BackPressurePause() {
     std::unique_lock<CCriticalSection> hold(ControlLock, std::try_to_lock);
     if (hold.owns_lock()) {
@@ -555,22 +423,21 @@ void CKXFile::BackPressurePause() {
 
 template <typename Room>
 bool CKXFile::HoldDecoding(Room hasRoom) {
-    const uint32_t releases = HoldReleases.load();
-    while (!hasRoom()) {
-        if (HoldReleases.load() != releases || Set(Stopped) || !IsOpen()) return false;
-        WaitForSingleObject(RoomSignal.get(), HoldPollMs);
+    bool room = false;
+    for (;;) {
+        // Armed before the look: a store that gains room after it signals.
+        RoomSignal.Arm();
+        room = hasRoom();
+        if (room || HoldsRefused.load() != 0 || Set(Stopped) || !PlayHandle.load()) break;
+        WaitForSingleObject(RoomSignal.Handle(), INFINITE);
     }
-    return true;
-}
-
-void CKXFile::ReleaseHold() {
-    ++HoldReleases;
-    SetEvent(RoomSignal.get());
+    RoomSignal.Disarm();
+    return room;
 }
 
 bool CKXFile::StoresFull() {
     if (Set(SoundConsumer) && AudioBuffer.Available() >= SoundHighWater) return true;
-    return !PicturesUnread() && QueuedPictureCount() >= HighDepth.load();
+    return !PicturesUnread() && QueueCount() >= Budget.High();
 }
 
 void CKXFile::ApplyWantedPause(KXPLAYHANDLE handle) {
@@ -584,9 +451,23 @@ void CKXFile::ApplyWantedPause(KXPLAYHANDLE handle) {
 
 bool CKXFile::ResumeDecoding() {
     std::lock_guard<CCriticalSection> hold(ControlLock);
+    return PlayLocked();
+}
+
+void CKXFile::ResumeIfDrained(int32_t queued) {
+    if (Set(FileEnded) || Set(Stopped) || !Set(Paused) || !SoundHasRoom()) return;
+    if (!PicturesUnread() && queued >= Budget.Low()) return;
+    std::lock_guard<CCriticalSection> hold(ControlLock);
+    // Again under the lock: a stop that came after the test above stays.
+    if (!Set(Stopped)) PlayLocked();
+}
+
+bool CKXFile::PlayLocked() {
     const KXPLAYHANDLE handle = PlayHandle.load();
     if (!handle) return false;
     if (Set(Playing)) return true;
+    // Written before the call, so a pause the library makes the callback
+    // run into inside Play is not undone.
     Playing = 1;
     Stopped = 0;
     Paused = 0;
@@ -604,30 +485,27 @@ void CKXFile::StopDecoding() {
         if (!handle || Set(Stopped)) return;
         Playing = 0;
         Stopped = 1;
+        // A held decoding thread sees Stopped and leaves the callback, which
+        // the library's Stop may wait for.
+        RoomSignal.Wake();
         Api->Stop(handle);
     }
-    ReleaseHold();
     SignalWaiters();
 }
 
 bool CKXFile::SeekTo(uint32_t ms) {
     const KXPLAYHANDLE handle = PlayHandle.load();
-    const uint32_t duration = DurationMs.load();
+    const uint32_t duration = Info.DurationMs();
     if (!handle || duration == 0 || ms >= duration) return false;
-    ReleaseHold();
-    Api->SetDecCallBackEx(handle, nullptr, nullptr, 0, 0);
-    if (Set(Stopped)) ResumeDecoding();
-    PauseDecoding();
-    BeginNoticeSegment();
-    FlushBuffers();
-    // The flush keeps every flag when nothing was decoded since the last one,
-    // and an end notice needs no data: after a seek into the last picture,
-    // a seek back would otherwise start with the old end and preroll still
-    // set, and the streams would end the new segment at once.
-    FileEnded = 0;
-    PrerollReached = 0;
-    VideoDrained = 0;
-    AudioFinished = 0;
+    {
+        // The removal of the callback may wait for one in progress.
+        const HoldRefusal refusal(this);
+        Api->SetDecCallBackEx(handle, nullptr, nullptr, 0, 0);
+        if (Set(Stopped)) ResumeDecoding();
+        PauseDecoding();
+        FlushBuffers();
+        StartSegment();
+    }
     Api->SetDecCallBackEx(handle, &CKXFile::DecodeCallback, this, 0, KX_DECODE_YUY2);
     if (!Api->SetPlayedTimeEx(handle, ms)) {
         MarkFileEnded();
@@ -639,12 +517,8 @@ bool CKXFile::SeekTo(uint32_t ms) {
 
 bool CKXFile::GetVideoSize(int32_t* width, int32_t* height) {
     if (!width || !height) return false;
-    if (PictureWidth.load() != 0 && PictureHeight.load() != 0) {
-        *width = PictureWidth.load();
-        *height = PictureHeight.load();
-        return true;
-    }
-    if (WaitForSingleObject(SizeKnownEvent.get(), Waits.SizeMs) == WAIT_OBJECT_0) {
+    if ((PictureWidth.load() != 0 && PictureHeight.load() != 0) ||
+        WaitForSingleObject(SizeKnownEvent.get(), Waits.SizeMs) == WAIT_OBJECT_0) {
         *width = PictureWidth.load();
         *height = PictureHeight.load();
         return true;
@@ -655,56 +529,94 @@ bool CKXFile::GetVideoSize(int32_t* width, int32_t* height) {
 }
 
 void CKXFile::AwaitFileInfo() {
-    if (Set(InfoAwaited)) return;
-    if (!Set(InfoReady) && WaitForSingleObject(InfoReadyEvent.get(), Waits.InfoMs) != WAIT_OBJECT_0) {
-        std::lock_guard<CCriticalSection> hold(HandleLock);
-        const KXPLAYHANDLE handle = PlayHandle.load();
-        if (handle && !Set(InfoReady)) {
-            TotalFrames = Api->GetFileTotalFrames(handle);
-            DurationMs = Api->GetFileTimeMilliSec(handle);
-        }
-    }
-    InfoAwaited = 1;
+    if (!Info.AwaitOnce()) return;
+    std::lock_guard<CCriticalSection> hold(HandleLock);
+    const KXPLAYHANDLE handle = PlayHandle.load();
+    if (!handle) return;
+    const int32_t frames = Api->GetFileTotalFrames(handle);
+    Info.SetAsked(frames, Api->GetFileTimeMilliSec(handle));
 }
 
 uint32_t CKXFile::GetDurationMs() {
     if (!PlayHandle.load()) return 0;
     AwaitFileInfo();
-    return DurationMs.load();
+    return Info.DurationMs();
 }
 
 int32_t CKXFile::GetFrameRate() {
     if (!PlayHandle.load()) return 0;
     AwaitFileInfo();
-    FrameRate = DefaultFrameRate;
-    const int64_t frames = TotalFrames.load();
-    const int64_t ms = DurationMs.load();
-    if (frames <= 0 || ms == 0) return FrameRate;
+    const int64_t frames = Info.TotalFrames();
+    const int64_t ms = Info.DurationMs();
+    if (frames <= 0 || ms == 0) return DefaultFrameRate;
     const int64_t rate = frames * 1000 / ms;
-    FrameRate = static_cast<int32_t>(rate > MaxFrameRate ? MaxFrameRate : rate);
-    if (rate < 1) FrameRate = DefaultFrameRate;
-    return FrameRate;
+    if (rate < 1) return DefaultFrameRate;
+    return static_cast<int32_t>(rate > MaxFrameRate ? MaxFrameRate : rate);
 }
 
 double CKXFile::GetPicturePeriod() {
     const int32_t rate = GetFrameRate();
     if (rate == 0) return 0;
-    const int64_t frames = TotalFrames.load();
-    const int64_t ms = DurationMs.load();
+    const int64_t frames = Info.TotalFrames();
+    const int64_t ms = Info.DurationMs();
     if (frames > 0 && ms >= frames) return static_cast<double>(ms) * 10000.0 / static_cast<double>(frames);
     return 10000000.0 / rate;
 }
 
 int32_t CKXFile::QueuedPictureCount() {
     std::lock_guard<CCriticalSection> hold(QueueLock);
+    const int32_t count = PictureQueue.Count();
+    if (count == 0) PictureSignal.Arm();
+    return count;
+}
+
+int32_t CKXFile::QueueCount() {
+    std::lock_guard<CCriticalSection> hold(QueueLock);
     return PictureQueue.Count();
 }
 
-bool CKXFile::PictureCanStillCome() {
+int32_t CKXFile::PicturesHeld() {
+    std::lock_guard<CCriticalSection> hold(QueueLock);
+    return PicturesHeldLocked();
+}
+
+bool CKXFile::PicturesCanCome() {
     if (QueuedPictureCount() > 0) return true;
-    if (Set(FileEnded)) return false;
+    if (!PlayHandle.load() || Set(FileEnded)) return false;
     // Held for the sound reader to catch up: pictures come once it has.
     if (Set(Paused) && !SoundHasRoom()) return true;
-    if (Set(Paused)) ResumeDecoding();
+    // The back-pressure pause (decoding thread) and the low-water resume
+    // (video worker) race; a pause that lands after the reads that should
+    // have lifted it is lifted here.
+    ResumeIfDrained(0);
     return Set(Playing);
+}
+
+bool CKXFile::SoundCanCome() {
+    if (!PlayHandle.load() || Set(Stopped)) return false;
+    // A pause that only unread pictures made: no picture read would lift it.
+    ResumeIfDrained(QueueCount());
+    return true;
+}
+
+MediaFileState CKXFile::State(StateAsker asker) {
+    MediaFileState state;
+    if (asker == StateAsker::VideoWorker) state.PicturesCanCome = PicturesCanCome() ? 1 : 0;
+    if (asker == StateAsker::AudioWorker) state.SoundCanCome = SoundCanCome() ? 1 : 0;
+    // Only the video worker's look arms PictureEvent (see KXFile.h).
+    state.QueuedPictures = asker == StateAsker::VideoWorker ? QueuedPictureCount() : QueueCount();
+    state.PictureBytes = PictureBytes.load();
+    state.SoundBytes = AudioBuffer.Available();
+    state.Open = PlayHandle.load() ? 1 : 0;
+    state.Playing = Playing.load();
+    state.Paused = Paused.load();
+    state.Stopped = Stopped.load();
+    state.FileEnded = FileEnded.load();
+    state.AudioStarted = AudioStarted.load();
+    state.PrerollReached = PrerollReached.load();
+    state.VideoDrained = VideoDrained.load();
+    state.AudioFinished = AudioFinished.load();
+    state.OutOfMemory = OutOfMemory.load();
+    state.SoundOutOfMemory = SoundOutOfMemory.load();
+    return state;
 }

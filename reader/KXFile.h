@@ -1,114 +1,104 @@
 // One recorded media file, read through the playback library: owns the
-// library handle, a message thread with a hidden window for the library's
-// notices (1124 end of file, 1178 file information), the decode callback, the
-// picture pool and queue, and the sound ring, with flow control that pauses
-// decoding at 50 queued pictures and resumes it when a read leaves fewer
-// than 35; for pictures too large for the per-file memory budget those
-// counts scale down together (see BufferDepth). A picture or sound piece a
-// full store cannot take holds the decoding thread inside the callback
-// until room comes, rather than being dropped.
+// library handle, the notice window (NoticeWindow.h), the decode callback,
+// the picture pool and queue, the sound ring and the flow control between
+// them. Decoding pauses when a store is full and resumes when a read has
+// drained it (the depths are CPictureBudget's); a picture or sound piece a
+// full store cannot take holds the decoding thread inside the callback until
+// room comes, rather than being dropped.
 //
 // Threads:
 //  - the filter's thread constructs, opens, stops, closes and destroys the
 //    object, and calls the getters;
-//  - MessageThread (from the first OpenFile to destruction) handles the
-//    library's posted messages;
-//  - the library's decoding thread runs DecodeCallback (picture and sound
-//    queuing, OnFirstPicture, the back-pressure PauseDecoding);
-//  - the video worker calls ReadVideoFrame / ResumeDecoding and waits on
-//    PictureEvent; the audio worker calls ReadAudio and waits on SoundEvent;
+//  - the message thread (CNoticeWindow) handles the library's notices
+//    (OnFileEnd, OnFileInfo);
+//  - the library's decoding thread runs DecodeCallback (queuing, the first
+//    picture, the back-pressure pause, holds);
+//  - the video worker reads pictures and waits on PictureEvent; the audio
+//    worker reads sound and waits on SoundEvent; both ask State;
 //  - the seeking thread calls SeekTo.
 //
-// Locks, in the order they may be taken: HandleLock, then QueueLock, then the
-// pool's PoolLock (and the ring's RingLock, never together with the pool's).
-//  - HandleLock guards changes of PlayHandle together with TotalFrames and
-//    DurationMs against the message thread: CloseFile holds it across
-//    KX_PLAY_CloseFile and the reset, MessageThread holds it while it asks
-//    the library for the file information, so it never calls the library with
-//    a handle that is being closed and never writes values of a closed file.
-//  - QueueLock guards PictureQueue only. The library is never called with
-//    QueueLock held.
-//  - ControlLock comes before QueueLock (ApplyWantedPause counts the queue).
-//    It makes each decision to pause, resume or stop decoding one
-//    step with the library call and the Playing / Paused / Stopped flags it
-//    implies. Without it two resumers (video and audio workers) and the
-//    back-pressure pause raced: a resumer whose Play went in before the pause
-//    wrote "playing" after it, and decoding stayed paused with an empty queue
-//    for good. It is taken with no other lock of this object held and is held
-//    across the library call. The decoding thread only tries it (see
-//    BackPressurePause): it must never wait for a thread that may be inside
-//    the library. The flags are written before the library call, so a pause
-//    the library makes the callback run into inside Play is not undone.
-//  - The other flags are atomic bytes written without a lock.
+// Locks, in the order they may be taken: ControlLock, HandleLock, QueueLock,
+// then the pool's PoolLock (or the ring's RingLock, never both).
+//  - ControlLock: each start, pause or stop of decoding is one step with its
+//    library call and the Playing / Paused / Stopped it implies. Held across
+//    the call; the decoding thread only tries it (BackPressurePause), since
+//    it must never wait for a thread that may be inside the library.
+//  - HandleLock: PlayHandle changes and the file information's values
+//    against the message thread, which never asks the library about a handle
+//    being closed nor writes values of a closed file.
+//  - QueueLock: PictureQueue, PicturesInRead and QueueDrops. The library is
+//    never called with it held, nor is a picture copied: a read takes the
+//    picture out, copies it and gives the buffer back.
 //
-// Decisions where the behaviour was left open:
-//  - Window readiness: MessageThread forces its message queue (PeekMessage),
-//    registers the class and creates the window, then sets ThreadReadyEvent
-//    (manual reset) whether or not that succeeded. OpenFile waits for that
-//    event (at most WaitLimits::WindowMs) before it checks MessageWindow.
-//  - Destruction: it waits for ThreadReadyEvent or the thread's end before it
-//    posts the quit message, so the message can never be lost because the
-//    thread had no queue yet; the thread's queue exists before the event is set.
-//  - The window class "KXMSGCLASS" is shared per process: registered by the
-//    first thread that needs it and unregistered by the last one that ends
-//    (a reference count under a process-wide lock). A class already registered
-//    by someone else is used and left registered. Any number of objects work
-//    at once, and one object's end does not break the others.
-//  - Message 1178 is answered only while a file is open; with the file closed
-//    (or being closed, see HandleLock) it is ignored.
-//  - Reopening: a successful OpenFile resets the decoding state to stopped
-//    before it starts the new file, so decoding always starts even when the
-//    object was playing the previous file.
-//  - File information: awaited once per open, for at most WaitLimits::InfoMs,
-//    by the first getter that needs it. When message 1178 has not come by
-//    then, the library is asked directly, once; its answers (-1 and 0 where it
-//    does not know) stand until a later notice replaces them. One bound for
-//    all the getters: a wait in each of them added up to 40 s in the
-//    filter's Load.
-//  - The picture period is the duration over the frame total, exact (not a
-//    whole number of pictures a second, nor of milliseconds), so pictures of
-//    12.5, 7.5 or 30 a second and time-lapse recordings keep their places.
-//    Only where either is unknown (or gives over 1000 pictures a second) the
-//    whole frame rate stands in for it.
+// Decisions, one function each:
+//  - start: ResumeDecoding (open, a worker's start, a seek) clears Stopped;
+//    the flow-control resume ResumeIfDrained never starts a stopped file;
+//  - pause: PauseIfFull (a store at its high water), PauseDecoding (a seek);
+//  - segment: StartSegment (open, seek) clears the stream's end flags and
+//    begins a notice segment; FlushBuffers drops the buffered data;
+//  - can more come: PicturesCanCome and SoundCanCome, answered in State;
+//  - end of file: MarkFileEnded (notice 1124, a picture of another size, a
+//    refused seek); it also completes the preroll, since nothing more comes.
 //
-// Safety beyond the plain data path:
-//  - Message 1124 also marks the preroll complete: nothing more comes, so a
-//    seek that waits for the preroll near the end need not wait it out.
-//  - An end notice posted before a seek or a reopening belongs to the old
-//    position or file. Each starts a new notice segment (NoticeSegment) and
-//    posts a marker for it to the message thread behind whatever the library
-//    had posted; the thread honours 1124 only once it has reached the newest
-//    marker (HandledSegment). Without it an end notice handled just after a
-//    seek ended the new segment at once and its pictures were never sent.
-//  - ReadVideoFrame refuses (keeping the picture) destination rows narrower
-//    than the picture, which would overlap, and in the row-by-row copy copies
-//    only the rows a shorter picture holds, never stale bytes of an older one.
+// Flags: atomic bytes written without a lock (the decoding state under
+// ControlLock). Set / cleared by, and meaning:
+//  - Playing, Paused, Stopped: the decoding state, exactly one of running
+//    (Playing), paused (Paused) or never started / stopped (Stopped).
+//    Written only under ControlLock with the library call: ResumeDecoding
+//    and ResumeIfDrained run, PauseDecoding pauses, StopDecoding stops,
+//    OpenFile sets stopped with the new handle.
+//  - FileEnded: nothing more is decoded for this segment. MarkFileEnded;
+//    cleared by StartSegment and a flush.
+//  - DataSinceFlush: a picture or sound (or a loss) since the last flush,
+//    which otherwise changes nothing. Queuing; cleared by the flush.
+//  - AudioStarted: the first sound arrived (the ring has been tried). Never
+//    cleared.
+//  - AwaitingPicture: sound is dropped until a picture comes. Set by the
+//    flush (and at construction), cleared by picture queuing.
+//  - VideoDrained: a read found no picture; the streams end on it.
+//    ReadVideoFrame and MarkVideoDrained; cleared by StartSegment, the flush.
+//  - AudioFinished: the sound has ended. ReadAudio; cleared by StartSegment
+//    and by a flush once sound has started.
+//  - PrerollReached: a seek's preroll is queued (or the file ended). Queuing
+//    and MarkFileEnded; cleared by StartSegment and the flush.
+//  - PictureReader: a video stream takes the pictures (set at each open).
+//    SoundConsumer: a sound stream reads the ring. Both by the streams.
+//    Pictures read by nobody while the sound is read are dropped on arrival:
+//    unread pictures must never hold the sound back.
+//  - PauseWanted: a back-pressure pause found ControlLock taken; its holder
+//    applies it before it lets go (a resume in flight would swallow it).
+//  - OutOfMemory: a picture was lost for want of memory; the video stream
+//    fails once the queue is out. SoundOutOfMemory: the ring got no storage,
+//    sound was lost; the sound stream fails. Both cleared by the flush.
+//  - HoldsRefused: operations in progress during which nothing is held
+//    (HoldRefusal: a close, a seek's removal of the callback, a flush).
 //
-// Additions for the output streams, so they can wait instead of spinning:
-//  - PictureEvent (auto reset, one waiter: the video worker) is signalled
-//    whenever a picture is queued, FileEnded is set, the buffers are flushed,
-//    the file is closed or decoding is stopped.
-//  - SoundEvent (auto reset, one waiter: the audio worker) is signalled on the
-//    same occasions and whenever sound is written into the ring.
-//  - QueuedPictureCount(), IsPlaying(), HasFileEnded(), HasAudioStarted() and
-//    AudioBytesAvailable() answer "can more still come?" without consuming or
-//    setting VideoDrained / AudioFinished. A waiter checks them after every
-//    wake-up; a signal between its check and its wait is kept by the event.
-//  - PictureCanStillCome() is the video worker's test before it waits: false
-//    once the file has ended (or decoding is stopped) and the queue is empty.
-//    When the queue is empty while decoding is paused it resumes decoding:
-//    the back-pressure pause (decoding thread) and the low-water resume
-//    (video worker) race, and a pause that lands after the reads that should
-//    have resumed it would otherwise leave an empty queue paused for good.
+// Events, each auto reset with one waiter: PictureEvent (video worker) and
+// SoundEvent (audio worker), signalled when the file ends, the preroll is
+// reached, data is lost, on a flush, a close and a stop; SoundEvent also for
+// every piece of sound written. PictureEvent is set for a queued picture only
+// when its reader has found the queue empty since the last signal
+// (CWakeEvent: under Wine each signal is a wineserver round trip): armed by
+// QueuedPictureCount answering 0, the video worker's State, a ReadVideoFrame
+// without a picture, and a segment's start. RoomSignal (decoding thread, armed while in a hold) when a
+// store gains room, and always when a sound reader leaves, decoding stops or
+// a refusal begins; SizeKnownEvent (GetVideoSize) at the first picture.
+// A waiter checks the state after every wake-up, so a signal between its
+// check and its wait is kept by the event.
 #pragma once
 
 #include "reader/AudioBuffer.h"
 #include "reader/CriticalSection.h"
+#include "reader/FileInfo.h"
 #include "reader/FramePool.h"
 #include "reader/IMediaFile.h"
 #include "reader/IPictureMemory.h"
 #include "reader/KXPlayApi.h"
+#include "reader/NoticeWindow.h"
+#include "reader/PictureBudget.h"
 #include "reader/PictureQueue.h"
+#include "reader/UniqueHandle.h"
+#include "reader/WakeEvent.h"
 
 #include <windows.h>
 
@@ -117,22 +107,8 @@
 #include <memory>
 #include <string>
 
-class CKXFile : public IMediaFile {
+class CKXFile : public IMediaFile, private CNoticeWindow::INotices {
 public:
-    // How many pictures a file buffers: the pool keeps Kept buffers, decoding
-    // pauses at High queued pictures and resumes below Low, and a seek's
-    // preroll is complete at Preroll. Preroll < High always.
-    struct BufferDepth {
-        int32_t Kept = 53;
-        int32_t High = 50;
-        int32_t Low = 35;
-        int32_t Preroll = 40;
-    };
-    // The depth for pictures of pictureBytes within budgetBytes: today's
-    // counts where they fit, scaled down together where not, never below
-    // four pictures.
-    static BufferDepth DepthFor(int64_t pictureBytes, int64_t budgetBytes);
-
     // Upper bounds of the waits, in milliseconds. Tests shorten them.
     struct WaitLimits {
         DWORD SizeMs = 5000;     // GetVideoSize, for the first picture
@@ -152,7 +128,7 @@ public:
     CKXFile(const CKXFile&) = delete;
     CKXFile& operator=(const CKXFile&) = delete;
 
-    // Filter's thread.
+    // Filter's thread. A reopening closes the open file first.
     bool OpenFile(const wchar_t* path) override;
     void CloseFile() override;
 
@@ -163,7 +139,7 @@ public:
     // Audio worker. Copies exactly length bytes of sound, or nothing (false).
     bool ReadAudio(uint8_t* destination, uint32_t length) override;
 
-    // Seeking thread / flushing.
+    // Seeking thread, closing.
     void FlushBuffers();
     bool PauseDecoding();
     bool ResumeDecoding() override;
@@ -174,147 +150,109 @@ public:
     // instead of waiting for data that cannot come.
     bool SeekTo(uint32_t ms) override;
 
-    // Filter's thread; may wait (see WaitLimits).
+    // Filter's thread; may wait (see WaitLimits and FileInfo.h).
     bool GetVideoSize(int32_t* width, int32_t* height) override;
     // 0 while the library does not tell it.
     uint32_t GetDurationMs() override;
     // Whole pictures a second, 1 to 30 (25 where the information gives none
     // or less than one).
     int32_t GetFrameRate() override;
-    // One picture's length in 100-ns units; 0 with no file open.
+    // The duration over the frame total, exact, so pictures of 12.5 or 7.5 a
+    // second and time-lapse recordings keep their places; the whole frame
+    // rate stands in where either is unknown (or gives over 1000 a second).
+    // 100-ns units; 0 with no file open.
     double GetPicturePeriod() override;
 
-    // Waitable signals for the streams (see above). Owned by the object.
-    HANDLE PictureEvent() const override { return PictureSignal.get(); }
-    HANDLE SoundEvent() const override { return SoundSignal.get(); }
-    // Non-consuming state queries, any thread.
-    int32_t QueuedPictureCount() override;
-    bool PictureCanStillCome() override;
-    // True unless a sound consumer has fallen behind: the sound ring then
-    // holds decoding back even when few pictures are queued.
-    bool SoundHasRoom() const;
-    bool IsPlaying() const { return Playing.load() != 0; }
-    bool IsPaused() const { return Paused.load() != 0; }
-    bool IsStopped() const override { return Stopped.load() != 0; }
-    bool HasFileEnded() const { return FileEnded.load() != 0; }
-    bool HasAudioStarted() const { return AudioStarted.load() != 0; }
-    uint32_t AudioBytesAvailable() const { return AudioBuffer.Available(); }
-    bool IsOpen() const override { return PlayHandle.load() != nullptr; }
-    bool IsInfoReady() const { return InfoReady.load() != 0; }
-    int32_t TotalFrameCount() const { return TotalFrames.load(); }
-    uint32_t KnownDurationMs() const { return DurationMs.load(); }
-    int32_t PictureSize() const { return PictureBytes.load(); }
-    // The thresholds in force for the current pictures (any thread).
-    BufferDepth Depth() const {
-        return BufferDepth{KeptDepth.load(), HighDepth.load(), LowDepth.load(), PrerollAt.load()};
-    }
-    // Set when a picture could not be buffered and none was queued to come
-    // back, when the pool could not be made or the queue could not grow
-    // (memory exhausted): the video stream fails with E_OUTOFMEMORY once the
-    // queued pictures are out. Cleared by a flush.
-    bool IsOutOfMemory() const override { return OutOfMemory.load() != 0; }
-    // Set when the sound ring could not be given its storage, so decoded
-    // sound was lost: the sound stream fails with E_OUTOFMEMORY. Cleared by
-    // a flush (the ring is tried again with the next sound).
-    bool IsSoundOutOfMemory() const override { return SoundOutOfMemory.load() != 0; }
-    // The current pool (null before the first valid picture); for inspection only.
-    CFramePool* Pool() const { return FramePool.get(); }
+    HANDLE PictureEvent() const override { return PictureSignal.Handle(); }
+    HANDLE SoundEvent() const override { return SoundSignal.Handle(); }
+    int32_t QueuedPictureCount();
+    MediaFileState State(StateAsker asker) override;
+
+    void MarkVideoDrained() override { VideoDrained = 1; }
+    void SetDestinationStride(int32_t pixels) override { DestinationStride = pixels; }
+    void SetSoundConsumer(bool reading) override;
+    // Filter's thread and the video worker; see PictureReader above.
+    void SetPictureReader(bool reading) override;
 
     // The decode callback registered with the library; context is the CKXFile.
     static void KX_PLAY_CALL DecodeCallback(long first, char* data, long length, FrameInfo* info,
                                             void* context, long last);
 
-    // Read and written by the output streams without a lock.
+    // The output streams' flags, read and written without a lock (see above).
     std::atomic<uint8_t> VideoDrained{0};
     std::atomic<uint8_t> AudioFinished{0};
     std::atomic<uint8_t> PrerollReached{0};
-    // Row length, in pixels, of the buffers ReadVideoFrame fills; the video
-    // stream stores the downstream row length here.
+    // Row length, in pixels, of the buffers ReadVideoFrame fills: the first
+    // picture's width until the video stream stores its downstream one.
     std::atomic<int32_t> DestinationStride{0};
-    // Set by the sound stream while it reads the sound: only then does a full
-    // sound ring hold decoding back (nobody would drain it otherwise).
     std::atomic<uint8_t> SoundConsumer{0};
 
-    // Whether anyone takes the pictures (true from each open on). While the
-    // sound is read and the pictures are not (the video pin unconnected, or
-    // its stream ended or refused by downstream), pictures are dropped on
-    // arrival and the queued ones freed: unread pictures must never hold the
-    // sound back. With no reader at all, the picture queue holds decoding
-    // back as usual, so nothing is decoded for nobody. Filter's thread and
-    // the video worker.
-    void SetPictureReader(bool reading) override;
-    bool HasPictureReader() const { return PictureReader.load() != 0; }
-    // The audio worker's test before it waits for sound: false once decoding
-    // is stopped or the file closed. A pause that only unread pictures made
-    // is lifted here, since no picture read would lift it.
-    bool SoundCanStillCome() override;
-
-    // The fields above, as the filter reaches them through IMediaFile.
-    bool IsAudioFinished() const override { return AudioFinished.load() != 0; }
-    bool IsPrerollReached() const override { return PrerollReached.load() != 0; }
-    void MarkVideoDrained() override { VideoDrained = 1; }
-    void SetDestinationStride(int32_t pixels) override { DestinationStride = pixels; }
-    void SetSoundConsumer(bool reading) override { SoundConsumer = reading ? 1 : 0; }
-
 protected:
-    // Video worker, QueueLock held: copies the oldest picture (length bytes,
-    // rows of width pixels) into the destination handed to ReadVideoFrame,
-    // rows stride pixels apart (see PictureCopy.h); false keeps the picture
-    // queued. The 64-bit module's helper replaces it with a copy that the
-    // module makes out of the shared pool.
+    // Video worker, no lock held: copies a picture taken out of the queue
+    // (length bytes, rows of width pixels) into the destination handed to
+    // ReadVideoFrame, rows stride pixels apart (see PictureCopy.h); remaining
+    // pictures are queued behind it. False puts the picture back. The 64-bit
+    // module's helper has the module copy it out of the shared pool.
     virtual bool CopyOut(uint8_t* destination, int32_t capacity, const uint8_t* picture, int32_t length,
-                         int32_t width, int32_t height, int32_t stride);
+                         int32_t width, int32_t height, int32_t stride, int32_t remaining);
 
 private:
-    struct HandleCloser {
-        void operator()(HANDLE h) const {
-            if (h) CloseHandle(h);
-        }
-    };
-    using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+    // While one lasts, no hold is kept or begun (see HoldsRefused).
+    class HoldRefusal {
+    public:
+        explicit HoldRefusal(CKXFile* file);
+        ~HoldRefusal();
+        HoldRefusal(const HoldRefusal&) = delete;
+        HoldRefusal& operator=(const HoldRefusal&) = delete;
 
-    static DWORD WINAPI MessageThread(void* file);
-    void RunMessageLoop();
-    void OnFileInfo();
+    private:
+        CKXFile* const File;
+    };
+
+    // Message thread.
+    void OnFileEnd() override { MarkFileEnded(); }
+    void OnFileInfo() override;
+
     void MarkFileEnded();
-    // Seeking thread or the filter's thread: see NoticeSegment.
-    void BeginNoticeSegment();
-    // Message thread: the marker of a segment has been reached.
-    void ReachSegment(uint32_t segment);
+    void StartSegment();
     void SignalWaiters();
     // Frees every queued picture's buffer (QueueLock taken here).
     void DropQueuedPictures();
-    // A picture could not be buffered: the video stream fails once the queued
-    // ones are out (cleared by a flush).
     void MarkOutOfMemory();
+    // Decoding thread.
     void OnFirstPicture(int32_t width, int32_t height);
     void QueuePicture(const char* data, long length);
-    // Decoding thread: a buffer for a picture when the pool can give none
-    // now: holds decoding until a queued picture is read and its buffer comes
-    // back. Null when none is queued (memory is exhausted) or the hold was
-    // released.
+    // A buffer when the pool can give none now: holds decoding until a read
+    // gives one back. Null when none can come back (memory is exhausted) or
+    // the hold was refused.
     uint8_t* AwaitPoolBuffer(CFramePool* pool);
     void QueueSound(const char* data, long length);
-    // Decoding thread: pauses, or, when a pause, resume or stop is in
-    // progress on another thread, leaves the pause to that thread (see
-    // PauseWanted).
+    // Waits until hasRoom() holds; false when refused, stopped or closed:
+    // the data is then of no use.
+    template <typename Room> bool HoldDecoding(Room hasRoom);
+    // Pauses when a store is at its high water.
+    void PauseIfFull();
+    // Pauses, or leaves the pause to a thread that holds ControlLock.
     void BackPressurePause();
-    // ControlLock held, after the library call: applies a back-pressure pause
-    // that could not take the lock while the call was made, if a store is
+    // ControlLock held, after a library call: a wanted pause, if a store is
     // still full.
     void ApplyWantedPause(KXPLAYHANDLE handle);
-    // Decoding thread, inside the callback: waits until hasRoom() holds, so
-    // that decoded data a full store cannot take is held back instead of
-    // dropped. False when the wait was released (a flush, seek, stop or
-    // close) or the file closed: the data is then of no use.
-    template <typename Room> bool HoldDecoding(Room hasRoom);
-    // Any thread but the decoding thread: ends a HoldDecoding in progress;
-    // called before every library call that waits for the callback to return.
-    void ReleaseHold();
     bool StoresFull();
+    // Workers: resumes when paused and queued pictures (those left) are below
+    // the low water, the sound ring too; never after the end or a stop.
+    void ResumeIfDrained(int32_t queued);
+    // ControlLock held: the library calls and the flags of a start.
+    bool PlayLocked();
+    bool PicturesCanCome();
+    bool SoundCanCome();
+    bool SoundHasRoom() const;
     bool PicturesUnread() const { return PictureReader.load() == 0 && SoundConsumer.load() != 0; }
-    void CloseHandleLocked();
-    // Filter's thread: see "File information" above.
+    // Queued or being copied out, QueueLock held.
+    int32_t PicturesHeldLocked() const { return PictureQueue.Count() + PicturesInRead; }
+    int32_t PicturesHeld();
+    // QueuedPictureCount for the file's own decisions, which await nothing.
+    int32_t QueueCount();
+    // Filter's thread: the information, waited for once per open.
     void AwaitFileInfo();
 
     const KXPlayApi* Api;
@@ -323,23 +261,24 @@ private:
 
     std::wstring FilePath;
     std::atomic<KXPLAYHANDLE> PlayHandle{nullptr};
-    std::atomic<uint8_t> InfoReady{0};
-    std::atomic<uint8_t> InfoAwaited{0};
+    CFileInfo Info;
     std::atomic<uint8_t> FileEnded{0};
-    std::atomic<int32_t> TotalFrames{-1};
-    std::atomic<uint32_t> DurationMs{0};
-    int32_t FrameRate = 0;
+    CCriticalSection ControlLock;
     CCriticalSection HandleLock;
     CCriticalSection QueueLock;
-    CCriticalSection ControlLock;
-    CPictureQueue PictureQueue;  // guarded by QueueLock
+    CPictureQueue PictureQueue;
+    // Pictures taken out of the queue by a read that copies them.
+    int32_t PicturesInRead = 0;
+    // Raised whenever the queue is dropped; a read that copied without
+    // success puts its picture back only when no drop came meanwhile.
+    uint32_t QueueDrops = 0;
     std::atomic<int32_t> PictureBytes{0};
     CAudioBuffer AudioBuffer;
     UniqueHandle SizeKnownEvent;
-    UniqueHandle InfoReadyEvent;
-    UniqueHandle PictureSignal;
-    UniqueHandle SoundSignal;
-    UniqueHandle ThreadReadyEvent;
+    // Armed from the start: a reader of a new object awaits the first data.
+    CWakeEvent PictureSignal{true};
+    CWakeEvent SoundSignal{true};
+    CWakeEvent RoomSignal{false};
     std::atomic<int32_t> PictureWidth{0};
     std::atomic<int32_t> PictureHeight{0};
     std::atomic<uint8_t> Paused{0};
@@ -349,32 +288,15 @@ private:
     std::atomic<uint8_t> AudioStarted{0};
     std::atomic<uint8_t> AwaitingPicture{1};
     std::atomic<uint8_t> PictureReader{1};
-    // Set by the decoding thread when its back-pressure pause found
-    // ControlLock taken; the holder applies it before letting go. Without it
-    // a resume in flight swallowed the pause, and a fast library overran the
-    // sound ring while the next tries also met the lock.
     std::atomic<uint8_t> PauseWanted{0};
     std::atomic<uint8_t> OutOfMemory{0};
     std::atomic<uint8_t> SoundOutOfMemory{0};
-    // Read from the registry at each open; the depth follows it at the
-    // first picture (decoding thread) and is read by every thread.
-    std::atomic<int64_t> BudgetBytes{0};
-    std::atomic<int32_t> KeptDepth{53};
-    std::atomic<int32_t> HighDepth{50};
-    std::atomic<int32_t> LowDepth{35};
-    std::atomic<int32_t> PrerollAt{40};
-    // Raised by ReleaseHold; RoomSignal (auto reset, one waiter: the decoding
-    // thread) is set whenever a store gains room or a hold is released.
-    std::atomic<uint32_t> HoldReleases{0};
-    UniqueHandle RoomSignal;
-    UniqueHandle MessageThreadHandle;
-    DWORD MessageThreadId = 0;
-    // Raised by BeginNoticeSegment; HandledSegment follows it on the message
-    // thread (or at once when the marker cannot be posted).
-    std::atomic<uint32_t> NoticeSegment{0};
-    std::atomic<uint32_t> HandledSegment{0};
+    std::atomic<uint32_t> HoldsRefused{0};
+    CPictureBudget Budget;
     // Replaced only on the decoding thread while the size is unknown (no
-    // picture queued or being read), and on destruction.
+    // picture queued or being read: a close comes after the workers have
+    // stopped), and on destruction.
     std::unique_ptr<CFramePool> FramePool;
-    std::atomic<HWND> MessageWindow{nullptr};
+    // Last: its thread calls the notices until it has ended.
+    CNoticeWindow Notices;
 };

@@ -18,7 +18,7 @@ CPictureQueue::CPictureQueue() {
     }
 }
 
-bool CPictureQueue::Append(const QueuedPicture& picture) {
+bool CPictureQueue::MakeRoom() {
     const int32_t size = static_cast<int32_t>(Slots.size());
     if (Entries == size) {
         std::vector<QueuedPicture> larger;
@@ -31,6 +31,11 @@ bool CPictureQueue::Append(const QueuedPicture& picture) {
         Slots.swap(larger);
         Head = 0;
     }
+    return true;
+}
+
+bool CPictureQueue::Append(const QueuedPicture& picture) {
+    if (!MakeRoom()) return false;
     Slots[(Head + Entries) % static_cast<int32_t>(Slots.size())] = picture;
     ++Entries;
     return true;
@@ -39,4 +44,13 @@ bool CPictureQueue::Append(const QueuedPicture& picture) {
 void CPictureQueue::RemoveFront() {
     Head = (Head + 1) % static_cast<int32_t>(Slots.size());
     --Entries;
+}
+
+bool CPictureQueue::PutBack(const QueuedPicture& picture) {
+    if (!MakeRoom()) return false;
+    const int32_t size = static_cast<int32_t>(Slots.size());
+    Head = (Head + size - 1) % size;
+    Slots[Head] = picture;
+    ++Entries;
+    return true;
 }

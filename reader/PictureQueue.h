@@ -26,9 +26,15 @@ public:
     const QueuedPicture& Front() const { return Slots[Head]; }
     // Removes the oldest entry; only when Count() > 0.
     void RemoveFront();
+    // Puts an entry back in front, as the oldest; false only when memory for
+    // more slots is exhausted.
+    bool PutBack(const QueuedPicture& picture);
     int32_t Count() const { return Entries; }
 
 private:
+    // Room for one more entry; false when memory is exhausted.
+    bool MakeRoom();
+
     std::vector<QueuedPicture> Slots;
     int32_t Head = 0;
     int32_t Entries = 0;

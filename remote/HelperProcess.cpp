@@ -200,6 +200,9 @@ int64_t CHelperProcess::Call(remote::Call call, int64_t argument, int64_t fallba
     if (call == remote::CallReadAudio && result != 0 && data) {
         std::memcpy(data, lane->Data, static_cast<size_t>(argument));
     }
+    if (call == remote::CallState && result != 0 && data && bytes <= remote::LaneDataBytes) {
+        std::memcpy(data, lane->Data, bytes);
+    }
     lane->Turn = remote::TurnIdle;
     return reading ? 0 : result;
 }

@@ -123,18 +123,12 @@ int64_t CHostServer::Dispatch(remote::Lane* lane) {
         return 0;
     case remote::CallSeek:
         return file.SeekTo(static_cast<uint32_t>(lane->Argument)) ? 1 : 0;
-    case remote::CallQueuedCount:
-        return file.QueuedPictureCount();
-    case remote::CallCanStillCome:
-        return file.PictureCanStillCome() ? 1 : 0;
-    case remote::CallSoundCanStillCome:
-        return file.SoundCanStillCome() ? 1 : 0;
-    case remote::CallState:
-        return (file.IsOpen() ? remote::StateOpen : 0u) | (file.IsStopped() ? remote::StateStopped : 0u) |
-               (file.IsAudioFinished() ? remote::StateAudioFinished : 0u) |
-               (file.IsPrerollReached() ? remote::StatePreroll : 0u) |
-               (file.IsOutOfMemory() ? remote::StateOutOfMemory : 0u) |
-               (file.IsSoundOutOfMemory() ? remote::StateSoundOutOfMemory : 0u);
+    case remote::CallState: {
+        const MediaFileState state = file.State(static_cast<StateAsker>(lane->Argument));
+        static_assert(sizeof(state) <= remote::LaneDataBytes, "the state fits the lane");
+        std::memcpy(lane->Data, &state, sizeof(state));
+        return 1;
+    }
     case remote::CallVideoDrained:
         file.MarkVideoDrained();
         return 0;
@@ -153,7 +147,7 @@ int64_t CHostServer::Dispatch(remote::Lane* lane) {
 }
 
 bool CHostServer::CopyOutThroughLane(const uint8_t* picture, int32_t length, int32_t width, int32_t height,
-                                     int32_t stride, int32_t capacity) {
+                                     int32_t stride, int32_t capacity, int32_t remaining) {
     remote::Lane* lane = Serving.Lane;
     if (!lane) return false;
     HANDLE section = nullptr;
@@ -165,8 +159,7 @@ bool CHostServer::CopyOutThroughLane(const uint8_t* picture, int32_t length, int
     view.Height = height;
     view.Stride = stride;
     view.Capacity = capacity;
-    // The queue's lock is this thread's already (the copy is made under it).
-    view.Remaining = File->QueuedPictureCount() - 1;
+    view.Remaining = remaining;
     lane->Copied = 0;
     lane->Turn = remote::TurnCopy;
     Serving.ToProxy.Ring();

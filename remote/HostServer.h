@@ -33,10 +33,12 @@ public:
     // Main thread: serves until the module quits or ends; the exit code.
     int Serve(CHostedFile* file);
 
-    // A lane's thread, inside CallReadVideo: has the module copy the picture
-    // (a buffer of the pool) into its destination; the module's answer.
+    // A lane's thread, inside CallReadVideo with the picture taken out of the
+    // reader's queue (no lock held): has the module copy it (a buffer of the
+    // pool) into its destination; the module's answer. remaining pictures
+    // are queued behind it.
     bool CopyOutThroughLane(const uint8_t* picture, int32_t length, int32_t width, int32_t height, int32_t stride,
-                            int32_t capacity);
+                            int32_t capacity, int32_t remaining);
 
 private:
     struct LaneStart {

@@ -3,8 +3,8 @@
 // asks the module, over the lane the read came on, to copy the picture
 // straight from the pool into its downstream sample.
 //
-// Threads and locks: CKXFile's; CopyOut runs on a lane's thread with the
-// reader's QueueLock held, as the in-process copy does.
+// Threads and locks: CKXFile's; CopyOut runs on a lane's thread with no
+// lock of the reader held, as the in-process copy does.
 #pragma once
 
 #include "reader/KXFile.h"
@@ -19,7 +19,7 @@ public:
 
 protected:
     bool CopyOut(uint8_t* destination, int32_t capacity, const uint8_t* picture, int32_t length, int32_t width,
-                 int32_t height, int32_t stride) override;
+                 int32_t height, int32_t stride, int32_t remaining) override;
 
 private:
     CHostServer* const Server;

@@ -65,15 +65,19 @@ bool CKXFileProxy::SeekTo(uint32_t ms) {
     return Helper.Call(remote::CallSeek, ms, 0) != 0;
 }
 
-int32_t CKXFileProxy::QueuedPictureCount() {
+MediaFileState CKXFileProxy::State(StateAsker asker) {
+    MediaFileState state;
     const int32_t known = KnownQueued.load();
-    if (known > 0) return known;
-    return static_cast<int32_t>(Helper.Call(remote::CallQueuedCount, 0, 0));
+    if (asker == StateAsker::VideoWorker && known > 0) {
+        state.QueuedPictures = known;
+        state.Open = 1;
+        state.PicturesCanCome = 1;
+        return state;
+    }
+    MediaFileState answer;
+    if (Helper.Call(remote::CallState, static_cast<int64_t>(asker), 0, &answer, sizeof(answer)) != 0) state = answer;
+    return state;
 }
-
-bool CKXFileProxy::PictureCanStillCome() { return Helper.Call(remote::CallCanStillCome, 0, 0) != 0; }
-
-bool CKXFileProxy::SoundCanStillCome() { return Helper.Call(remote::CallSoundCanStillCome, 0, 0) != 0; }
 
 void CKXFileProxy::MarkVideoDrained() { Helper.Call(remote::CallVideoDrained, 0, 0); }
 
@@ -88,4 +92,3 @@ void CKXFileProxy::SetPictureReader(bool reading) {
 
 HRESULT CKXFileProxy::FaultCode() const { return FAILED(StartFault) ? StartFault : Helper.Fault(); }
 
-bool CKXFileProxy::HasState(uint32_t bit) const { return (Helper.Call(remote::CallState, 0, 0) & bit) != 0; }

@@ -10,11 +10,14 @@
 // first OpenFile; until then, and after a fault, every operation answers as a
 // closed file does and FaultCode tells why.
 //
-// A picture read also tells how many pictures were queued behind the one it
-// copied; QueuedPictureCount answers from that while it is above 0 instead of
-// asking. Only the video worker reads pictures, and a stale count (the queue
-// flushed since) shows as a failed read, after which the count is asked for
-// again: the reader's semantics hold, at one call per picture.
+// The state is one call (the reader's MediaFileState through the lane). A
+// picture read also tells how many pictures were queued behind the one it
+// copied; the video worker's State answers from that while it is above 0
+// instead of asking, with only the count and "more can come" (what the
+// worker reads with pictures queued). Only the video worker reads pictures,
+// and a stale count (the queue flushed since) shows as a failed read, after
+// which the state is asked for again: the reader's semantics hold, at one
+// call per picture.
 //
 // Threads: those of IMediaFile. Owns the helper; StartFault is written by
 // OpenFile on the filter's thread before any worker exists; KnownQueued is
@@ -46,15 +49,7 @@ public:
     bool SeekTo(uint32_t ms) override;
     HANDLE PictureEvent() const override { return Helper.PictureEvent(); }
     HANDLE SoundEvent() const override { return Helper.SoundEvent(); }
-    int32_t QueuedPictureCount() override;
-    bool PictureCanStillCome() override;
-    bool SoundCanStillCome() override;
-    bool IsOpen() const override { return HasState(remote::StateOpen); }
-    bool IsStopped() const override { return HasState(remote::StateStopped); }
-    bool IsAudioFinished() const override { return HasState(remote::StateAudioFinished); }
-    bool IsPrerollReached() const override { return HasState(remote::StatePreroll); }
-    bool IsOutOfMemory() const override { return HasState(remote::StateOutOfMemory); }
-    bool IsSoundOutOfMemory() const override { return HasState(remote::StateSoundOutOfMemory); }
+    MediaFileState State(StateAsker asker) override;
     void MarkVideoDrained() override;
     void SetDestinationStride(int32_t pixels) override;
     void SetSoundConsumer(bool reading) override;
@@ -62,10 +57,7 @@ public:
     HRESULT FaultCode() const override;
 
 private:
-    bool HasState(uint32_t bit) const;
-
-    // The calls change nothing a caller of the const queries can see.
-    mutable CHelperProcess Helper;
+    CHelperProcess Helper;
     HRESULT StartFault = S_OK;
     bool Started = false;
     std::atomic<int32_t> KnownQueued{0};

@@ -14,6 +14,9 @@
 // lane's next call. The rings (Doorbell.h) order every access: nothing in the
 // block is read by one side while the other may write it.
 //
+// The state goes through the lane's Data as the reader answers it
+// (MediaFileState.h, the same layout in both widths).
+//
 // Pictures: the helper's pool buffers lie in picture sections of its own
 // (Picture.Section, a handle value in the helper, which the proxy duplicates
 // and maps when Generation changes). Sound and the path go through the lane's
@@ -30,7 +33,7 @@
 namespace remote {
 
 constexpr uint32_t BlockMagic = 0x4B585648;  // "HVXK"
-constexpr uint32_t BlockVersion = 1;
+constexpr uint32_t BlockVersion = 2;
 constexpr int LaneCount = 4;
 constexpr uint32_t LaneDataBytes = 65536;
 
@@ -46,24 +49,13 @@ enum Call : uint32_t {
     CallResume,
     CallStop,
     CallSeek,              // Arguments: ms
-    CallQueuedCount,
-    CallCanStillCome,
-    CallSoundCanStillCome,
-    CallState,             // Result: the State bits below
+    CallState,             // Arguments: the StateAsker; Data: the MediaFileState; Result: 1
     CallVideoDrained,
     CallStride,            // Arguments: pixels
     CallSoundConsumer,     // Arguments: 0 or 1
     CallPictureReader,     // Arguments: 0 or 1
     CallQuit,              // the helper answers, then ends
 };
-
-// CallState's result bits.
-constexpr uint32_t StateOpen = 1;
-constexpr uint32_t StateStopped = 2;
-constexpr uint32_t StateAudioFinished = 4;
-constexpr uint32_t StatePreroll = 8;
-constexpr uint32_t StateOutOfMemory = 16;
-constexpr uint32_t StateSoundOutOfMemory = 32;
 
 enum Turn : uint32_t {
     TurnIdle = 0,

@@ -66,6 +66,16 @@ void CFakePlayLibrary::DuringNextInfo(std::function<void()> hook) {
     InfoHook = std::move(hook);
 }
 
+void CFakePlayLibrary::DuringNextStop(std::function<void()> hook) {
+    std::lock_guard<std::mutex> hold(Lock);
+    StopHook = std::move(hook);
+}
+
+void CFakePlayLibrary::DuringNextRemoval(std::function<void()> hook) {
+    std::lock_guard<std::mutex> hold(Lock);
+    RemovalHook = std::move(hook);
+}
+
 void CFakePlayLibrary::RunOnce(std::function<void()> CFakePlayLibrary::*slot) {
     std::function<void()> hook;
     {
@@ -147,6 +157,7 @@ BOOL KX_PLAY_CALL CFakePlayLibrary::SetDecCallBackEx(KXPLAYHANDLE, KXDecodeCallb
     Me().Note(cb ? "SetCallback:" + std::to_string(reserved) + "," + std::to_string(mode)
                  : "RemoveCallback:" + std::to_string(reserved) + "," + std::to_string(mode) +
                        (user ? ",user" : ""));
+    if (!cb) Me().RunOnce(&CFakePlayLibrary::RemovalHook);
     std::lock_guard<std::mutex> hold(Me().Lock);
     Me().Callback = cb;
     Me().User = user;
@@ -178,6 +189,7 @@ BOOL KX_PLAY_CALL CFakePlayLibrary::Pause(KXPLAYHANDLE) {
 
 BOOL KX_PLAY_CALL CFakePlayLibrary::Stop(KXPLAYHANDLE) {
     Me().Note("Stop");
+    Me().RunOnce(&CFakePlayLibrary::StopHook);
     return TRUE;
 }
 

@@ -34,6 +34,11 @@ public:
     // Runs once inside the next GetFileTotalFrames, on the caller's thread
     // (the reader's message thread, answering an information notice).
     void DuringNextInfo(std::function<void()> hook);
+    // Runs once inside the next Stop, or the next removal of the callback
+    // (before the callback is forgotten), on the caller's thread: a library
+    // that waits there for a callback in progress to return.
+    void DuringNextStop(std::function<void()> hook);
+    void DuringNextRemoval(std::function<void()> hook);
 
     // Calls so far, e.g. "Open", "Play:0", "SetPlayedTimeEx:5000"; and clearing them.
     std::vector<std::string> Calls();
@@ -87,4 +92,6 @@ private:
     std::vector<uint8_t> Scratch;
     std::function<void()> PlayHook;
     std::function<void()> InfoHook;
+    std::function<void()> StopHook;
+    std::function<void()> RemovalHook;
 };

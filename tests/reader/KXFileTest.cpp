@@ -48,7 +48,7 @@ protected:
         for (int i = 0; i < count; ++i) ASSERT_TRUE(Lib.Picture(width, height, static_cast<uint8_t>(i)));
     }
     bool ReadOne() {
-        std::vector<uint8_t> sink(static_cast<size_t>(File->PictureSize()));
+        std::vector<uint8_t> sink(static_cast<size_t>(File->State(StateAsker::Anyone).PictureBytes));
         return File->ReadVideoFrame(sink.data(), static_cast<int32_t>(sink.size()));
     }
     void Notice(UINT message, const std::function<bool()>& done) {
@@ -66,29 +66,29 @@ TEST_F(KXFileTest, OpenWiresWindowAndCallbackThenStarts) {
     EXPECT_TRUE(File->OpenFile(L"C:\\a.kx"));
     EXPECT_EQ(Lib.Calls(), OpenSequence);
     EXPECT_NE(Lib.Window(), nullptr);
-    EXPECT_TRUE(File->IsPlaying());
-    EXPECT_FALSE(File->IsStopped());
+    EXPECT_TRUE(File->State(StateAsker::Anyone).Playing);
+    EXPECT_FALSE(File->State(StateAsker::Anyone).Stopped);
 }
 
 TEST_F(KXFileTest, NullPathChangesNothing) {
     Open();
     EXPECT_FALSE(File->OpenFile(nullptr));
     EXPECT_TRUE(Lib.Calls().empty());
-    EXPECT_TRUE(File->IsOpen());
+    EXPECT_TRUE(File->State(StateAsker::Anyone).Open);
 }
 
 TEST_F(KXFileTest, RefusedFileLeavesObjectClosedAndDestructible) {
     Lib.RefuseOpen(true);
     EXPECT_FALSE(File->OpenFile(L"C:\\bad.kx"));
     EXPECT_EQ(Lib.Calls(), Calls{"Open"});
-    EXPECT_FALSE(File->IsOpen());
+    EXPECT_FALSE(File->State(StateAsker::Anyone).Open);
     RunBounded([&] { File.reset(); }, 10000, "destruction after a refused open");
 }
 
 TEST_F(KXFileTest, MissingLibraryFailsEveryOpen) {
     CKXFile orphan(nullptr, ShortWaits());
     for (int i = 0; i < 3; ++i) EXPECT_FALSE(orphan.OpenFile(L"C:\\a.kx"));
-    EXPECT_FALSE(orphan.IsOpen());
+    EXPECT_FALSE(orphan.State(StateAsker::Anyone).Open);
     EXPECT_EQ(orphan.GetDurationMs(), 0u);
     EXPECT_EQ(orphan.GetFrameRate(), 0);
 }
@@ -97,7 +97,7 @@ TEST_F(KXFileTest, FailedStartClosesTheFile) {
     Lib.SetAnswers(FALSE, TRUE, TRUE);
     EXPECT_FALSE(File->OpenFile(L"C:\\a.kx"));
     EXPECT_EQ(Lib.Calls().back(), "Close");
-    EXPECT_FALSE(File->IsOpen());
+    EXPECT_FALSE(File->State(StateAsker::Anyone).Open);
 }
 
 TEST_F(KXFileTest, ReopenClosesFirstDropsItsDataAndStartsTheNewFile) {
@@ -106,7 +106,7 @@ TEST_F(KXFileTest, ReopenClosesFirstDropsItsDataAndStartsTheNewFile) {
     EXPECT_TRUE(File->OpenFile(L"C:\\b.kx"));
     EXPECT_EQ(Lib.Calls(), Join({{"Close"}, OpenSequence}));
     EXPECT_EQ(File->QueuedPictureCount(), 0);
-    EXPECT_TRUE(File->IsPlaying());
+    EXPECT_TRUE(File->State(StateAsker::Anyone).Playing);
 }
 
 TEST_F(KXFileTest, CloseResetsFileValuesAndTwiceDoesNothing) {
@@ -115,8 +115,6 @@ TEST_F(KXFileTest, CloseResetsFileValuesAndTwiceDoesNothing) {
     ASSERT_TRUE(Lib.Post(KX_MSG_FILE_INFO));
     EXPECT_EQ(File->GetDurationMs(), 10000u);
     File->CloseFile();
-    EXPECT_EQ(File->TotalFrameCount(), -1);
-    EXPECT_EQ(File->KnownDurationMs(), 0u);
     EXPECT_EQ(File->GetDurationMs(), 0u);
     EXPECT_EQ(File->GetFrameRate(), 0);
     EXPECT_EQ(File->GetPicturePeriod(), 0.0);
@@ -133,7 +131,7 @@ TEST_F(KXFileTest, FirstPictureSizeWithinLimitsFixesTheSize) {
     EXPECT_EQ(w, 1920);
     EXPECT_EQ(h, 1080);
     EXPECT_EQ(File->QueuedPictureCount(), 1);
-    EXPECT_EQ(File->PictureSize(), 1920 * 1080 * 2);
+    EXPECT_EQ(File->State(StateAsker::Anyone).PictureBytes, 1920 * 1080 * 2);
 }
 
 TEST_F(KXFileTest, OversizedOrEmptyFirstPictureLeavesSizeUnknown) {
@@ -142,7 +140,7 @@ TEST_F(KXFileTest, OversizedOrEmptyFirstPictureLeavesSizeUnknown) {
         File.reset(new CKXFile(Lib.Api(), ShortWaits()));
         Open();
         ASSERT_TRUE(Lib.Picture(size[0], size[1], 1, 64));
-        EXPECT_EQ(File->Pool(), nullptr) << size[0] << "x" << size[1];
+        EXPECT_EQ(File->State(StateAsker::Anyone).PictureBytes, 0) << size[0] << "x" << size[1];
         EXPECT_EQ(File->QueuedPictureCount(), 0);
     }
     int32_t w = 7, h = 7;
@@ -154,12 +152,12 @@ TEST_F(KXFileTest, OversizedOrEmptyFirstPictureLeavesSizeUnknown) {
 TEST_F(KXFileTest, LargeFirstPictureEndsStreamAndDropsEverything) {
     Open();
     ASSERT_TRUE(Lib.Picture(4608, 2592, 1, 64));
-    EXPECT_TRUE(File->HasFileEnded());
+    EXPECT_TRUE(File->State(StateAsker::Anyone).FileEnded);
     ASSERT_TRUE(Lib.Picture(4608, 2592, 1, 64));
     const uint8_t sound[100] = {};
     ASSERT_TRUE(Lib.Sound(sound, 100));
     EXPECT_EQ(File->QueuedPictureCount(), 0);
-    EXPECT_FALSE(File->HasAudioStarted());
+    EXPECT_FALSE(File->State(StateAsker::Anyone).AudioStarted);
 }
 
 TEST_F(KXFileTest, ChangeInOneDimensionIsQueuedInBothEndsTheStream) {
@@ -167,10 +165,10 @@ TEST_F(KXFileTest, ChangeInOneDimensionIsQueuedInBothEndsTheStream) {
     ASSERT_TRUE(Lib.Picture(704, 576, 1));
     ASSERT_TRUE(Lib.Picture(704, 288, 2));
     EXPECT_EQ(File->QueuedPictureCount(), 2);
-    EXPECT_FALSE(File->HasFileEnded());
+    EXPECT_FALSE(File->State(StateAsker::Anyone).FileEnded);
     ASSERT_TRUE(Lib.Picture(352, 288, 3));
     EXPECT_EQ(File->QueuedPictureCount(), 2);
-    EXPECT_TRUE(File->HasFileEnded());
+    EXPECT_TRUE(File->State(StateAsker::Anyone).FileEnded);
     std::vector<uint8_t> sink(704 * 576 * 2);
     EXPECT_TRUE(File->ReadVideoFrame(sink.data(), static_cast<int32_t>(sink.size())));
     EXPECT_TRUE(File->ReadVideoFrame(sink.data(), 704 * 288 * 2)) << "queued with its own length";
@@ -188,16 +186,16 @@ TEST_F(KXFileTest, SoundBeforeTheFirstPictureIsDropped) {
     Open();
     const uint8_t sound[800] = {};
     ASSERT_TRUE(Lib.Sound(sound, 800));
-    EXPECT_FALSE(File->HasAudioStarted());
+    EXPECT_FALSE(File->State(StateAsker::Anyone).AudioStarted);
     Pictures(1);
     ASSERT_TRUE(Lib.Sound(sound, 800));
-    EXPECT_EQ(File->AudioBytesAvailable(), 800u);
+    EXPECT_EQ(File->State(StateAsker::Anyone).SoundBytes, 800u);
     File->FlushBuffers();
     ASSERT_TRUE(Lib.Sound(sound, 800));
-    EXPECT_EQ(File->AudioBytesAvailable(), 0u) << "sound after a flush waits for a picture";
+    EXPECT_EQ(File->State(StateAsker::Anyone).SoundBytes, 0u) << "sound after a flush waits for a picture";
     Pictures(1);
     ASSERT_TRUE(Lib.Sound(sound, 800));
-    EXPECT_EQ(File->AudioBytesAvailable(), 800u);
+    EXPECT_EQ(File->State(StateAsker::Anyone).SoundBytes, 800u);
 }
 
 TEST_F(KXFileTest, FiftiethPicturePausesOnce) {
@@ -206,8 +204,8 @@ TEST_F(KXFileTest, FiftiethPicturePausesOnce) {
     EXPECT_EQ(Lib.CountOf("Pause"), 0);
     Pictures(1);
     EXPECT_EQ(Lib.CountOf("Pause"), 1);
-    EXPECT_TRUE(File->IsPaused());
-    EXPECT_FALSE(File->IsPlaying());
+    EXPECT_TRUE(File->State(StateAsker::Anyone).Paused);
+    EXPECT_FALSE(File->State(StateAsker::Anyone).Playing);
     Pictures(5);
     EXPECT_EQ(Lib.CountOf("Pause"), 1);
 }
@@ -227,7 +225,7 @@ TEST_F(KXFileTest, ReadThatLeaves34Resumes) {
 TEST_F(KXFileTest, ReadsNeverResumeAfterTheEnd) {
     Open();
     Pictures(50);
-    Notice(KX_MSG_FILE_END, [&] { return File->HasFileEnded(); });
+    Notice(KX_MSG_FILE_END, [&] { return File->State(StateAsker::Anyone).FileEnded; });
     while (ReadOne()) {
     }
     EXPECT_EQ(Lib.CountOf("Play:0"), 0);
@@ -298,7 +296,7 @@ TEST_F(KXFileTest, AudioEndNeedsAWholeSample) {
     Pictures(1);
     std::vector<uint8_t> sound(1599, 7);
     ASSERT_TRUE(Lib.Sound(sound.data(), 1599));
-    Notice(KX_MSG_FILE_END, [&] { return File->HasFileEnded(); });
+    Notice(KX_MSG_FILE_END, [&] { return File->State(StateAsker::Anyone).FileEnded; });
     std::vector<uint8_t> out(800);
     EXPECT_TRUE(File->ReadAudio(out.data(), 800)) << "800 of 1599 bytes";
     EXPECT_FALSE(File->AudioFinished.load());
@@ -325,7 +323,7 @@ TEST_F(KXFileTest, ShortAudioReadTakesNothing) {
     ASSERT_TRUE(Lib.Sound(sound.data(), 500));
     std::vector<uint8_t> out(800);
     EXPECT_FALSE(File->ReadAudio(out.data(), 800));
-    EXPECT_EQ(File->AudioBytesAvailable(), 500u);
+    EXPECT_EQ(File->State(StateAsker::Anyone).SoundBytes, 500u);
     EXPECT_FALSE(File->AudioFinished.load());
 }
 
@@ -344,8 +342,13 @@ TEST_F(KXFileTest, FlushReturnsQueuedBuffersToThePool) {
     Open();
     Pictures(10);
     File->FlushBuffers();
-    EXPECT_EQ(File->Pool()->KeptCount(), 10);
-    EXPECT_FALSE(File->IsPaused());
+    File->ResumeDecoding();
+    CFramePool::LimitNewBuffers(0);
+    Pictures(10);
+    CFramePool::LimitNewBuffers(-1);
+    EXPECT_EQ(File->QueuedPictureCount(), 10) << "the pool kept the flushed buffers";
+    File->FlushBuffers();
+    EXPECT_FALSE(File->State(StateAsker::Anyone).Paused);
     EXPECT_FALSE(File->PrerollReached.load());
 }
 
@@ -372,7 +375,7 @@ TEST_F(KXFileTest, SeekWhilePlayingPausesFlushesRepositionsAndStarts) {
     EXPECT_EQ(Lib.Calls(), Join({{"RemoveCallback:0,0", "Pause", "SetCallback:0,258", "SetPlayedTimeEx:3999"},
                                  StartSequence}));
     EXPECT_EQ(File->QueuedPictureCount(), 0);
-    EXPECT_TRUE(File->IsPlaying());
+    EXPECT_TRUE(File->State(StateAsker::Anyone).Playing);
 }
 
 TEST_F(KXFileTest, SeekAfterAnEndWithNothingDecodedStartsAFreshSegment) {
@@ -382,12 +385,12 @@ TEST_F(KXFileTest, SeekAfterAnEndWithNothingDecodedStartsAFreshSegment) {
     ASSERT_EQ(File->GetDurationMs(), 4000u);
     Pictures(5);
     ASSERT_TRUE(File->SeekTo(3990));
-    Notice(KX_MSG_FILE_END, [&] { return File->HasFileEnded(); });
+    Notice(KX_MSG_FILE_END, [&] { return File->State(StateAsker::Anyone).FileEnded; });
     ASSERT_TRUE(File->PrerollReached.load());
     ASSERT_TRUE(File->SeekTo(1000));
-    EXPECT_FALSE(File->HasFileEnded()) << "the old position's end ended the new segment";
+    EXPECT_FALSE(File->State(StateAsker::Anyone).FileEnded) << "the old position's end ended the new segment";
     EXPECT_FALSE(File->PrerollReached.load()) << "the new position's preroll counted as reached";
-    EXPECT_TRUE(File->PictureCanStillCome());
+    EXPECT_TRUE(File->State(StateAsker::VideoWorker).PicturesCanCome);
 }
 
 TEST_F(KXFileTest, EndNoticePostedBeforeASeekDoesNotEndTheNewSegment) {
@@ -415,10 +418,10 @@ TEST_F(KXFileTest, EndNoticePostedBeforeASeekDoesNotEndTheNewSegment) {
     Lib.DuringNextInfo([&] { SetEvent(past.get()); });
     ASSERT_TRUE(Lib.Post(KX_MSG_FILE_INFO));
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(past.get(), 5000)) << "information notice not handled";
-    EXPECT_FALSE(File->HasFileEnded()) << "the old position's end notice ended the new segment";
-    EXPECT_TRUE(File->PictureCanStillCome());
+    EXPECT_FALSE(File->State(StateAsker::Anyone).FileEnded) << "the old position's end notice ended the new segment";
+    EXPECT_TRUE(File->State(StateAsker::VideoWorker).PicturesCanCome);
     // The new segment's own end notice still ends it.
-    Notice(KX_MSG_FILE_END, [&] { return File->HasFileEnded(); });
+    Notice(KX_MSG_FILE_END, [&] { return File->State(StateAsker::Anyone).FileEnded; });
 }
 
 TEST_F(KXFileTest, SeekFromStoppedStartsBeforePausing) {
@@ -458,8 +461,8 @@ TEST_F(KXFileTest, RefusedRepositionLeavesDecodingPausedAndEmpty) {
     EXPECT_FALSE(File->SeekTo(10));
     EXPECT_EQ(Lib.Calls(), (Calls{"RemoveCallback:0,0", "Pause", "SetCallback:0,258", "SetPlayedTimeEx:10"}));
     EXPECT_EQ(File->QueuedPictureCount(), 0);
-    EXPECT_FALSE(File->IsPlaying());
-    EXPECT_TRUE(File->HasFileEnded()) << "the streams would wait for data that cannot come";
+    EXPECT_FALSE(File->State(StateAsker::Anyone).Playing);
+    EXPECT_TRUE(File->State(StateAsker::Anyone).FileEnded) << "the streams would wait for data that cannot come";
 }
 
 TEST_F(KXFileTest, BufferDepthFollowsTheBudgetAndKeepsThePrerollBelowThePause) {
@@ -469,28 +472,30 @@ TEST_F(KXFileTest, BufferDepthFollowsTheBudgetAndKeepsThePrerollBelowThePause) {
     } cases[] = {{352, 288, 53, 50, 35, 40},   {704, 576, 53, 50, 35, 40},  {1280, 720, 36, 33, 23, 26},
                  {1920, 1080, 16, 15, 10, 12}, {3840, 2160, 4, 3, 2, 2},    {4096, 2160, 4, 3, 2, 2}};
     for (const auto& c : cases) {
-        const CKXFile::BufferDepth d = CKXFile::DepthFor(int64_t{c.width} * c.height * 2, budget);
+        const CPictureBudget::Depth d = CPictureBudget::DepthFor(int64_t{c.width} * c.height * 2, budget);
         EXPECT_EQ(c.kept, d.Kept) << c.width << "x" << c.height;
         EXPECT_EQ(c.high, d.High) << c.width << "x" << c.height;
         EXPECT_EQ(c.low, d.Low) << c.width << "x" << c.height;
         EXPECT_EQ(c.preroll, d.Preroll) << c.width << "x" << c.height;
         EXPECT_LT(d.Preroll, d.High);
     }
-    EXPECT_EQ(53, CKXFile::DepthFor(1920 * 1080 * 2, 256ll << 20).Kept) << "a raised budget restores the depth";
+    EXPECT_EQ(53, CPictureBudget::DepthFor(1920 * 1080 * 2, 256ll << 20).Kept) << "a raised budget restores the depth";
 
     // A budget in the user's registry is read at each open; a bad one is ignored.
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\KXVD\\KXVDSrc", 0, nullptr, 0,
                                              KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr, &key, nullptr));
     const DWORD values[] = {8, 0};
-    const int32_t expected[] = {4, 16};
+    const int32_t expected[] = {3, 15};  // pictures queued when decoding pauses
     for (int i = 0; i < 2; ++i) {
         ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"PictureBudgetMB", 0, REG_DWORD,
                                                 reinterpret_cast<const BYTE*>(&values[i]), sizeof(DWORD)));
         File.reset(new CKXFile(Lib.Api(), ShortWaits()));
         Open();
-        ASSERT_TRUE(Lib.Picture(1920, 1080, 1));
-        EXPECT_EQ(expected[i], File->Depth().Kept) << values[i] << " MB";
+        Pictures(expected[i] - 1, 1920, 1080);
+        EXPECT_EQ(Lib.CountOf("Pause"), 0) << values[i] << " MB";
+        Pictures(1, 1920, 1080);
+        EXPECT_EQ(Lib.CountOf("Pause"), 1) << values[i] << " MB";
     }
     RegDeleteValueW(key, L"PictureBudgetMB");
     RegCloseKey(key);
@@ -507,7 +512,7 @@ TEST_F(KXFileTest, PoolThatCannotGrowHoldsDecodingAndEmptyOneReportsOutOfMemory)
     EXPECT_TRUE(ReadOne());
     decoding.join();
     EXPECT_EQ(File->QueuedPictureCount(), 2) << "the held picture was lost";
-    EXPECT_FALSE(File->IsOutOfMemory());
+    EXPECT_FALSE(File->State(StateAsker::Anyone).OutOfMemory);
 
     // With nothing queued no buffer can come back: the stream is told.
     File.reset(new CKXFile(Lib.Api(), ShortWaits()));
@@ -516,9 +521,82 @@ TEST_F(KXFileTest, PoolThatCannotGrowHoldsDecodingAndEmptyOneReportsOutOfMemory)
     Pictures(1);
     CFramePool::LimitNewBuffers(-1);
     EXPECT_EQ(File->QueuedPictureCount(), 0);
-    EXPECT_TRUE(File->IsOutOfMemory());
+    EXPECT_TRUE(File->State(StateAsker::Anyone).OutOfMemory);
     File->FlushBuffers();
-    EXPECT_FALSE(File->IsOutOfMemory()) << "a seek tries again";
+    EXPECT_FALSE(File->State(StateAsker::Anyone).OutOfMemory) << "a seek tries again";
+}
+
+// The filter stops decoding before its pins stop their workers; a worker's
+// read or wait in between must not start the library again.
+TEST_F(KXFileTest, NoReadOrWaitRestartsDecodingAfterStop) {
+    Open();
+    Pictures(50);
+    const uint8_t sound[800] = {};
+    ASSERT_TRUE(Lib.Sound(sound, 800));
+    ASSERT_TRUE(File->State(StateAsker::Anyone).Paused);
+    File->StopDecoding();
+    Lib.ForgetCalls();
+    while (ReadOne()) {
+    }
+    std::vector<uint8_t> sink(800);
+    EXPECT_TRUE(File->ReadAudio(sink.data(), 800));
+    EXPECT_FALSE(File->State(StateAsker::VideoWorker).PicturesCanCome);
+    EXPECT_FALSE(File->State(StateAsker::AudioWorker).SoundCanCome);
+    EXPECT_EQ(Lib.CountOf("Play:0"), 0) << "decoding restarted after the filter stopped it";
+    EXPECT_TRUE(File->State(StateAsker::Anyone).Stopped);
+    // A worker's start, or a seek, starts decoding again.
+    EXPECT_TRUE(File->ResumeDecoding());
+    EXPECT_EQ(Lib.CountOf("Play:0"), 1);
+    EXPECT_FALSE(File->State(StateAsker::Anyone).Stopped);
+}
+
+// A library's Stop and its removal of the callback may wait for a callback in
+// progress to return: a decoding thread held inside it is let go first.
+TEST_F(KXFileTest, StopAndSeekLetAHeldDecodingThreadGoBeforeTheLibraryWaitsForIt) {
+    for (int round = 0; round < 2; ++round) {
+        const bool seek = round == 1;
+        File.reset(new CKXFile(Lib.Api(), ShortWaits()));
+        Open();
+        Lib.SetInfo(100, 4000);
+        ASSERT_TRUE(Lib.Post(KX_MSG_FILE_INFO));
+        ASSERT_EQ(File->GetDurationMs(), 4000u);
+        CFramePool::LimitNewBuffers(2);
+        Pictures(2);
+        UniqueEvent left(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        std::thread decoding;
+        auto deliverHeld = [&] {
+            decoding = std::thread([&] {
+                Lib.Picture(16, 8, 3);
+                SetEvent(left.get());
+            });
+        };
+        bool leftInTime = false;
+        auto libraryWaits = [&] { leftInTime = WaitForSingleObject(left.get(), 5000) == WAIT_OBJECT_0; };
+        if (seek) {
+            // The hold begins after the seek has started, inside the removal
+            // of the callback.
+            Lib.DuringNextRemoval([&] {
+                deliverHeld();
+                libraryWaits();
+            });
+            EXPECT_TRUE(File->SeekTo(1000));
+        } else {
+            deliverHeld();
+            ASSERT_TRUE(WaitUntil(File->PictureEvent(), [&] { return Lib.CountOf("Pause") > 0; }, 5000))
+                << "a picture the pool could not take did not hold decoding";
+            // Signalled just before the hold begins.
+            ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(File->SoundEvent(), 5000));
+            Lib.DuringNextStop(libraryWaits);
+            File->StopDecoding();
+        }
+        CFramePool::LimitNewBuffers(-1);
+        const bool gone = WaitForSingleObject(left.get(), 10000) == WAIT_OBJECT_0;
+        if (!gone) File->CloseFile();
+        decoding.join();
+        EXPECT_TRUE(gone) << "the decoding thread stayed held";
+        EXPECT_TRUE(leftInTime) << (seek ? "seek" : "stop")
+                                << ": the library waited for a decoding thread that the file still held";
+    }
 }
 
 TEST_F(KXFileTest, VideoSizeWaitTimesOutThenAnswersAtOnce) {
@@ -552,7 +630,6 @@ TEST_F(KXFileTest, WithoutTheNoticeTheLibraryIsAskedOnceAfterOneWait) {
     EXPECT_EQ(File->GetDurationMs(), 4000u) << "the library's own answer after the wait";
     EXPECT_EQ(File->GetFrameRate(), 25);
     EXPECT_EQ(File->GetPicturePeriod(), 400000.0);
-    EXPECT_FALSE(File->IsInfoReady());
     EXPECT_EQ(Lib.Calls(), (Calls{"TotalFrames", "Duration"})) << "asked once, for all the getters";
     Lib.ForgetCalls();
     File->CloseFile();
@@ -584,43 +661,56 @@ TEST_F(KXFileTest, FrameRateWithoutInformationIsTheDefault) {
     Open();
     EXPECT_EQ(File->GetFrameRate(), 25);
     EXPECT_EQ(File->GetPicturePeriod(), 400000.0);
-    EXPECT_EQ(File->TotalFrameCount(), -1);
 }
 
-TEST_F(KXFileTest, EventsWakeTheStreams) {
+TEST_F(KXFileTest, PictureEventWakesOnlyAReaderThatFoundNothing) {
+    const auto signalled = [](HANDLE event) { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; };
     Open();
-    WaitForSingleObject(File->PictureEvent(), 0);
-    WaitForSingleObject(File->SoundEvent(), 0);
+    signalled(File->PictureEvent());
+    signalled(File->SoundEvent());
     Pictures(1);
-    EXPECT_EQ(WaitForSingleObject(File->PictureEvent(), 0), WAIT_OBJECT_0) << "picture queued";
-    WaitForSingleObject(File->SoundEvent(), 0);
-    const uint8_t sound[10] = {};
-    ASSERT_TRUE(Lib.Sound(sound, 10));
-    EXPECT_EQ(WaitForSingleObject(File->SoundEvent(), 0), WAIT_OBJECT_0) << "sound written";
+    EXPECT_TRUE(signalled(File->PictureEvent())) << "the first picture is awaited";
+    Pictures(1);
+    EXPECT_FALSE(signalled(File->PictureEvent())) << "nobody has looked since: nobody waits";
+    ASSERT_TRUE(ReadOne());
+    ASSERT_TRUE(ReadOne());
+    EXPECT_EQ(File->QueuedPictureCount(), 0);
+    Pictures(1);
+    EXPECT_TRUE(signalled(File->PictureEvent())) << "the reader found the queue empty";
+    ASSERT_TRUE(ReadOne());
+    EXPECT_FALSE(ReadOne());
+    Pictures(1);
+    EXPECT_TRUE(signalled(File->PictureEvent())) << "a read found no picture";
+
+    signalled(File->SoundEvent());
+    const uint8_t sound[400] = {};
+    ASSERT_TRUE(Lib.Sound(sound, 400));
+    EXPECT_TRUE(signalled(File->SoundEvent())) << "sound written";
+
     File->FlushBuffers();
-    EXPECT_EQ(WaitForSingleObject(File->PictureEvent(), 0), WAIT_OBJECT_0) << "flush";
-    WaitForSingleObject(File->SoundEvent(), 0);
+    EXPECT_TRUE(signalled(File->PictureEvent())) << "flush";
+    EXPECT_TRUE(signalled(File->SoundEvent())) << "flush";
     ASSERT_TRUE(Lib.Post(KX_MSG_FILE_END));
     EXPECT_EQ(WaitForSingleObject(File->SoundEvent(), 5000), WAIT_OBJECT_0) << "end of file";
-    EXPECT_TRUE(File->HasFileEnded()) << "the flag is set before the signal";
+    EXPECT_TRUE(File->State(StateAsker::Anyone).FileEnded) << "the flag is set before the signal";
     EXPECT_TRUE(File->PrerollReached.load()) << "nothing more comes, so the preroll is complete";
 }
 
 TEST_F(KXFileTest, EmptyPausedQueueResumesWhenAskedWhetherPicturesCanCome) {
     Open();
-    EXPECT_TRUE(File->PictureCanStillCome());
+    EXPECT_TRUE(File->State(StateAsker::VideoWorker).PicturesCanCome);
     EXPECT_TRUE(File->PauseDecoding());
     Lib.ForgetCalls();
-    EXPECT_TRUE(File->PictureCanStillCome());
+    EXPECT_TRUE(File->State(StateAsker::VideoWorker).PicturesCanCome);
     EXPECT_EQ(Lib.Calls(), StartSequence);
     File->StopDecoding();
-    EXPECT_FALSE(File->PictureCanStillCome());
+    EXPECT_FALSE(File->State(StateAsker::VideoWorker).PicturesCanCome);
     File->ResumeDecoding();
     Pictures(1);
-    Notice(KX_MSG_FILE_END, [&] { return File->HasFileEnded(); });
-    EXPECT_TRUE(File->PictureCanStillCome()) << "one is still queued";
+    Notice(KX_MSG_FILE_END, [&] { return File->State(StateAsker::Anyone).FileEnded; });
+    EXPECT_TRUE(File->State(StateAsker::VideoWorker).PicturesCanCome) << "one is still queued";
     ASSERT_TRUE(ReadOne());
-    EXPECT_FALSE(File->PictureCanStillCome());
+    EXPECT_FALSE(File->State(StateAsker::VideoWorker).PicturesCanCome);
 }
 
 namespace {
@@ -647,8 +737,8 @@ TEST_F(KXFileTest, PauseReachedInsidePlayIsNotUndoneByTheResume) {
     ASSERT_TRUE(File->OpenFile(L"C:\\b.kx"));
     EXPECT_EQ(1, Lib.CountOf("Pause"));
     EXPECT_TRUE(LibraryLastPaused(Lib));
-    EXPECT_TRUE(File->IsPaused());
-    EXPECT_FALSE(File->IsPlaying());
+    EXPECT_TRUE(File->State(StateAsker::Anyone).Paused);
+    EXPECT_FALSE(File->State(StateAsker::Anyone).Playing);
 }
 
 TEST_F(KXFileTest, DecodingThreadPausingDuringAnotherThreadsResumeKeepsTheFlagsTrue) {
@@ -658,12 +748,12 @@ TEST_F(KXFileTest, DecodingThreadPausingDuringAnotherThreadsResumeKeepsTheFlagsT
         decoding.join();
     });
     ASSERT_TRUE(File->OpenFile(L"C:\\b.kx"));
-    EXPECT_EQ(LibraryLastPaused(Lib), File->IsPaused());
-    EXPECT_NE(LibraryLastPaused(Lib), File->IsPlaying());
+    EXPECT_EQ(LibraryLastPaused(Lib), File->State(StateAsker::Anyone).Paused);
+    EXPECT_NE(LibraryLastPaused(Lib), File->State(StateAsker::Anyone).Playing);
     Pictures(1);
     EXPECT_TRUE(LibraryLastPaused(Lib)) << "the next picture past the mark pauses";
-    EXPECT_TRUE(File->IsPaused());
-    EXPECT_FALSE(File->IsPlaying());
+    EXPECT_TRUE(File->State(StateAsker::Anyone).Paused);
+    EXPECT_FALSE(File->State(StateAsker::Anyone).Playing);
 }
 
 TEST(KXFileObjects, SeveralObjectsWorkAtOnceAndOutliveEachOther) {
@@ -676,7 +766,7 @@ TEST(KXFileObjects, SeveralObjectsWorkAtOnceAndOutliveEachOther) {
     EXPECT_NE(lib.Window(), firstWindow);
     first.reset();
     ASSERT_TRUE(lib.Post(KX_MSG_FILE_END)) << "the second window survives the first object";
-    EXPECT_TRUE(WaitUntil(second->PictureEvent(), [&] { return second->HasFileEnded(); }, 5000));
+    EXPECT_TRUE(WaitUntil(second->PictureEvent(), [&] { return second->State(StateAsker::Anyone).FileEnded; }, 5000));
     CKXFile third(lib.Api());
     EXPECT_TRUE(third.OpenFile(L"C:\\c.kx")) << "the class stays usable after an object ended";
 }
@@ -750,11 +840,11 @@ TEST_F(KXFileTest, FullSoundRingHoldsDecodingOnlyWhileSoundIsRead) {
     // reader is behind; the sound read that leaves less than two seconds does.
     ASSERT_TRUE(ReadOne());
     EXPECT_EQ(Lib.CountOf("Play:0"), 0);
-    EXPECT_TRUE(File->PictureCanStillCome()) << "pictures come once the sound is read";
+    EXPECT_TRUE(File->State(StateAsker::VideoWorker).PicturesCanCome) << "pictures come once the sound is read";
     EXPECT_EQ(Lib.CountOf("Play:0"), 0);
     std::vector<uint8_t> sink(800);
     for (int i = 0; i < 20; ++i) ASSERT_TRUE(File->ReadAudio(sink.data(), 800));
-    EXPECT_EQ(File->AudioBytesAvailable(), 32000u);
+    EXPECT_EQ(File->State(StateAsker::Anyone).SoundBytes, 32000u);
     EXPECT_EQ(Lib.CountOf("Play:0"), 0);
     ASSERT_TRUE(File->ReadAudio(sink.data(), 800));
     EXPECT_EQ(Lib.Calls(), Join({{"Pause"}, StartSequence}));

@@ -62,7 +62,7 @@ PictureLog ReadPictures(CKXFile& file, int32_t width, int32_t height, uint32_t f
     std::vector<uint8_t> buffer(static_cast<size_t>(width) * height * 2);
     for (;;) {
         if (!WaitUntil(file.PictureEvent(),
-                       [&] { return file.QueuedPictureCount() > 0 || !file.PictureCanStillCome(); },
+                       [&] { return file.QueuedPictureCount() > 0 || !file.State(StateAsker::VideoWorker).PicturesCanCome; },
                        StallMs)) {
             log.Problem = "no picture and no end after " + std::to_string(log.Frames.size());
             return log;
@@ -86,15 +86,21 @@ PictureLog ReadPictures(CKXFile& file, int32_t width, int32_t height, uint32_t f
     }
 }
 
-// Reads 800-byte sound samples until the file object reports the end of sound.
+// Reads 800-byte sound samples until the file object reports the end of sound,
+// telling the file that sound is read, as the audio stream does: a full ring
+// then holds decoding back instead of losing sound. Without it the sound was
+// safe only while every pause landed within a second of pictures, which a
+// decoding thread that makes no system call per picture overruns when the
+// resuming thread is descheduled.
 SoundLog ReadSound(CKXFile& file, CPacing* pacing) {
     SoundLog log;
     uint8_t buffer[800];
     int idleReads = 0;
+    file.SoundConsumer = 1;
     while (!file.AudioFinished.load()) {
         if (!WaitUntil(file.SoundEvent(),
                        [&] {
-                           return file.AudioBytesAvailable() >= 800 || file.HasFileEnded() ||
+                           return file.State(StateAsker::Anyone).SoundBytes >= 800 || file.State(StateAsker::Anyone).FileEnded ||
                                   file.PrerollReached.load();
                        },
                        StallMs)) {
@@ -106,7 +112,7 @@ SoundLog ReadSound(CKXFile& file, CPacing* pacing) {
                 log.Problem = "sound reads fail without an end";
                 break;
             }
-            if (!file.HasFileEnded()) WaitForSingleObject(file.SoundEvent(), 50);
+            if (!file.State(StateAsker::Anyone).FileEnded) WaitForSingleObject(file.SoundEvent(), 50);
             continue;
         }
         uint32_t first = 0;
@@ -117,6 +123,7 @@ SoundLog ReadSound(CKXFile& file, CPacing* pacing) {
         log.FirstSamples.push_back(first);
         if (pacing) pacing->SoundAt((first + 400) / 8);
     }
+    file.SoundConsumer = 0;
     if (pacing) pacing->SoundDone();
     return log;
 }
@@ -163,7 +170,7 @@ TEST(ReaderWithLibrary, DeliversEveryPictureAndAllSoundInOrder) {
         // (decoding restarted, its flags not yet written); under load that
         // can be a few dozen pictures, never the bulk of the file.
         EXPECT_LT(pictures.MaxQueued, 150) << "flow control did not hold the queue";
-        EXPECT_TRUE(file.HasFileEnded());
+        EXPECT_TRUE(file.State(StateAsker::Anyone).FileEnded);
     }
 }
 
@@ -184,7 +191,7 @@ TEST(ReaderWithLibrary, SeekDeliversThePicturesAndSoundOfTheNewTime) {
         kxrec::TestPictureId id{};
         ASSERT_TRUE(kxrec::CheckTestPicture(picture.data(), 32, 16, 64, &id));
         EXPECT_EQ(id.frameNumber, target / 40) << "first picture after seeking to " << target;
-        ASSERT_TRUE(WaitUntil(file.SoundEvent(), [&] { return file.AudioBytesAvailable() >= 800; }, StallMs));
+        ASSERT_TRUE(WaitUntil(file.SoundEvent(), [&] { return file.State(StateAsker::Anyone).SoundBytes >= 800; }, StallMs));
         ASSERT_TRUE(file.ReadAudio(sound, 800));
         uint32_t first = 0;
         ASSERT_TRUE(kxrec::CheckTone(sound, 800, &first));
@@ -277,7 +284,7 @@ TEST(ReaderWithLibrary, RefusedFilesFailCleanlyAndTheObjectStaysUsable) {
     CKXFile file;
     EXPECT_FALSE(file.OpenFile(L"C:\\no-such-folder\\missing.kxr"));
     EXPECT_FALSE(file.OpenFile(junk.Path()));
-    EXPECT_FALSE(file.IsOpen());
+    EXPECT_FALSE(file.State(StateAsker::Anyone).Open);
     EXPECT_EQ(file.GetDurationMs(), 0u);
     ASSERT_TRUE(file.OpenFile(good.Path()));
     PictureLog pictures = ReadPictures(file, 32, 16, 25, nullptr);

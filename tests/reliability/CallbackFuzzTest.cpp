@@ -125,7 +125,7 @@ private:
                                            {0, 0},   {-2, 16}, {4098, 2160}, {4608, 2592}, {1, 1}, {32, 0}};
         const auto& size = sizes[Pick(12)];
         const int64_t exact = static_cast<int64_t>(size[0]) * size[1] * 2;
-        const int64_t known = File->PictureSize();
+        const int64_t known = File->State(StateAsker::Anyone).PictureBytes;
         const int64_t lengths[] = {exact, exact, exact, 0, -1, -100000, 1, 3, exact - 1, exact + 1, known + 1,
                                    static_cast<int64_t>(Pick(4096))};
         int64_t length = lengths[Pick(12)];
@@ -143,7 +143,7 @@ private:
         } else if (length > 0) {
             std::memset(data, TinyMark, static_cast<size_t>(length));
         }
-        if (!File->IsPlaying()) ++Late;
+        if (!File->State(StateAsker::Anyone).Playing) ++Late;
         const bool nullData = Pick(12) == 0;
         if (!valid || nullData) ++Counts.BadCallbacks;
         if (Fake.Deliver(KX_FRAME_YUY2, size[0], size[1], nullData ? nullptr : data, static_cast<long>(length))) {
@@ -184,7 +184,7 @@ private:
     }
 
     void ReadPicture() {
-        const int32_t size = File->PictureSize();
+        const int32_t size = File->State(StateAsker::Anyone).PictureBytes;
         const int32_t capacities[] = {size, size, size, size - 1, 0, -1, size * 2, static_cast<int32_t>(Pick(4096)),
                                       size * 4};
         int32_t capacity = capacities[Pick(9)];
@@ -258,7 +258,7 @@ private:
     }
 
     void Seek() {
-        const uint32_t duration = File->KnownDurationMs();
+        const uint32_t duration = File->GetDurationMs();
         const uint32_t targets[] = {0, duration / 2, duration ? duration - 1 : 0, duration, Pick(20000)};
         if (Pick(8) == 0) Fake.SetAnswers(TRUE, TRUE, FALSE);
         File->SeekTo(targets[Pick(5)]);
@@ -267,19 +267,18 @@ private:
 
     void CheckInvariants() {
         const int32_t queued = File->QueuedPictureCount();
-        const int32_t high = File->Depth().High;
+        const MediaFileState state = File->State(StateAsker::Anyone);
+        const int32_t high = CPictureBudget::DepthFor(state.PictureBytes, Budget).High;
         if (queued < high) Late = 0;
         ASSERT_LE(queued, high + Late) << "the queue outgrew flow control";
-        if (CFramePool* pool = File->Pool()) {
-            ASSERT_LE(pool->KeptCount(), CFramePool::MaxKept);
-        }
-        ASSERT_LT(File->AudioBytesAvailable(), static_cast<uint32_t>(CAudioBuffer::RingBytes));
-        ASSERT_LE(File->PictureSize(), 4096 * 2160 * 2);
-        if (!File->IsOpen()) {
+        ASSERT_LT(state.SoundBytes, static_cast<uint32_t>(CAudioBuffer::RingBytes));
+        ASSERT_LE(state.PictureBytes, 4096 * 2160 * 2);
+        if (!state.Open) {
             ASSERT_EQ(0, queued) << "pictures left queued in a closed file";
         }
     }
 
+    const int64_t Budget = CPictureBudget::RegistryBudgetBytes();
     CFakePlayLibrary Fake;
     std::unique_ptr<CKXFile> File;
     std::mt19937 Random;

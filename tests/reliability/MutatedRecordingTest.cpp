@@ -102,7 +102,7 @@ private:
 // Reads everything the file gives, as the two streams would, until no
 // picture can come and the sound has ended or stopped coming.
 void Drain(CKXFile* file) {
-    const int32_t size = file->PictureSize();
+    const int32_t size = file->State(StateAsker::Anyone).PictureBytes;
     std::vector<uint8_t> picture(size > 0 ? static_cast<size_t>(size) : 1);
     std::vector<uint8_t> sound(800);
     const DWORD begin = GetTickCount();
@@ -115,7 +115,7 @@ void Drain(CKXFile* file) {
         ASSERT_TRUE(read || queued == 0) << "a queued picture did not fit a buffer of the picture size";
         while (file->ReadAudio(sound.data(), 800)) {
         }
-        if (!read && !file->PictureCanStillCome()) break;
+        if (!read && !file->State(StateAsker::VideoWorker).PicturesCanCome) break;
         if (!read) WaitForSingleObject(file->PictureEvent(), 50);
     }
     file->SoundConsumer = 0;
@@ -147,8 +147,8 @@ TEST(MutatedRecordings, MediaFileObjectSurvivesDamagedFiles) {
         file.GetDurationMs();
         file.GetFrameRate();
         ASSERT_NO_FATAL_FAILURE(Drain(&file)) << "file " << i << ": " << what;
-        if (i % 4 == 0 && file.KnownDurationMs() > 0) {
-            file.SeekTo(file.KnownDurationMs() / 2);
+        if (i % 4 == 0 && file.GetDurationMs() > 0) {
+            file.SeekTo(file.GetDurationMs() / 2);
             ASSERT_NO_FATAL_FAILURE(Drain(&file)) << "after a seek, file " << i << ": " << what;
         }
     }

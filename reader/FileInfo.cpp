@@ -1,0 +1,33 @@
+#include "reader/FileInfo.h"
+
+CFileInfo::CFileInfo(DWORD waitMs) : WaitMs(waitMs), InfoReadyEvent(NewEvent(false)) {}
+
+void CFileInfo::Reset() {
+    InfoReady = 0;
+    InfoAwaited = 0;
+    ResetEvent(InfoReadyEvent.get());
+}
+
+void CFileInfo::Publish(int32_t totalFrames, uint32_t durationMs) {
+    Frames = totalFrames;
+    Duration = durationMs;
+    InfoReady = 1;
+    SetEvent(InfoReadyEvent.get());
+}
+
+bool CFileInfo::AwaitOnce() {
+    if (InfoAwaited.load()) return false;
+    InfoAwaited = 1;
+    return !InfoReady.load() && WaitForSingleObject(InfoReadyEvent.get(), WaitMs) != WAIT_OBJECT_0;
+}
+
+void CFileInfo::SetAsked(int32_t totalFrames, uint32_t durationMs) {
+    if (InfoReady.load()) return;
+    Frames = totalFrames;
+    Duration = durationMs;
+}
+
+void CFileInfo::Forget() {
+    Frames = -1;
+    Duration = 0;
+}
