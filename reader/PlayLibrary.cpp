@@ -1,5 +1,7 @@
 #include "reader/PlayLibrary.h"
 
+#include "reader/LibraryFolder.h"
+
 #include <string>
 
 namespace {
@@ -30,6 +32,13 @@ std::wstring OwnFolder() {
     return path.substr(0, slash + 1);
 }
 
+// The maker's library may bring DLLs of its own beside it: they are found
+// from its folder, not from the application's.
+HMODULE LoadFrom(const std::wstring& folder) {
+    if (folder.empty()) return nullptr;
+    return LoadLibraryExW((folder + LibraryName).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 template <typename Fn>
 bool Find(HMODULE module, const char* name, Fn& target) {
     target = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
@@ -39,8 +48,8 @@ bool Find(HMODULE module, const char* name, Fn& target) {
 }  // namespace
 
 CPlayLibrary::CPlayLibrary() {
-    const std::wstring folder = OwnFolder();
-    if (!folder.empty()) Module = LoadLibraryW((folder + LibraryName).c_str());
+    Module = LoadFrom(OwnFolder());
+    if (!Module) Module = LoadFrom(RecordedLibraryFolder());
     if (!Module) Module = LoadLibraryW(LibraryName);
     Complete = Resolve();
 }

@@ -5,9 +5,11 @@
 //
 // Shared(): the production instance, loaded once per process on first use
 // (thread-safe), from the folder of the module that contains this code first,
-// then from the normal search path. It is never unloaded: the library's own
-// threads may outlive any one file object, and unloading during module
-// detach is unsafe.
+// then from the folder the installer recorded (REG_SZ LibraryFolder under
+// HKLM\Software\KXVD\KXVDSrc), then from the normal search path; a library
+// loaded from a folder finds its own DLLs there. It is never unloaded: the
+// library's own threads may outlive any one file object, and unloading during
+// module detach is unsafe.
 //
 // An instance made with an explicit path (tests) loads exactly that file and
 // unloads it on destruction. Api() may be called from any thread.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds and makes the two zip packages in $KX_BUILD_DIR/package: the main one
-# (module, player, recording tool, documents) and the test-only one with the
-# stand-in playback library.
+# Builds and makes the packages in $KX_BUILD_DIR/package: the main zip
+# (module, player, recording tool, documents), the installer for 64-bit
+# Windows with the same set (KXVDSrc-<version>-x64.msi), and the test-only zip
+# with the stand-in playback library.
 set -eu
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 : "${KX_BUILD_DIR:=$root/build}"
@@ -10,4 +11,10 @@ export KX_BUILD_DIR
 [ "${KX_SKIP_BUILD:-}" = 1 ] || "$root/scripts/build.sh" >/dev/null
 cd "$KX_BUILD_DIR"
 cpack --config CPackConfig.cmake >/dev/null
-ls -1 "$KX_BUILD_DIR"/package/*.zip
+version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' CPackConfig.cmake)
+stage=$KX_BUILD_DIR/package/msi-stage
+rm -rf "$stage"
+cmake --install . --component main --prefix "$stage" --strip >/dev/null
+"$root/scripts/make-msi.sh" "$stage" "$KX_BUILD_DIR/package/KXVDSrc-$version-x64.msi" "$version" >/dev/null
+rm -rf "$stage"
+ls -1 "$KX_BUILD_DIR"/package/*.zip "$KX_BUILD_DIR"/package/*.msi

@@ -70,7 +70,7 @@ const wchar_t ExitCodeHelp[] =
     L"  1  usage error (unknown command or option, bad value)\n"
     L"  2  input file missing, a folder, or unreadable\n"
     L"  3  filter not registered (run: regsvr32 " KXVD_MODULE_FILE L")\n"
-    L"  4  playback library VUVezaVID.dll missing beside " KXVD_MODULE_FILE L"\n"
+    L"  4  playback library VUVezaVID.dll found neither beside " KXVD_MODULE_FILE L" nor in LIBRARYDIR\n"
     L"  5  recording refused by the playback library\n"
     L"  6  filter graph failure (the message names the HRESULT)\n"
     L"  7  output cannot be written\n";

@@ -3,6 +3,7 @@
 #include "AppError.h"
 #include "FramePositions.h"
 #include "HResultText.h"
+#include "reader/LibraryFolder.h"
 #include "server/KXVDSrcClsid.h"
 
 #include <dvdmedia.h>
@@ -172,18 +173,22 @@ void CSourceGraph::CreateSource() {
     if (FAILED(hr)) GraphFailed(L"cannot create the \"KXVD Source File\" filter", hr);
 }
 
-// The module looks for the library in its own folder first and then along
-// the process's search path; the same two places are checked here, so that
-// a missing library is named instead of surfacing as a refused file.
+// The module looks for the library in its own folder first, then in the
+// folder the installer recorded, then along the process's search path; the
+// same places are checked here, so that a missing library is named instead of
+// surfacing as a refused file.
 void CSourceGraph::CheckLibrary() {
     const std::wstring module = RegisteredModule();
     const size_t slash = module.find_last_of(L"\\/");
     if (slash != std::wstring::npos && LibraryLoadable(module.substr(0, slash + 1) + LibraryName)) return;
+    const std::wstring recorded = RecordedLibraryFolder();
+    if (!recorded.empty() && LibraryLoadable(recorded + LibraryName)) return;
     if (LibraryLoadable(LibraryName)) return;
     const std::wstring folder = slash != std::wstring::npos ? module.substr(0, slash) : std::wstring(L"?");
+    const std::wstring elsewhere = recorded.empty() ? std::wstring() : L" nor in " + recorded + L",";
     throw CAppError(ExitCode::LibraryMissing, L"playback library missing: " + std::wstring(LibraryName) +
-                                                  L" is neither beside " KXVD_MODULE_FILE L" (in " + folder +
-                                                  L") nor on the search path");
+                                                  L" is neither beside " KXVD_MODULE_FILE L" (in " + folder + L")," +
+                                                  elsewhere + L" nor on the search path");
 }
 
 void CSourceGraph::CreateGraph() {
