@@ -6,7 +6,7 @@
 # recording opened by its path by the installed 32-bit and 64-bit players
 # (refused as "library missing" until the stand-in library is put in the
 # folder named by LIBRARYDIR), an upgrade from a version-bumped build that
-# keeps the recorded settings, a repair, and an uninstall that leaves no file
+# keeps the recorded settings and file types, a repair, and an uninstall that leaves no file
 # under the install folder and no key naming the class in either view. Every
 # Windows program runs under wine-run.sh's time limit.
 set -eu
@@ -61,6 +61,9 @@ check_registered() {
     want="KXVD Source File" expect_value $view "HKCR\\CLSID\\$mapper\\Instance\\$clsid" FriendlyName
   done
   want='C:\Maker' expect_value 32 'HKLM\Software\KXVD\KXVDSrc' LibraryFolder
+  for view in 32 64; do
+    want=$clsid expect_value $view 'HKCR\Media Type\Extensions\.kxv' 'Source Filter'
+  done
 }
 # Opens the recording by its path in a graph of each width; prints nothing.
 check_opens() {
@@ -79,6 +82,7 @@ cmake --install "$build32" --component main --prefix "$work/stage" >/dev/null
 "$root/scripts/make-msi.sh" "$work/stage" "$kx/new.msi" "$next" >/dev/null
 code() { msiinfo export "$1" Property | awk -F'\t' '$1 == "ProductCode" { print $2 }'; }
 
+old_code=$(code "$kx/old.msi")
 new_code=$(code "$kx/new.msi")
 uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 # Whether a product has its uninstall entry: Windows keeps it in the 64-bit
@@ -95,7 +99,7 @@ fi
 [ -z "$(value 64 "HKCR\\CLSID\\$clsid\\InprocServer32")" ] || fail "the failed install left the 64-bit class"
 [ -z "$(value 32 "HKCR\\CLSID\\$clsid\\InprocServer32")" ] || fail "the failed install left the 32-bit class"
 
-msi /i 'C:\kx\old.msi' 'LIBRARYDIR=C:\Maker' || fail "silent install of $version failed"
+msi /i 'C:\kx\old.msi' 'LIBRARYDIR=C:\Maker' 'EXTENSIONS=.kxv;0,4,,4B585652' || fail "silent install of $version failed"
 for file in KXVDSrc.ax KXVDSrc64.ax KXVDHost.exe kxvplay.exe kxvplay64.exe kxrec.exe README.md LICENSE \
             docs/RecordingFormat.md; do
   [ -f "$unix_folder/$file" ] || fail "install lacks $file"
@@ -116,6 +120,7 @@ check_opens
 # The upgrade names no property: it keeps the recorded library folder.
 msi /i 'C:\kx\new.msi' || fail "upgrade to $next failed"
 installed "$new_code" || fail "after the upgrade $next is not installed"
+! installed "$old_code" || fail "the upgrade to $next left $version installed"
 check_registered
 check_opens
 
