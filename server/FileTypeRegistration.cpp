@@ -175,29 +175,18 @@ HRESULT AddExtension(const std::wstring& extension) {
     return SUCCEEDED(hr) ? AddPlayerKey(extension) : hr;
 }
 
-HRESULT RemoveExtensions() {
+// Every key under parent (in root) whose mark value names our class, with the
+// values we wrote there (a previous owner's are put back).
+HRESULT ReleaseKeysNamingUs(HKEY root, const wchar_t* parent, const wchar_t* mark,
+                            const std::vector<const wchar_t*>& values) {
     HRESULT result = S_OK;
-    UniqueKey extensions = OpenKey(HKEY_CLASSES_ROOT, ExtensionsKey, KEY_READ);
-    if (!extensions) return S_OK;
-    for (const std::wstring& name : SubkeyNames(extensions.get())) {
-        UniqueKey key = OpenKey(extensions.get(), name, KEY_READ);
-        if (!key || !NamesOurClass(key.get(), SourceFilterValue)) continue;
+    UniqueKey keys = OpenKey(root, parent, KEY_READ);
+    if (!keys) return S_OK;
+    for (const std::wstring& name : SubkeyNames(keys.get())) {
+        UniqueKey key = OpenKey(keys.get(), name, KEY_READ);
+        if (!key || !NamesOurClass(key.get(), mark)) continue;
         key.reset();
-        const HRESULT hr = ReleaseKey(extensions.get(), name, {SourceFilterValue});
-        if (SUCCEEDED(result)) result = hr;
-    }
-    return result;
-}
-
-HRESULT RemovePlayerKeys() {
-    HRESULT result = S_OK;
-    UniqueKey extensions = OpenKey(HKEY_LOCAL_MACHINE, PlayerExtensionsKey, KEY_READ);
-    if (!extensions) return S_OK;
-    for (const std::wstring& name : SubkeyNames(extensions.get())) {
-        UniqueKey key = OpenKey(extensions.get(), name, KEY_READ);
-        if (!key || !NamesOurClass(key.get(), PlayerMarkValue)) continue;
-        key.reset();
-        const HRESULT hr = ReleaseKey(extensions.get(), name, {L"Runtime", L"Permissions", PlayerMarkValue});
+        const HRESULT hr = ReleaseKey(keys.get(), name, values);
         if (SUCCEEDED(result)) result = hr;
     }
     return result;
@@ -257,8 +246,9 @@ HRESULT CFileTypeRegistration::AddExtensions(const std::vector<std::wstring>& ex
 }
 
 HRESULT CFileTypeRegistration::RemoveAll() {
-    HRESULT result = RemoveExtensions();
-    HRESULT hr = RemovePlayerKeys();
+    HRESULT result = ReleaseKeysNamingUs(HKEY_CLASSES_ROOT, ExtensionsKey, SourceFilterValue, {SourceFilterValue});
+    HRESULT hr = ReleaseKeysNamingUs(HKEY_LOCAL_MACHINE, PlayerExtensionsKey, PlayerMarkValue,
+                                     {L"Runtime", L"Permissions", PlayerMarkValue});
     if (SUCCEEDED(result)) result = hr;
     hr = RemovePatternKeys();
     if (SUCCEEDED(result)) result = hr;
