@@ -80,7 +80,7 @@ next=${version%.*}.$((${version##*.} + 1))
 cmake --install "$build32" --component main --prefix "$work/stage" >/dev/null
 "$root/scripts/make-msi.sh" "$work/stage" "$kx/old.msi" "$version" >/dev/null
 "$root/scripts/make-msi.sh" "$work/stage" "$kx/new.msi" "$next" >/dev/null
-code() { msiinfo export "$1" Property | awk -F'\t' '$1 == "ProductCode" { print $2 }'; }
+code() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' '$1 == "ProductCode" { print $2 }'; }
 
 old_code=$(code "$kx/old.msi")
 new_code=$(code "$kx/new.msi")
@@ -127,7 +127,7 @@ check_opens
 # Repair brings back a deleted module and a deleted class key.
 rm -f "$unix_folder/KXVDSrc64.ax"
 run reg delete "HKCR\\CLSID\\$clsid" /f /reg:32 >/dev/null 2>&1 || fail "cannot delete the 32-bit class key"
-msi /fa 'C:\kx\new.msi' || fail "repair failed"
+msi /i 'C:\kx\new.msi' REINSTALL=ALL REINSTALLMODE=omus || fail "repair failed"
 [ -f "$unix_folder/KXVDSrc64.ax" ] || fail "repair did not bring back KXVDSrc64.ax"
 check_registered
 check_opens

@@ -23,8 +23,11 @@ fi
 # row's key holds the attributes, so the row is replaced). Secure properties:
 # the server side of a managed (elevated) install takes only those from the
 # command line.
-code=$(msiinfo export "$out" Property | awk -F'\t' '$1 == "UpgradeCode" { print $2 }')
-secure=$(msiinfo export "$out" Property | awk -F'\t' '$1 == "SecureCustomProperties" { print $2 }')
+# msiinfo writes its rows with CRLF line ends; a CR left in the upgrade code
+# would make the Upgrade row match no installed product.
+property() { msiinfo export "$out" Property | tr -d '\r' | awk -F'\t' -v name="$1" '$1 == name { print $2 }'; }
+code=$(property UpgradeCode)
+secure=$(property SecureCustomProperties)
 q() { msibuild "$out" -q "$1" >"$log" 2>&1 || { cat "$log" >&2; exit 1; }; }
 q "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'KXOLDERFOUND'"
 q "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMin\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`)
