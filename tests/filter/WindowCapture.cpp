@@ -72,15 +72,20 @@ int CWindowCapture::DistanceTo(const ExpectedPicture& expected) const {
 int CWindowCapture::ShownFrame(const std::wstring& caption, uint32_t first, uint32_t last, uint32_t width,
                                uint32_t height, int* distance) {
     *distance = 255;
-    const DWORD begin = GetTickCount();
+    DWORD begin = GetTickCount();
+    DWORD limit = AppearTimeoutMs;
     do {
         if (!Take(FindWindowW(nullptr, caption.c_str()))) continue;
+        if (limit == AppearTimeoutMs) {
+            begin = GetTickCount();
+            limit = ShowTimeoutMs;
+        }
         for (uint32_t frame = first; frame <= last; ++frame) {
             const int found = DistanceTo(ExpectedPicture(frame, frame * 40, width, height));
             *distance = std::min(*distance, found);
             if (found <= PictureTolerance) return static_cast<int>(frame);
         }
-    } while (GetTickCount() - begin < ShowTimeoutMs &&
+    } while (GetTickCount() - begin < limit &&
              MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT) != WAIT_FAILED);
     return -1;
 }

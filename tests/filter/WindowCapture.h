@@ -15,7 +15,10 @@
 // renderer's own YUY2 conversion differs a little from ours (21 measured
 // with Wine's VMR-9 on Mesa); neighbouring pictures differ by 100 and more.
 constexpr int PictureTolerance = 40;
-// How long a window may take to show a picture.
+// How long a window may take to appear (a player started as another
+// process, which on a slow or emulating machine takes many seconds to build
+// its graph), and then to show a picture.
+constexpr DWORD AppearTimeoutMs = 60000;
 constexpr DWORD ShowTimeoutMs = 10000;
 
 class CWindowCapture {
@@ -40,8 +43,9 @@ public:
     int DistanceTo(const ExpectedPicture& expected) const;
     // Captures the window of that caption (of any process; it may appear
     // late) until it shows one of the test pictures first..last of a
-    // recording of width x height at 25 pictures a second, at most
-    // ShowTimeoutMs. The frame shown (-1: none); *distance the best match.
+    // recording of width x height at 25 pictures a second: at most
+    // AppearTimeoutMs for the window, then ShowTimeoutMs from its first
+    // capture. The frame shown (-1: none); *distance the best match.
     int ShownFrame(const std::wstring& caption, uint32_t first, uint32_t last, uint32_t width, uint32_t height,
                    int* distance);
 
