@@ -1,6 +1,7 @@
 #include "framework/AMThread.h"
 
 #include "framework/ScopedLock.h"
+#include "framework/UniqueHandle.h"
 
 #include <objbase.h>
 
@@ -70,10 +71,9 @@ void CAMThread::ReplyToRequest(DWORD value) {
 }
 
 void CAMThread::JoinThread() {
-    HANDLE old = ThreadHandle.exchange(nullptr);
+    const CUniqueHandle old(ThreadHandle.exchange(nullptr));
     if (old) {
-        WaitForSingleObject(old, INFINITE);
-        CloseHandle(old);
+        WaitForSingleObject(old.Get(), INFINITE);
     }
 }
 

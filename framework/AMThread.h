@@ -6,9 +6,11 @@
 // StartThread and is held by a sender until its reply arrives; it comes after
 // any filter lock in the lock order, and the worker must not need a lock that
 // a sender holds before it replies. RequestCode and ReplyValue are handed over
-// through the two events rather than a lock. Derived classes place CAMThread
-// first among their bases and join the thread in their own destructor, since
-// the worker runs their WorkerLoop.
+// through the two events rather than a lock. ThreadHandle owns the worker's
+// handle (JoinThread closes it); it is atomic so that any controller may ask
+// IsThreadRunning. Derived classes place CAMThread first among their bases
+// and join the thread in their own destructor, since the worker runs their
+// WorkerLoop.
 #pragma once
 
 #include "framework/CritLock.h"

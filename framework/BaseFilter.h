@@ -19,6 +19,8 @@
 #include <windows.h>
 #include <strmif.h>
 
+#include <atomic>
+
 class CBasePin;
 
 // Unregisters the record's filter from the mapper and, when registering,
@@ -70,7 +72,7 @@ public:
     CCritLock* GetFilterLock() const { return FilterLock; }
 
 protected:
-    FILTER_STATE volatile State;
+    std::atomic<FILTER_STATE> State;
     IReferenceClock* Clock;
     REFERENCE_TIME StartTime;
     CLSID ClassId;

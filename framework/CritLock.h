@@ -13,6 +13,8 @@ public:
     CCritLock& operator=(const CCritLock&) = delete;
 
     void Lock() { EnterCriticalSection(&Section); }
+    // Takes the lock only when no other thread holds it; true when taken.
+    bool TryLock() { return TryEnterCriticalSection(&Section) != 0; }
     void Unlock() { LeaveCriticalSection(&Section); }
 
 private:

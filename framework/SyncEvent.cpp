@@ -3,20 +3,14 @@
 CSyncEvent::CSyncEvent(bool manualReset)
     : EventHandle(CreateEventA(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr)) {}
 
-CSyncEvent::~CSyncEvent() {
-    if (EventHandle) {
-        CloseHandle(EventHandle);
-    }
-}
-
 void CSyncEvent::Set() {
-    SetEvent(EventHandle);
+    SetEvent(EventHandle.Get());
 }
 
 void CSyncEvent::Reset() {
-    ResetEvent(EventHandle);
+    ResetEvent(EventHandle.Get());
 }
 
 bool CSyncEvent::Wait(DWORD timeoutMs) {
-    return WaitForSingleObject(EventHandle, timeoutMs) == WAIT_OBJECT_0;
+    return WaitForSingleObject(EventHandle.Get(), timeoutMs) == WAIT_OBJECT_0;
 }

@@ -1,11 +1,12 @@
 #include "reader/AudioBuffer.h"
 
+#include "framework/ScopedLock.h"
+
 #include <cstring>
-#include <mutex>
 #include <new>
 
 CAudioBuffer::~CAudioBuffer() {
-    std::lock_guard<CCriticalSection> hold(RingLock);
+    CScopedLock hold(&RingLock);
     RingData.reset();
     WritePos = 0;
     ReadPos = 0;
@@ -92,7 +93,7 @@ bool CAudioBuffer::Read(void* destination, uint32_t* length) {
 bool CAudioBuffer::Clear() {
     TakeBusy();
     {
-        std::lock_guard<CCriticalSection> hold(RingLock);
+        CScopedLock hold(&RingLock);
         if (RingData) std::memset(RingData.get(), 0, static_cast<size_t>(Capacity.load()));
         WritePos = 0;
         ReadPos = 0;

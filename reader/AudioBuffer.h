@@ -14,7 +14,7 @@
 // Owns RingData from Allocate to destruction.
 #pragma once
 
-#include "reader/CriticalSection.h"
+#include "framework/CritLock.h"
 
 #include <atomic>
 #include <cstdint>
@@ -58,5 +58,5 @@ private:
     std::atomic<int32_t> ReadPos{0};
     std::atomic<int32_t> Capacity{0};
     std::atomic_flag Busy = ATOMIC_FLAG_INIT;
-    CCriticalSection RingLock;
+    CCritLock RingLock;
 };

@@ -1,24 +1,24 @@
 #include "reader/FileInfo.h"
 
-CFileInfo::CFileInfo(DWORD waitMs) : WaitMs(waitMs), InfoReadyEvent(NewEvent(false)) {}
+CFileInfo::CFileInfo(DWORD waitMs) : WaitMs(waitMs) {}
 
 void CFileInfo::Reset() {
     InfoReady = 0;
     InfoAwaited = 0;
-    ResetEvent(InfoReadyEvent.get());
+    InfoReadyEvent.Reset();
 }
 
 void CFileInfo::Publish(int32_t totalFrames, uint32_t durationMs) {
     Frames = totalFrames;
     Duration = durationMs;
     InfoReady = 1;
-    SetEvent(InfoReadyEvent.get());
+    InfoReadyEvent.Set();
 }
 
 bool CFileInfo::AwaitOnce() {
     if (InfoAwaited.load()) return false;
     InfoAwaited = 1;
-    return !InfoReady.load() && WaitForSingleObject(InfoReadyEvent.get(), WaitMs) != WAIT_OBJECT_0;
+    return !InfoReady.load() && !InfoReadyEvent.Wait(WaitMs);
 }
 
 void CFileInfo::SetAsked(int32_t totalFrames, uint32_t durationMs) {

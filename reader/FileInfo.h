@@ -15,7 +15,7 @@
 // sees the values.
 #pragma once
 
-#include "reader/UniqueHandle.h"
+#include "framework/SyncEvent.h"
 
 #include <windows.h>
 
@@ -49,5 +49,5 @@ private:
     std::atomic<uint32_t> Duration{0};
     std::atomic<uint8_t> InfoReady{0};
     std::atomic<uint8_t> InfoAwaited{0};
-    UniqueHandle InfoReadyEvent;
+    CSyncEvent InfoReadyEvent{false};
 };

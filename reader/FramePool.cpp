@@ -1,7 +1,8 @@
 #include "reader/FramePool.h"
 
+#include "framework/ScopedLock.h"
+
 #include <atomic>
-#include <mutex>
 #include <new>
 
 namespace {
@@ -28,7 +29,7 @@ CFramePool::~CFramePool() { FreeAll(); }
 
 uint8_t* CFramePool::AcquireBuffer() {
     {
-        std::lock_guard<CCriticalSection> hold(PoolLock);
+        CScopedLock hold(&PoolLock);
         if (!FreeStore.empty()) {
             uint8_t* buffer = FreeStore.back();
             FreeStore.pop_back();
@@ -58,7 +59,7 @@ void CFramePool::DeleteBuffer(uint8_t* buffer) {
 void CFramePool::ReleaseBuffer(uint8_t* buffer) {
     if (!buffer) return;
     {
-        std::lock_guard<CCriticalSection> hold(PoolLock);
+        CScopedLock hold(&PoolLock);
         if (static_cast<int32_t>(FreeStore.size()) < Limit) {
             FreeStore.push_back(buffer);
             return;
@@ -68,7 +69,7 @@ void CFramePool::ReleaseBuffer(uint8_t* buffer) {
 }
 
 void CFramePool::FreeAll() {
-    std::lock_guard<CCriticalSection> hold(PoolLock);
+    CScopedLock hold(&PoolLock);
     while (!FreeStore.empty()) {
         DeleteBuffer(FreeStore.back());
         FreeStore.pop_back();
@@ -76,6 +77,6 @@ void CFramePool::FreeAll() {
 }
 
 int32_t CFramePool::KeptCount() {
-    std::lock_guard<CCriticalSection> hold(PoolLock);
+    CScopedLock hold(&PoolLock);
     return static_cast<int32_t>(FreeStore.size());
 }

@@ -13,7 +13,7 @@
 // from Memory when one is given (it must outlive the pool).
 #pragma once
 
-#include "reader/CriticalSection.h"
+#include "framework/CritLock.h"
 #include "reader/IPictureMemory.h"
 
 #include <cstdint>
@@ -53,5 +53,5 @@ private:
     std::vector<uint8_t*> FreeStore;  // guarded by PoolLock; used as a stack at its back
     const int32_t Size;
     int32_t Limit;  // fixed after construction
-    CCriticalSection PoolLock;
+    CCritLock PoolLock;
 };

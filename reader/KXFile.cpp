@@ -1,10 +1,11 @@
 #include "reader/KXFile.h"
 
+#include "framework/ScopedLock.h"
+#include "framework/ScopedTryLock.h"
 #include "reader/PictureCopy.h"
 #include "reader/PlayLibrary.h"
 
 #include <cstring>
-#include <mutex>
 #include <new>
 
 namespace {
@@ -42,7 +43,6 @@ CKXFile::CKXFile(const KXPlayApi* api, const WaitLimits& waits, IPictureMemory* 
       Waits(waits),
       PictureMemory(memory),
       Info(waits.InfoMs),
-      SizeKnownEvent(NewEvent(false)),
       Notices(this) {}
 
 CKXFile::~CKXFile() {
@@ -66,8 +66,8 @@ bool CKXFile::OpenFile(const wchar_t* path) {
     if (!Api) return false;
     {
         // The new file has not been started, whatever the previous one did.
-        std::lock_guard<CCriticalSection> control(ControlLock);
-        std::lock_guard<CCriticalSection> hold(HandleLock);
+        CScopedLock control(&ControlLock);
+        CScopedLock hold(&HandleLock);
         PlayHandle = Api->OpenFileExW(FilePath.c_str());
         Playing = 0;
         Paused = 0;
@@ -77,7 +77,7 @@ bool CKXFile::OpenFile(const wchar_t* path) {
     if (!handle) return false;
     StartSegment();
     Info.Reset();
-    ResetEvent(SizeKnownEvent.get());
+    SizeKnownEvent.Reset();
     PictureReader = 1;
     OutOfMemory = 0;
     SoundOutOfMemory = 0;
@@ -103,7 +103,7 @@ void CKXFile::CloseFile() {
     // The library's close waits for a callback in progress.
     const HoldRefusal refusal(this);
     {
-        std::lock_guard<CCriticalSection> hold(HandleLock);
+        CScopedLock hold(&HandleLock);
         Api->CloseFile(PlayHandle.load());
         FlushBuffers();
         PlayHandle = nullptr;
@@ -116,7 +116,7 @@ void CKXFile::CloseFile() {
 
 void CKXFile::OnFileInfo() {
     // Answered only while a file is open; HandleLock keeps a close out.
-    std::lock_guard<CCriticalSection> hold(HandleLock);
+    CScopedLock hold(&HandleLock);
     const KXPLAYHANDLE handle = PlayHandle.load();
     if (!handle) return;
     const int32_t frames = Api->GetFileTotalFrames(handle);
@@ -182,7 +182,7 @@ void CKXFile::OnFirstPicture(int32_t width, int32_t height) {
     const CPictureBudget::Depth depth = Budget.Follow(PictureBytes.load());
     FramePool.reset(new (std::nothrow) CFramePool(PictureBytes.load(), depth.Kept, PictureMemory));
     if (FramePool && FramePool->KeptLimit() > 0) {
-        SetEvent(SizeKnownEvent.get());
+        SizeKnownEvent.Set();
     } else {
         // No picture can be buffered: the stream fails rather than waits.
         FramePool.reset();
@@ -208,7 +208,7 @@ void CKXFile::QueuePicture(const char* data, long length) {
     std::memcpy(buffer, data, static_cast<size_t>(length));
     int32_t queued = 0;
     {
-        std::lock_guard<CCriticalSection> hold(QueueLock);
+        CScopedLock hold(&QueueLock);
         if (!PictureQueue.Append(QueuedPicture{static_cast<int32_t>(length), buffer})) {
             pool->ReleaseBuffer(buffer);
             MarkOutOfMemory();
@@ -289,7 +289,7 @@ void CKXFile::SetPictureReader(bool reading) {
 
 void CKXFile::DropQueuedPictures() {
     {
-        std::lock_guard<CCriticalSection> hold(QueueLock);
+        CScopedLock hold(&QueueLock);
         while (PictureQueue.Count() > 0) {
             FramePool->ReleaseBuffer(PictureQueue.Front().Data);
             PictureQueue.RemoveFront();
@@ -314,7 +314,7 @@ bool CKXFile::ReadVideoFrame(uint8_t* destination, int32_t capacity) {
     int32_t remaining = 0;
     uint32_t drops = 0;
     {
-        std::lock_guard<CCriticalSection> hold(QueueLock);
+        CScopedLock hold(&QueueLock);
         if (PictureQueue.Count() == 0) {
             VideoDrained = 1;
             PictureSignal.Arm();
@@ -333,7 +333,7 @@ bool CKXFile::ReadVideoFrame(uint8_t* destination, int32_t capacity) {
                                 PictureHeight.load(), DestinationStride.load(), remaining);
     bool lost = false;
     {
-        std::lock_guard<CCriticalSection> hold(QueueLock);
+        CScopedLock hold(&QueueLock);
         --PicturesInRead;
         // Kept queued when it did not fit, unless the queue has been dropped
         // since (it holds the new position's pictures, or none), or there is
@@ -395,7 +395,7 @@ void CKXFile::FlushBuffers() {
 }
 
 bool CKXFile::PauseDecoding() {
-    std::lock_guard<CCriticalSection> hold(ControlLock);
+    CScopedLock hold(&ControlLock);
     const KXPLAYHANDLE handle = PlayHandle.load();
     if (!handle) return false;
     PauseWanted = 0;
@@ -410,15 +410,15 @@ void CKXFile::PauseIfFull() {
 }
 
 void CKXFile::BackPressurePause() {
-    std::unique_lock<CCriticalSection> hold(ControlLock, std::try_to_lock);
-    if (hold.owns_lock()) {
+    CScopedTryLock hold(&ControlLock);
+    if (hold.Holds()) {
         PauseDecoding();
         return;
     }
     PauseWanted = 1;
     // The holder may have checked before the flag was set and let go since.
-    std::unique_lock<CCriticalSection> retry(ControlLock, std::try_to_lock);
-    if (retry.owns_lock() && Set(PauseWanted)) PauseDecoding();
+    CScopedTryLock retry(&ControlLock);
+    if (retry.Holds() && Set(PauseWanted)) PauseDecoding();
 }
 
 template <typename Room>
@@ -450,14 +450,14 @@ void CKXFile::ApplyWantedPause(KXPLAYHANDLE handle) {
 }
 
 bool CKXFile::ResumeDecoding() {
-    std::lock_guard<CCriticalSection> hold(ControlLock);
+    CScopedLock hold(&ControlLock);
     return PlayLocked();
 }
 
 void CKXFile::ResumeIfDrained(int32_t queued) {
     if (Set(FileEnded) || Set(Stopped) || !Set(Paused) || !SoundHasRoom()) return;
     if (!PicturesUnread() && queued >= Budget.Low()) return;
-    std::lock_guard<CCriticalSection> hold(ControlLock);
+    CScopedLock hold(&ControlLock);
     // Again under the lock: a stop that came after the test above stays.
     if (!Set(Stopped)) PlayLocked();
 }
@@ -480,7 +480,7 @@ bool CKXFile::PlayLocked() {
 
 void CKXFile::StopDecoding() {
     {
-        std::lock_guard<CCriticalSection> hold(ControlLock);
+        CScopedLock hold(&ControlLock);
         const KXPLAYHANDLE handle = PlayHandle.load();
         if (!handle || Set(Stopped)) return;
         Playing = 0;
@@ -517,8 +517,7 @@ bool CKXFile::SeekTo(uint32_t ms) {
 
 bool CKXFile::GetVideoSize(int32_t* width, int32_t* height) {
     if (!width || !height) return false;
-    if ((PictureWidth.load() != 0 && PictureHeight.load() != 0) ||
-        WaitForSingleObject(SizeKnownEvent.get(), Waits.SizeMs) == WAIT_OBJECT_0) {
+    if ((PictureWidth.load() != 0 && PictureHeight.load() != 0) || SizeKnownEvent.Wait(Waits.SizeMs)) {
         *width = PictureWidth.load();
         *height = PictureHeight.load();
         return true;
@@ -530,7 +529,7 @@ bool CKXFile::GetVideoSize(int32_t* width, int32_t* height) {
 
 void CKXFile::AwaitFileInfo() {
     if (!Info.AwaitOnce()) return;
-    std::lock_guard<CCriticalSection> hold(HandleLock);
+    CScopedLock hold(&HandleLock);
     const KXPLAYHANDLE handle = PlayHandle.load();
     if (!handle) return;
     const int32_t frames = Api->GetFileTotalFrames(handle);
@@ -564,19 +563,19 @@ double CKXFile::GetPicturePeriod() {
 }
 
 int32_t CKXFile::QueuedPictureCount() {
-    std::lock_guard<CCriticalSection> hold(QueueLock);
+    CScopedLock hold(&QueueLock);
     const int32_t count = PictureQueue.Count();
     if (count == 0) PictureSignal.Arm();
     return count;
 }
 
 int32_t CKXFile::QueueCount() {
-    std::lock_guard<CCriticalSection> hold(QueueLock);
+    CScopedLock hold(&QueueLock);
     return PictureQueue.Count();
 }
 
 int32_t CKXFile::PicturesHeld() {
-    std::lock_guard<CCriticalSection> hold(QueueLock);
+    CScopedLock hold(&QueueLock);
     return PicturesHeldLocked();
 }
 

@@ -87,8 +87,9 @@
 // check and its wait is kept by the event.
 #pragma once
 
+#include "framework/CritLock.h"
+#include "framework/SyncEvent.h"
 #include "reader/AudioBuffer.h"
-#include "reader/CriticalSection.h"
 #include "reader/FileInfo.h"
 #include "reader/FramePool.h"
 #include "reader/IMediaFile.h"
@@ -97,7 +98,6 @@
 #include "reader/NoticeWindow.h"
 #include "reader/PictureBudget.h"
 #include "reader/PictureQueue.h"
-#include "reader/UniqueHandle.h"
 #include "reader/WakeEvent.h"
 
 #include <windows.h>
@@ -263,9 +263,9 @@ private:
     std::atomic<KXPLAYHANDLE> PlayHandle{nullptr};
     CFileInfo Info;
     std::atomic<uint8_t> FileEnded{0};
-    CCriticalSection ControlLock;
-    CCriticalSection HandleLock;
-    CCriticalSection QueueLock;
+    CCritLock ControlLock;
+    CCritLock HandleLock;
+    CCritLock QueueLock;
     CPictureQueue PictureQueue;
     // Pictures taken out of the queue by a read that copies them.
     int32_t PicturesInRead = 0;
@@ -274,7 +274,7 @@ private:
     uint32_t QueueDrops = 0;
     std::atomic<int32_t> PictureBytes{0};
     CAudioBuffer AudioBuffer;
-    UniqueHandle SizeKnownEvent;
+    CSyncEvent SizeKnownEvent{false};
     // Armed from the start: a reader of a new object awaits the first data.
     CWakeEvent PictureSignal{true};
     CWakeEvent SoundSignal{true};

@@ -13,21 +13,21 @@ constexpr SIZE_T MessageThreadStack = 64 * 1024;
 
 }  // namespace
 
-CNoticeWindow::CNoticeWindow(INotices* notices) : Notices(notices), ThreadReadyEvent(NewEvent(true)) {}
+CNoticeWindow::CNoticeWindow(INotices* notices) : Notices(notices) {}
 
 CNoticeWindow::~CNoticeWindow() { End(); }
 
 void CNoticeWindow::Start() {
     if (MessageThreadHandle) return;
     DWORD id = 0;
-    MessageThreadHandle.reset(CreateThread(nullptr, MessageThreadStack, &CNoticeWindow::MessageThread, this,
+    MessageThreadHandle.Reset(CreateThread(nullptr, MessageThreadStack, &CNoticeWindow::MessageThread, this,
                                            STACK_SIZE_PARAM_IS_A_RESERVATION, &id));
     if (MessageThreadHandle) MessageThreadId = id;
 }
 
 HWND CNoticeWindow::Window(DWORD waitMs) {
     if (MessageThreadHandle && !MessageWindow.load()) {
-        HANDLE started[2] = {ThreadReadyEvent.get(), MessageThreadHandle.get()};
+        HANDLE started[2] = {ThreadReadyEvent.Handle(), MessageThreadHandle.Get()};
         WaitForMultipleObjects(2, started, FALSE, waitMs);
     }
     return MessageWindow.load();
@@ -37,16 +37,16 @@ void CNoticeWindow::End() {
     if (!MessageThreadHandle) return;
     // Without the ready event the post is repeated until it is accepted or
     // the thread has ended.
-    HANDLE thread = MessageThreadHandle.get();
-    if (ThreadReadyEvent) {
-        HANDLE started[2] = {ThreadReadyEvent.get(), thread};
+    HANDLE thread = MessageThreadHandle.Get();
+    if (ThreadReadyEvent.Handle()) {
+        HANDLE started[2] = {ThreadReadyEvent.Handle(), thread};
         WaitForMultipleObjects(2, started, FALSE, INFINITE);
     }
     while (!PostThreadMessageA(MessageThreadId, QuitMessage, 0, 0) &&
            WaitForSingleObject(thread, 10) == WAIT_TIMEOUT) {
     }
     WaitForSingleObject(thread, INFINITE);
-    MessageThreadHandle.reset();
+    MessageThreadHandle.Reset();
     MessageThreadId = 0;
 }
 
@@ -66,18 +66,18 @@ void CNoticeWindow::RunMessageLoop() {
     // Makes the thread's queue exist before anyone is told the thread is ready.
     PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
     if (!CNoticeWindowClass::Acquire()) {
-        SetEvent(ThreadReadyEvent.get());
+        ThreadReadyEvent.Set();
         return;
     }
     const HWND window = CreateWindowExA(0, CNoticeWindowClass::Name(), nullptr, 0, 0, 0, 0, 0, nullptr, nullptr,
                                         nullptr, nullptr);
     if (!window) {
         CNoticeWindowClass::Release();
-        SetEvent(ThreadReadyEvent.get());
+        ThreadReadyEvent.Set();
         return;
     }
     MessageWindow = window;
-    SetEvent(ThreadReadyEvent.get());
+    ThreadReadyEvent.Set();
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
         if (msg.message == KX_MSG_FILE_END) {
             if (HandledSegment.load() == NoticeSegment.load()) Notices->OnFileEnd();

@@ -17,7 +17,8 @@
 // written by Start before any other thread uses them.
 #pragma once
 
-#include "reader/UniqueHandle.h"
+#include "framework/SyncEvent.h"
+#include "framework/UniqueHandle.h"
 
 #include <windows.h>
 
@@ -57,8 +58,8 @@ private:
     void ReachSegment(uint32_t segment);
 
     INotices* const Notices;
-    UniqueHandle ThreadReadyEvent;
-    UniqueHandle MessageThreadHandle;
+    CSyncEvent ThreadReadyEvent{true};
+    CUniqueHandle MessageThreadHandle;
     DWORD MessageThreadId = 0;
     std::atomic<HWND> MessageWindow{nullptr};
     std::atomic<uint32_t> NoticeSegment{0};

@@ -1,17 +1,16 @@
 #include "reader/NoticeWindowClass.h"
 
-#include "reader/CriticalSection.h"
+#include "framework/CritLock.h"
+#include "framework/ScopedLock.h"
 
 #include <windows.h>
-
-#include <mutex>
 
 namespace {
 
 const char ClassName[] = "KXMSGCLASS";
 
 struct ClassUse {
-    CCriticalSection Lock;
+    CCritLock Lock;
     int Users = 0;       // guarded by Lock
     bool Owned = false;  // guarded by Lock: registered by us, so ours to unregister
 };
@@ -27,7 +26,7 @@ const char* CNoticeWindowClass::Name() { return ClassName; }
 
 bool CNoticeWindowClass::Acquire() {
     ClassUse& use = Use();
-    std::lock_guard<CCriticalSection> hold(use.Lock);
+    CScopedLock hold(&use.Lock);
     if (use.Users == 0) {
         WNDCLASSA cls{};
         cls.lpfnWndProc = DefWindowProcA;
@@ -46,7 +45,7 @@ bool CNoticeWindowClass::Acquire() {
 
 void CNoticeWindowClass::Release() {
     ClassUse& use = Use();
-    std::lock_guard<CCriticalSection> hold(use.Lock);
+    CScopedLock hold(&use.Lock);
     if (--use.Users == 0 && use.Owned) {
         UnregisterClassA(ClassName, nullptr);
         use.Owned = false;

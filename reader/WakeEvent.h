@@ -19,6 +19,8 @@
 // Owns the event.
 #pragma once
 
+#include "framework/UniqueHandle.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -28,12 +30,11 @@ class CWakeEvent {
 public:
     // armed: whether the first data after construction is awaited.
     explicit CWakeEvent(bool armed);
-    ~CWakeEvent();
     CWakeEvent(const CWakeEvent&) = delete;
     CWakeEvent& operator=(const CWakeEvent&) = delete;
 
     // Null when the event could not be created.
-    HANDLE Handle() const { return Event; }
+    HANDLE Handle() const { return Event.Get(); }
     void Arm() { Armed.store(1); }
     // The waiter gave up waiting: data that comes now need not set the event.
     void Disarm() { Armed.store(0); }
@@ -43,6 +44,6 @@ public:
     void Wake();
 
 private:
-    HANDLE Event;
+    CUniqueHandle Event;
     std::atomic<uint8_t> Armed;
 };

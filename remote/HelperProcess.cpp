@@ -1,10 +1,11 @@
 #include "remote/HelperProcess.h"
 
+#include "framework/ScopedLock.h"
+#include "framework/ScopedTryLock.h"
 #include "reader/PictureCopy.h"
 
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <string>
 
 namespace {
@@ -39,33 +40,21 @@ volatile LONG SectionCounter = 0;
 CHelperProcess::CHelperProcess() = default;
 
 CHelperProcess::~CHelperProcess() {
-    if (Helper.hProcess) {
+    if (Helper) {
         // A helper that still answers closes its file and ends by itself;
         // closing the job ends it in any case.
         if (SUCCEEDED(Fault()) && Call(remote::CallQuit, 0, 0) == 0) {
-            WaitForSingleObject(Helper.hProcess, CallLimitMs);
+            WaitForSingleObject(Helper.Get(), CallLimitMs);
         }
-        TerminateProcess(Helper.hProcess, 1);
-        CloseHandle(Helper.hProcess);
+        TerminateProcess(Helper.Get(), 1);
     }
-    if (Helper.hThread) CloseHandle(Helper.hThread);
-    if (Job) CloseHandle(Job);
-    for (int i = 0; i < remote::LaneCount; ++i) {
-        if (ToHost[i]) CloseHandle(ToHost[i]);
-        if (ToProxy[i]) CloseHandle(ToProxy[i]);
-    }
-    if (ReadyEvent) CloseHandle(ReadyEvent);
-    if (PictureSignal) CloseHandle(PictureSignal);
-    if (SoundSignal) CloseHandle(SoundSignal);
     if (PictureView) UnmapViewOfFile(PictureView);
-    if (PictureSection) CloseHandle(PictureSection);
     if (Block) UnmapViewOfFile(Block);
-    if (Section) CloseHandle(Section);
 }
 
 HANDLE CHelperProcess::ToHelper(HANDLE own) {
     HANDLE theirs = nullptr;
-    if (!DuplicateHandle(GetCurrentProcess(), own, Helper.hProcess, &theirs, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+    if (!DuplicateHandle(GetCurrentProcess(), own, Helper.Get(), &theirs, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
         return nullptr;
     }
     return theirs;
@@ -80,71 +69,79 @@ HRESULT CHelperProcess::Start() {
     wchar_t name[96];
     std::swprintf(name, 96, L"Local\\KXVDSrc.%lu.%ld.%lu", GetCurrentProcessId(),
                   InterlockedIncrement(&SectionCounter), GetTickCount());
-    Section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(remote::ControlBlock), name);
+    Section.Reset(
+        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(remote::ControlBlock), name));
     if (!Section) return E_OUTOFMEMORY;
-    Block = static_cast<remote::ControlBlock*>(MapViewOfFile(Section, FILE_MAP_ALL_ACCESS, 0, 0, 0));
-    ReadyEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    Block = static_cast<remote::ControlBlock*>(MapViewOfFile(Section.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    ReadyEvent.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     bool events = Block && ReadyEvent;
     for (int i = 0; i < remote::LaneCount && events; ++i) {
-        ToHost[i] = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        ToProxy[i] = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        ToHost[i].Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        ToProxy[i].Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
         events = ToHost[i] && ToProxy[i];
     }
     if (!events) return E_OUTOFMEMORY;
 
     // The helper ends with the module's process: closing the job's last
     // handle (our own, also at process exit) ends every process in it.
-    Job = CreateJobObjectW(nullptr, nullptr);
+    Job.Reset(CreateJobObjectW(nullptr, nullptr));
     if (Job) {
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
         limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-        SetInformationJobObject(Job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+        SetInformationJobObject(Job.Get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits));
     }
 
     std::wstring command = L"\"" + program + L"\" " + name;
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started = {};
     if (!CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED | CREATE_NO_WINDOW,
-                        nullptr, folder.c_str(), &startup, &Helper)) {
+                        nullptr, folder.c_str(), &startup, &started)) {
         const DWORD error = GetLastError();
-        Helper = PROCESS_INFORMATION{};
         return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND)
                                                                                 : CO_E_SERVER_EXEC_FAILURE;
     }
+    Helper.Reset(started.hProcess);
+    HelperThread.Reset(started.hThread);
     // Inside a job that forbids nesting the helper still watches our process.
-    if (Job) AssignProcessToJobObject(Job, Helper.hProcess);
+    if (Job) AssignProcessToJobObject(Job.Get(), Helper.Get());
 
     HANDLE module = nullptr;
-    bool handed = DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), Helper.hProcess, &module, SYNCHRONIZE,
+    bool handed = DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), Helper.Get(), &module, SYNCHRONIZE,
                                   FALSE, 0) != 0;
     Block->Module = Value(module);
-    Block->Ready = Value(ToHelper(ReadyEvent));
+    Block->Ready = Value(ToHelper(ReadyEvent.Get()));
     handed = handed && Block->Ready;
     for (int i = 0; i < remote::LaneCount && handed; ++i) {
-        Block->Lanes[i].ToHost = Value(ToHelper(ToHost[i]));
-        Block->Lanes[i].ToProxy = Value(ToHelper(ToProxy[i]));
+        Block->Lanes[i].ToHost = Value(ToHelper(ToHost[i].Get()));
+        Block->Lanes[i].ToProxy = Value(ToHelper(ToProxy[i].Get()));
         handed = Block->Lanes[i].ToHost && Block->Lanes[i].ToProxy;
     }
     for (int i = 0; i < remote::LaneCount; ++i) {
-        ToHostBells[i] = CDoorbell(&Block->Lanes[i].ToHostBell, ToHost[i]);
-        ToProxyBells[i] = CDoorbell(&Block->Lanes[i].ToProxyBell, ToProxy[i]);
+        ToHostBells[i] = CDoorbell(&Block->Lanes[i].ToHostBell, ToHost[i].Get());
+        ToProxyBells[i] = CDoorbell(&Block->Lanes[i].ToProxyBell, ToProxy[i].Get());
     }
     Block->Magic = remote::BlockMagic;
     Block->Version = remote::BlockVersion;
-    if (!handed || ResumeThread(Helper.hThread) == static_cast<DWORD>(-1)) {
+    if (!handed || ResumeThread(HelperThread.Get()) == static_cast<DWORD>(-1)) {
         Fail(CO_E_SERVER_EXEC_FAILURE);
         return CO_E_SERVER_EXEC_FAILURE;
     }
 
-    HANDLE waits[2] = {ReadyEvent, Helper.hProcess};
+    HANDLE waits[2] = {ReadyEvent.Get(), Helper.Get()};
     if (WaitForMultipleObjects(2, waits, FALSE, StartLimitMs) != WAIT_OBJECT_0) {
         Fail(CO_E_SERVER_EXEC_FAILURE);
         return CO_E_SERVER_EXEC_FAILURE;
     }
-    if (!DuplicateHandle(Helper.hProcess, Handle(Block->PictureEvent), GetCurrentProcess(), &PictureSignal, 0, FALSE,
-                         DUPLICATE_SAME_ACCESS) ||
-        !DuplicateHandle(Helper.hProcess, Handle(Block->SoundEvent), GetCurrentProcess(), &SoundSignal, 0, FALSE,
-                         DUPLICATE_SAME_ACCESS)) {
+    HANDLE picture = nullptr;
+    HANDLE sound = nullptr;
+    const bool duplicated = DuplicateHandle(Helper.Get(), Handle(Block->PictureEvent), GetCurrentProcess(), &picture, 0,
+                                            FALSE, DUPLICATE_SAME_ACCESS) &&
+                            DuplicateHandle(Helper.Get(), Handle(Block->SoundEvent), GetCurrentProcess(), &sound, 0,
+                                            FALSE, DUPLICATE_SAME_ACCESS);
+    PictureSignal.Reset(picture);
+    SoundSignal.Reset(sound);
+    if (!duplicated) {
         Fail(CO_E_SERVER_EXEC_FAILURE);
         return CO_E_SERVER_EXEC_FAILURE;
     }
@@ -154,25 +151,25 @@ HRESULT CHelperProcess::Start() {
 void CHelperProcess::Fail(HRESULT fault) {
     HRESULT none = S_OK;
     if (!FaultCode.compare_exchange_strong(none, fault)) return;
-    if (Helper.hProcess) TerminateProcess(Helper.hProcess, 1);
+    if (Helper) TerminateProcess(Helper.Get(), 1);
     // The workers waiting for data look again and find the fault.
-    if (PictureSignal) SetEvent(PictureSignal);
-    if (SoundSignal) SetEvent(SoundSignal);
-}
-
-int CHelperProcess::TakeLane() {
-    for (int i = 0; i < remote::LaneCount; ++i) {
-        if (LaneLocks[i].try_lock()) return i;
-    }
-    const int lane = static_cast<int>(GetCurrentThreadId() % remote::LaneCount);
-    LaneLocks[lane].lock();
-    return lane;
+    if (PictureSignal) SetEvent(PictureSignal.Get());
+    if (SoundSignal) SetEvent(SoundSignal.Get());
 }
 
 int64_t CHelperProcess::Call(remote::Call call, int64_t argument, int64_t fallback, void* data, uint32_t bytes) {
-    if (!Block || !Helper.hProcess || FAILED(Fault())) return fallback;
-    const int index = TakeLane();
-    std::lock_guard<CCriticalSection> hold(LaneLocks[index], std::adopt_lock);
+    if (!Block || !Helper || FAILED(Fault())) return fallback;
+    for (int i = 0; i < remote::LaneCount; ++i) {
+        CScopedTryLock taken(&LaneLocks[i]);
+        if (taken.Holds()) return CallOnLane(i, call, argument, fallback, data, bytes);
+    }
+    const int index = static_cast<int>(GetCurrentThreadId() % remote::LaneCount);
+    CScopedLock hold(&LaneLocks[index]);
+    return CallOnLane(index, call, argument, fallback, data, bytes);
+}
+
+int64_t CHelperProcess::CallOnLane(int index, remote::Call call, int64_t argument, int64_t fallback, void* data,
+                                   uint32_t bytes) {
     remote::Lane* lane = &Block->Lanes[index];
     if (ReplyPending[index]) {
         ReplyPending[index] = false;
@@ -212,7 +209,7 @@ bool CHelperProcess::AwaitReply(int index, DWORD limitMs, void* destination, int
     const DWORD begin = GetTickCount();
     for (;;) {
         const DWORD spent = GetTickCount() - begin;
-        switch (ToProxyBells[index].Wait(Helper.hProcess, spent >= limitMs ? 0 : limitMs - spent)) {
+        switch (ToProxyBells[index].Wait(Helper.Get(), spent >= limitMs ? 0 : limitMs - spent)) {
         case CDoorbell::Ended:
             Fail(HRESULT_FROM_WIN32(ERROR_PROCESS_ABORTED));
             return false;
@@ -238,23 +235,23 @@ bool CHelperProcess::AwaitReply(int index, DWORD limitMs, void* destination, int
 }
 
 bool CHelperProcess::CopyFromSection(const remote::PictureView& view, void* destination) {
-    std::lock_guard<CCriticalSection> hold(SectionLock);
+    CScopedLock hold(&SectionLock);
     if (view.Generation != PictureGeneration || !PictureView) {
         if (PictureView) UnmapViewOfFile(PictureView);
-        if (PictureSection) CloseHandle(PictureSection);
         PictureView = nullptr;
-        PictureSection = nullptr;
+        PictureSection.Reset();
         PictureViewBytes = 0;
         PictureGeneration = 0;
-        if (!DuplicateHandle(Helper.hProcess, Handle(view.Section), GetCurrentProcess(), &PictureSection,
-                             FILE_MAP_READ, FALSE, 0)) {
-            PictureSection = nullptr;
+        HANDLE section = nullptr;
+        if (!DuplicateHandle(Helper.Get(), Handle(view.Section), GetCurrentProcess(), &section, FILE_MAP_READ, FALSE,
+                             0)) {
             return false;
         }
+        PictureSection.Reset(section);
         // A view of the size the helper tells exists only when the section
         // is that large, so the checks below keep every copy inside it.
         PictureView = static_cast<const uint8_t*>(
-            MapViewOfFile(PictureSection, FILE_MAP_READ, 0, 0, static_cast<SIZE_T>(view.SectionBytes)));
+            MapViewOfFile(PictureSection.Get(), FILE_MAP_READ, 0, 0, static_cast<SIZE_T>(view.SectionBytes)));
         if (!PictureView) return false;
         PictureViewBytes = view.SectionBytes;
         PictureGeneration = view.Generation;

@@ -19,7 +19,8 @@
 // with a lane lock held and never the other way round.
 #pragma once
 
-#include "reader/CriticalSection.h"
+#include "framework/CritLock.h"
+#include "framework/UniqueHandle.h"
 #include "remote/Doorbell.h"
 #include "remote/RemoteProtocol.h"
 
@@ -51,8 +52,8 @@ public:
     int64_t Call(remote::Call call, int64_t argument, int64_t fallback, void* data = nullptr, uint32_t bytes = 0);
 
     // The file's events duplicated into this process (null before Start).
-    HANDLE PictureEvent() const { return PictureSignal; }
-    HANDLE SoundEvent() const { return SoundSignal; }
+    HANDLE PictureEvent() const { return PictureSignal.Get(); }
+    HANDLE SoundEvent() const { return SoundSignal.Get(); }
     HRESULT Fault() const { return FaultCode.load(); }
 
     // Bounds of a call's answer: calls that wait by design in the reader (the
@@ -62,7 +63,8 @@ public:
     static constexpr DWORD CallLimitMs = 10000;
 
 private:
-    int TakeLane();
+    // The call on lane index, whose lock the caller holds.
+    int64_t CallOnLane(int index, remote::Call call, int64_t argument, int64_t fallback, void* data, uint32_t bytes);
     // Waits for the lane's answer, making the copy it may ask for; with
     // remaining given, a copy made ends the wait (the reply is then pending)
     // and the pictures queued behind the copied one are stored there.
@@ -72,25 +74,27 @@ private:
     void Fail(HRESULT fault);
     HANDLE ToHelper(HANDLE own);
 
-    HANDLE Section = nullptr;
+    CUniqueHandle Section;
     remote::ControlBlock* Block = nullptr;
-    HANDLE Job = nullptr;
-    PROCESS_INFORMATION Helper = {};
-    HANDLE ReadyEvent = nullptr;
-    HANDLE ToHost[remote::LaneCount] = {};
-    HANDLE ToProxy[remote::LaneCount] = {};
+    CUniqueHandle Job;
+    // The helper's process and its first thread, which starts suspended.
+    CUniqueHandle Helper;
+    CUniqueHandle HelperThread;
+    CUniqueHandle ReadyEvent;
+    CUniqueHandle ToHost[remote::LaneCount];
+    CUniqueHandle ToProxy[remote::LaneCount];
     CDoorbell ToHostBells[remote::LaneCount];
     CDoorbell ToProxyBells[remote::LaneCount];
     // A lane whose last call returned before the helper's reply; guarded by
     // the lane's lock.
     bool ReplyPending[remote::LaneCount] = {};
-    CCriticalSection LaneLocks[remote::LaneCount];
-    HANDLE PictureSignal = nullptr;
-    HANDLE SoundSignal = nullptr;
+    CCritLock LaneLocks[remote::LaneCount];
+    CUniqueHandle PictureSignal;
+    CUniqueHandle SoundSignal;
     std::atomic<HRESULT> FaultCode{S_OK};
 
-    CCriticalSection SectionLock;
-    HANDLE PictureSection = nullptr;   // guarded by SectionLock
+    CCritLock SectionLock;
+    CUniqueHandle PictureSection;      // guarded by SectionLock
     const uint8_t* PictureView = nullptr;  // guarded by SectionLock
     uint64_t PictureViewBytes = 0;     // guarded by SectionLock
     uint32_t PictureGeneration = 0;    // guarded by SectionLock

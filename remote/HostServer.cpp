@@ -15,46 +15,42 @@ uint64_t Value(HANDLE handle) { return static_cast<uint64_t>(reinterpret_cast<ui
 
 thread_local CHostServer::ServedLane CHostServer::Serving;
 
-CHostServer::CHostServer(CSectionPictureMemory* memory)
-    : Memory(memory), QuitEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+CHostServer::CHostServer(CSectionPictureMemory* memory) : Memory(memory) {}
 
 CHostServer::~CHostServer() {
     if (Block) UnmapViewOfFile(Block);
-    if (Mapping) CloseHandle(Mapping);
-    if (QuitEvent) CloseHandle(QuitEvent);
 }
 
 bool CHostServer::Attach(const wchar_t* sectionName) {
-    Mapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, sectionName);
+    Mapping.Reset(OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, sectionName));
     if (!Mapping) return false;
     Block = static_cast<remote::ControlBlock*>(
-        MapViewOfFile(Mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(remote::ControlBlock)));
+        MapViewOfFile(Mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, sizeof(remote::ControlBlock)));
     if (!Block || Block->Magic != remote::BlockMagic || Block->Version != remote::BlockVersion) return false;
     Module = Handle(Block->Module);
-    return QuitEvent != nullptr;
+    return QuitEvent.Handle() != nullptr;
 }
 
 int CHostServer::Serve(CHostedFile* file) {
     File = file;
     Block->PictureEvent = Value(file->PictureEvent());
     Block->SoundEvent = Value(file->SoundEvent());
-    HANDLE threads[remote::LaneCount] = {};
+    CUniqueHandle threads[remote::LaneCount];
     int started = 0;
     for (; started < remote::LaneCount; ++started) {
         Starts[started] = LaneStart{this, &Block->Lanes[started]};
-        threads[started] = CreateThread(nullptr, 0, &CHostServer::LaneThread, &Starts[started], 0, nullptr);
+        threads[started].Reset(CreateThread(nullptr, 0, &CHostServer::LaneThread, &Starts[started], 0, nullptr));
         if (!threads[started]) break;
     }
     int code = 4;
     if (started == remote::LaneCount) {
         SetEvent(Handle(Block->Ready));
-        HANDLE ends[2] = {QuitEvent, Module};
+        HANDLE ends[2] = {QuitEvent.Handle(), Module};
         code = WaitForMultipleObjects(2, ends, FALSE, INFINITE) == WAIT_OBJECT_0 ? 0 : 3;
     }
     // The lanes are idle after a quit; after the module's end one may still
     // be inside the file, and the process ends around it.
     if (code == 0) File->CloseFile();
-    for (int i = 0; i < started; ++i) CloseHandle(threads[i]);
     return code;
 }
 
@@ -75,12 +71,12 @@ void CHostServer::ServeLane(remote::Lane* lane) {
         lane->Turn = remote::TurnReply;
         Serving.ToProxy.Ring();
         if (call == remote::CallQuit) {
-            SetEvent(QuitEvent);
+            QuitEvent.Set();
             return;
         }
     }
     // The module's process has ended: so does the helper.
-    SetEvent(QuitEvent);
+    QuitEvent.Set();
 }
 
 int64_t CHostServer::Dispatch(remote::Lane* lane) {

@@ -4,12 +4,15 @@
 // module's process has ended (so no helper outlives its module, job object
 // or not).
 //
-// Owns the view of the control block and the lane threads. The file is
+// Owns the control block's mapping and view, the quit event and the lane
+// threads. The file is
 // constructed on the main thread before the lanes start and destroyed after
 // they have ended. Serving is per thread: the lane whose call the thread is
 // serving, with its rings, for the copy out of a picture read.
 #pragma once
 
+#include "framework/SyncEvent.h"
+#include "framework/UniqueHandle.h"
 #include "remote/Doorbell.h"
 #include "remote/RemoteProtocol.h"
 
@@ -62,9 +65,11 @@ private:
 
     CSectionPictureMemory* const Memory;
     CHostedFile* File = nullptr;
-    HANDLE Mapping = nullptr;
+    CUniqueHandle Mapping;
     remote::ControlBlock* Block = nullptr;
+    // The module's process, a handle the module made in this one: it lasts
+    // as long as the helper.
     HANDLE Module = nullptr;
-    HANDLE QuitEvent = nullptr;
+    CSyncEvent QuitEvent{true};
     LaneStart Starts[remote::LaneCount] = {};
 };

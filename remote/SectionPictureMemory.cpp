@@ -1,7 +1,8 @@
 #include "remote/SectionPictureMemory.h"
 
+#include "framework/ScopedLock.h"
+
 #include <algorithm>
-#include <mutex>
 
 namespace {
 
@@ -23,9 +24,8 @@ int32_t CSectionPictureMemory::SlotsFor(int32_t bytes) {
 
 void CSectionPictureMemory::Close(Section* section) {
     if (section->View) UnmapViewOfFile(section->View);
-    if (section->Mapping) CloseHandle(section->Mapping);
     section->View = nullptr;
-    section->Mapping = nullptr;
+    section->Mapping.Reset();
 }
 
 bool CSectionPictureMemory::StartSection(int32_t bytes) {
@@ -37,13 +37,12 @@ bool CSectionPictureMemory::StartSection(int32_t bytes) {
     // slots then, down to the least the flow control can live with.
     for (; slots >= FewestSlots && !fresh.View; slots /= 2) {
         const uint64_t total = slotBytes * static_cast<uint64_t>(slots);
-        fresh.Mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE | SEC_RESERVE,
-                                           static_cast<DWORD>(total >> 32), static_cast<DWORD>(total), nullptr);
+        fresh.Mapping.Reset(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE | SEC_RESERVE,
+                                               static_cast<DWORD>(total >> 32), static_cast<DWORD>(total), nullptr));
         if (!fresh.Mapping) continue;
-        fresh.View = static_cast<uint8_t*>(MapViewOfFile(fresh.Mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+        fresh.View = static_cast<uint8_t*>(MapViewOfFile(fresh.Mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
         if (!fresh.View) {
-            CloseHandle(fresh.Mapping);
-            fresh.Mapping = nullptr;
+            fresh.Mapping.Reset();
             continue;
         }
         fresh.Bytes = total;
@@ -67,7 +66,7 @@ bool CSectionPictureMemory::StartSection(int32_t bytes) {
 }
 
 uint8_t* CSectionPictureMemory::Allocate(int32_t bytes) {
-    std::lock_guard<CCriticalSection> hold(SectionLock);
+    CScopedLock hold(&SectionLock);
     const uint64_t slotBytes = (static_cast<uint64_t>(bytes) + 4095) & ~uint64_t{4095};
     if (bytes <= 0) return nullptr;
     if (Sections.empty() || Sections.back().Retired ||
@@ -95,7 +94,7 @@ CSectionPictureMemory::Section* CSectionPictureMemory::Owner(const uint8_t* buff
 }
 
 void CSectionPictureMemory::Free(uint8_t* buffer) {
-    std::lock_guard<CCriticalSection> hold(SectionLock);
+    CScopedLock hold(&SectionLock);
     Section* section = Owner(buffer);
     if (!section) return;
     section->FreeSlots.push_back(static_cast<int32_t>((buffer - section->View) / section->SlotBytes));
@@ -108,10 +107,10 @@ void CSectionPictureMemory::Free(uint8_t* buffer) {
 
 bool CSectionPictureMemory::Locate(const uint8_t* buffer, HANDLE* mapping, uint64_t* sectionBytes,
                                    uint32_t* generation, uint64_t* offset) {
-    std::lock_guard<CCriticalSection> hold(SectionLock);
+    CScopedLock hold(&SectionLock);
     const Section* section = Owner(buffer);
     if (!section) return false;
-    *mapping = section->Mapping;
+    *mapping = section->Mapping.Get();
     *sectionBytes = section->Bytes;
     *generation = section->Generation;
     *offset = static_cast<uint64_t>(buffer - section->View);

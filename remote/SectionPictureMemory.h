@@ -14,7 +14,8 @@
 // pool) and nothing is called with it held.
 #pragma once
 
-#include "reader/CriticalSection.h"
+#include "framework/CritLock.h"
+#include "framework/UniqueHandle.h"
 #include "reader/IPictureMemory.h"
 
 #include <windows.h>
@@ -44,7 +45,7 @@ public:
 
 private:
     struct Section {
-        HANDLE Mapping = nullptr;
+        CUniqueHandle Mapping;
         uint8_t* View = nullptr;
         uint64_t Bytes = 0;
         int32_t SlotBytes = 0;
@@ -59,7 +60,7 @@ private:
     bool StartSection(int32_t bytes);
     static void Close(Section* section);
 
-    CCriticalSection SectionLock;
+    CCritLock SectionLock;
     std::vector<Section> Sections;  // guarded by SectionLock; the last one is current unless retired
     uint32_t NextGeneration = 1;    // guarded by SectionLock
 };

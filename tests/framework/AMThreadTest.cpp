@@ -1,9 +1,13 @@
 #include "LiveObjectTest.h"
 
 #include "framework/AMThread.h"
+#include "framework/ScopedLock.h"
+#include "framework/ScopedTryLock.h"
+#include "framework/UniqueHandle.h"
 
 #include <atomic>
 #include <thread>
+#include <utility>
 
 #include <objbase.h>
 
@@ -141,6 +145,51 @@ TEST_F(WorkerThread, TwoControllersGetTheirOwnRepliesOverManyRounds) {
     worker.SendRequest(ExitRequest);
     worker.JoinThread();
     EXPECT_EQ(static_cast<int>(2 * rounds), worker.Answered.load());
+}
+
+using LocksAndHandles = LiveObjectTest;
+
+TEST_F(LocksAndHandles, TryHolderLeavesALockHeldElsewhereAlone) {
+    CCritLock lock;
+    CSyncEvent held(true);
+    CSyncEvent release(true);
+    std::thread other([&] {
+        CScopedLock hold(&lock);
+        held.Set();
+        release.Wait(10000);
+    });
+    const bool taken = held.Wait(10000);
+    {
+        CScopedTryLock attempt(&lock);
+        EXPECT_FALSE(attempt.Holds());
+    }
+    {
+        CScopedTryLock after(&lock);
+        EXPECT_FALSE(after.Holds()) << "a holder that did not take the lock must not let it go";
+    }
+    release.Set();
+    other.join();
+    EXPECT_TRUE(taken) << "the other thread did not take the lock";
+    CScopedTryLock again(&lock);
+    EXPECT_TRUE(again.Holds());
+}
+
+TEST_F(LocksAndHandles, HandleOwnerClosesOnceWhateverItIsMovedTo) {
+    DWORD flags = 0;
+    const HANDLE first = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(nullptr, first);
+    CUniqueHandle owner(first);
+    CUniqueHandle moved(std::move(owner));
+    EXPECT_FALSE(owner);
+    EXPECT_EQ(first, moved.Get());
+    CUniqueHandle second(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const HANDLE replaced = second.Get();
+    ASSERT_NE(nullptr, replaced);
+    second = std::move(moved);
+    EXPECT_FALSE(GetHandleInformation(replaced, &flags)) << "the handle moved over must be closed";
+    EXPECT_TRUE(GetHandleInformation(first, &flags)) << "a move must not close the handle it carries";
+    second.Reset();
+    EXPECT_FALSE(GetHandleInformation(first, &flags));
 }
 
 }  // namespace
