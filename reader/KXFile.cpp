@@ -266,7 +266,6 @@ void CKXFile::QueueSound(const char* data, long length) {
         })) {
         AudioBuffer.Write(data, bytes);
     }
-    // The sound reader is woken once there is a read's worth, not for every piece.
     SoundSignal.Wake();
     DataSinceFlush = 1;
     PauseIfFull();
