@@ -137,8 +137,9 @@ void CKXFile::StartSegment() {
     PrerollReached = 0;
     VideoDrained = 0;
     AudioFinished = 0;
-    // Nothing of the segment has been read: its first picture is awaited.
+    // Nothing of the segment has been read: its first data is awaited.
     PictureSignal.Arm();
+    AwaitSound(SoundTailBytes);
 }
 
 void CKXFile::SignalWaiters() {
@@ -266,7 +267,8 @@ void CKXFile::QueueSound(const char* data, long length) {
         })) {
         AudioBuffer.Write(data, bytes);
     }
-    SoundSignal.Wake();
+    // The sound reader is woken once there is a read's worth, not for every piece.
+    if (SoundSignal.IsArmed() && AudioBuffer.Available() >= SoundWanted.load()) SoundSignal.Notify();
     DataSinceFlush = 1;
     PauseIfFull();
 }
@@ -359,6 +361,7 @@ bool CKXFile::CopyOut(uint8_t* destination, int32_t capacity, const uint8_t* pic
 bool CKXFile::ReadAudio(uint8_t* destination, uint32_t length) {
     if (!Set(AudioStarted)) {
         if (Set(PrerollReached)) AudioFinished = 1;
+        AwaitSound(length);
         return false;
     }
     if (Set(FileEnded) && (!AudioBuffer.HasStorage() || AudioBuffer.Available() < SoundTailBytes)) {
@@ -369,7 +372,10 @@ bool CKXFile::ReadAudio(uint8_t* destination, uint32_t length) {
     // passed on, that would report sound delivered that was never copied.
     if (!destination) return false;
     uint32_t copied = length;
-    if (!AudioBuffer.Read(destination, &copied)) return false;
+    if (!AudioBuffer.Read(destination, &copied)) {
+        AwaitSound(length);
+        return false;
+    }
     RoomSignal.Notify();
     ResumeIfDrained(QueueCount());
     return true;
@@ -571,6 +577,13 @@ int32_t CKXFile::QueuedPictureCount() {
 int32_t CKXFile::QueueCount() {
     CScopedLock hold(&QueueLock);
     return PictureQueue.Count();
+}
+
+void CKXFile::AwaitSound(uint32_t wanted) {
+    SoundWanted = wanted;
+    SoundSignal.Arm();
+    // Written since the reader looked: its wait must not miss it.
+    if (AudioBuffer.Available() >= wanted) SoundSignal.Notify();
 }
 
 int32_t CKXFile::PicturesHeld() {

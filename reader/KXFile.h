@@ -75,12 +75,13 @@
 //
 // Events, each auto reset with one waiter: PictureEvent (video worker) and
 // SoundEvent (audio worker), signalled when the file ends, the preroll is
-// reached, data is lost, on a flush, a close and a stop; SoundEvent also for
-// every piece of sound written. PictureEvent is set for a queued picture only
-// when its reader has found the queue empty since the last signal
-// (CWakeEvent: under Wine each signal is a wineserver round trip): armed by
+// reached, data is lost, on a flush, a close and a stop, and for data only
+// when their reader has found none since the last signal (CWakeEvent: under
+// Wine each signal is a wineserver round trip). PictureEvent is armed by
 // QueuedPictureCount answering 0, the video worker's State, a ReadVideoFrame
-// without a picture, and a segment's start. RoomSignal (decoding thread, armed while in a hold) when a
+// without a picture, and a segment's start; SoundEvent by a ReadAudio that
+// finds too little and a segment's start, and is then set once the ring holds
+// what that read wanted. RoomSignal (decoding thread, armed while in a hold) when a
 // store gains room, and always when a sound reader leaves, decoding stops or
 // a refusal begins; SizeKnownEvent (GetVideoSize) at the first picture.
 // A waiter checks the state after every wake-up, so a signal between its
@@ -252,6 +253,8 @@ private:
     int32_t PicturesHeld();
     // QueuedPictureCount for the file's own decisions, which await nothing.
     int32_t QueueCount();
+    // A sound reader found fewer than wanted bytes: the sound that makes them up sets SoundEvent.
+    void AwaitSound(uint32_t wanted);
     // Filter's thread: the information, waited for once per open.
     void AwaitFileInfo();
 
@@ -279,6 +282,8 @@ private:
     CWakeEvent PictureSignal{true};
     CWakeEvent SoundSignal{true};
     CWakeEvent RoomSignal{false};
+    // What the sound reader last wanted when it found too little (a sample's worth at first).
+    std::atomic<uint32_t> SoundWanted{800};
     std::atomic<int32_t> PictureWidth{0};
     std::atomic<int32_t> PictureHeight{0};
     std::atomic<uint8_t> Paused{0};

@@ -663,7 +663,7 @@ TEST_F(KXFileTest, FrameRateWithoutInformationIsTheDefault) {
     EXPECT_EQ(File->GetPicturePeriod(), 400000.0);
 }
 
-TEST_F(KXFileTest, PictureEventWakesOnlyAReaderThatFoundNothing) {
+TEST_F(KXFileTest, EventsWakeTheStreamsOnlyWhenTheyFoundNothing) {
     const auto signalled = [](HANDLE event) { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; };
     Open();
     signalled(File->PictureEvent());
@@ -684,8 +684,21 @@ TEST_F(KXFileTest, PictureEventWakesOnlyAReaderThatFoundNothing) {
 
     signalled(File->SoundEvent());
     const uint8_t sound[400] = {};
+    uint8_t sample[800];
+    EXPECT_FALSE(File->ReadAudio(sample, 800));
     ASSERT_TRUE(Lib.Sound(sound, 400));
-    EXPECT_TRUE(signalled(File->SoundEvent())) << "sound written";
+    EXPECT_FALSE(signalled(File->SoundEvent())) << "less than the read wanted";
+    ASSERT_TRUE(Lib.Sound(sound, 400));
+    EXPECT_TRUE(signalled(File->SoundEvent())) << "what the read wanted is there";
+    ASSERT_TRUE(Lib.Sound(sound, 400));
+    ASSERT_TRUE(Lib.Sound(sound, 400));
+    EXPECT_FALSE(signalled(File->SoundEvent())) << "nobody has looked since";
+    EXPECT_TRUE(File->ReadAudio(sample, 800));
+    EXPECT_TRUE(File->ReadAudio(sample, 800));
+    ASSERT_TRUE(Lib.Sound(sound, 400));
+    EXPECT_FALSE(File->ReadAudio(sample, 800));
+    ASSERT_TRUE(Lib.Sound(sound, 400));
+    EXPECT_TRUE(signalled(File->SoundEvent())) << "the reader found too little";
 
     File->FlushBuffers();
     EXPECT_TRUE(signalled(File->PictureEvent())) << "flush";
