@@ -9,6 +9,7 @@
 # comes from the distribution's backports when the release's own is older.
 # Idempotent; run as root (after the i386 C library is installed).
 set -eu
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 probe=/lib/ld-linux.so.2
 qemu=/usr/bin/qemu-i386
 fmt=/proc/sys/fs/binfmt_misc
@@ -37,7 +38,7 @@ if [ -z "$major" ] || [ "$major" -lt 8 ] || [ ! -x /usr/lib/wine/wineserver64 ];
     if [ ! -f "$list" ]; then
       printf 'Types: deb\nURIs: http://deb.debian.org/debian\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
         "$backports" >"$list"
-      apt-get update -qq
+      "$here/apt-update.sh"
     fi
     release=(-t "$backports")
   fi
