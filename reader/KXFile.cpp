@@ -16,6 +16,8 @@ constexpr uint32_t SoundTailBytes = 800;
 // sound reader that falls more than 4 s behind the pictures loses sound.
 constexpr uint32_t SoundHighWater = 48000;
 constexpr uint32_t SoundLowWater = 32000;
+// Longer than a descheduled lock holder is normally away.
+constexpr DWORD WantedPauseHoldMs = 50;
 constexpr int32_t DefaultFrameRate = 25;
 constexpr int32_t MaxFrameRate = 30;
 constexpr int32_t MaxWidth = 4096;
@@ -257,9 +259,8 @@ void CKXFile::QueueSound(const char* data, long length) {
         AudioStarted = 1;
     }
     const uint32_t bytes = static_cast<uint32_t>(length);
-    // The ring's high water normally pauses decoding long before it is full;
-    // a pause can come late when another thread holds ControlLock while a
-    // fast library keeps calling back.
+    // The ring's high water pauses decoding long before it is full; a
+    // reader that lags further holds decoding here.
     const uint32_t capacity = static_cast<uint32_t>(AudioBuffer.CapacityBytes());
     if (AudioBuffer.Write(data, bytes) == 0 && Set(SoundConsumer) && bytes < capacity &&
         HoldDecoding([this, bytes, capacity] {
@@ -415,26 +416,45 @@ void CKXFile::PauseIfFull() {
 }
 
 void CKXFile::BackPressurePause() {
-    CScopedTryLock hold(&ControlLock);
-    if (hold.Holds()) {
-        PauseDecoding();
-        return;
+    {
+        CScopedTryLock hold(&ControlLock);
+        if (hold.Holds()) {
+            PauseDecoding();
+            return;
+        }
     }
     PauseWanted = 1;
-    // The holder may have checked before the flag was set and let go since.
-    CScopedTryLock retry(&ControlLock);
-    if (retry.Holds() && Set(PauseWanted)) PauseDecoding();
+    // Nothing more is queued until the pause is made: a fast library would
+    // otherwise run on past the high water, and sound past the ring, for as
+    // long as the holder is descheduled. The holder applies the pause before
+    // it lets go; one that looked before the flag was set wakes this hold
+    // once it has let go, and the lock is tried again. The hold is bounded,
+    // so a library call that would wait for this callback is not blocked.
+    HoldDecoding([this] {
+        if (Set(Paused) || !Set(PauseWanted) || !StoresFull()) return true;
+        CScopedTryLock retry(&ControlLock);
+        if (!retry.Holds()) return false;
+        if (Set(PauseWanted)) PauseDecoding();
+        return true;
+    }, WantedPauseHoldMs);
 }
 
 template <typename Room>
-bool CKXFile::HoldDecoding(Room hasRoom) {
+bool CKXFile::HoldDecoding(Room hasRoom, DWORD limitMs) {
     bool room = false;
+    const DWORD start = GetTickCount();
     for (;;) {
         // Armed before the look: a store that gains room after it signals.
         RoomSignal.Arm();
         room = hasRoom();
         if (room || HoldsRefused.load() != 0 || Set(Stopped) || !PlayHandle.load()) break;
-        WaitForSingleObject(RoomSignal.Handle(), INFINITE);
+        DWORD wait = INFINITE;
+        if (limitMs != INFINITE) {
+            const DWORD spent = GetTickCount() - start;
+            if (spent >= limitMs) break;
+            wait = limitMs - spent;
+        }
+        WaitForSingleObject(RoomSignal.Handle(), wait);
     }
     RoomSignal.Disarm();
     return room;
@@ -455,16 +475,25 @@ void CKXFile::ApplyWantedPause(KXPLAYHANDLE handle) {
 }
 
 bool CKXFile::ResumeDecoding() {
-    CScopedLock hold(&ControlLock);
-    return PlayLocked();
+    bool played = false;
+    {
+        CScopedLock hold(&ControlLock);
+        played = PlayLocked();
+    }
+    // A decoding thread held for a pause it could not make tries again.
+    RoomSignal.Notify();
+    return played;
 }
 
 void CKXFile::ResumeIfDrained(int32_t queued) {
     if (Set(FileEnded) || Set(Stopped) || !Set(Paused) || !SoundHasRoom()) return;
     if (!PicturesUnread() && queued >= Budget.Low()) return;
-    CScopedLock hold(&ControlLock);
-    // Again under the lock: a stop that came after the test above stays.
-    if (!Set(Stopped)) PlayLocked();
+    {
+        CScopedLock hold(&ControlLock);
+        // Again under the lock: a stop that came after the test above stays.
+        if (!Set(Stopped)) PlayLocked();
+    }
+    RoomSignal.Notify();
 }
 
 bool CKXFile::PlayLocked() {

@@ -21,8 +21,10 @@
 // then the pool's PoolLock (or the ring's RingLock, never both).
 //  - ControlLock: each start, pause or stop of decoding is one step with its
 //    library call and the Playing / Paused / Stopped it implies. Held across
-//    the call; the decoding thread only tries it (BackPressurePause), since
-//    it must never wait for a thread that may be inside the library.
+//    the call; the decoding thread never blocks on it: it tries it
+//    (BackPressurePause) and, finding it taken, is held until the holder
+//    lets go, for a bounded time (a library call may wait for the callback;
+//    a stop ends holds first).
 //  - HandleLock: PlayHandle changes and the file information's values
 //    against the message thread, which never asks the library about a handle
 //    being closed nor writes values of a closed file.
@@ -66,7 +68,8 @@
 //    Pictures read by nobody while the sound is read are dropped on arrival:
 //    unread pictures must never hold the sound back.
 //  - PauseWanted: a back-pressure pause found ControlLock taken; its holder
-//    applies it before it lets go (a resume in flight would swallow it).
+//    applies it before it lets go (a resume in flight would swallow it), and
+//    the decoding thread is held until then.
 //  - OutOfMemory: a picture was lost for want of memory; the video stream
 //    fails once the queue is out. SoundOutOfMemory: the ring got no storage,
 //    sound was lost; the sound stream fails. Both cleared by the flush.
@@ -228,12 +231,13 @@ private:
     // the hold was refused.
     uint8_t* AwaitPoolBuffer(CFramePool* pool);
     void QueueSound(const char* data, long length);
-    // Waits until hasRoom() holds; false when refused, stopped or closed:
-    // the data is then of no use.
-    template <typename Room> bool HoldDecoding(Room hasRoom);
+    // Waits until hasRoom() holds; false when refused, stopped, closed or
+    // past limitMs: the data is then of no use.
+    template <typename Room> bool HoldDecoding(Room hasRoom, DWORD limitMs = INFINITE);
     // Pauses when a store is at its high water.
     void PauseIfFull();
-    // Pauses, or leaves the pause to a thread that holds ControlLock.
+    // Pauses, or leaves the pause to a thread that holds ControlLock and
+    // holds decoding until it is made.
     void BackPressurePause();
     // ControlLock held, after a library call: a wanted pause, if a store is
     // still full.
