@@ -73,6 +73,31 @@ TEST_F(FilterByPathTest, AddSourceFilterFindsTheFilterByCheckBytes) {
     ASSERT_TRUE(RegisterModule());
 }
 
+// A deployer's list naming the maker's signature ("width=" at 0, which our
+// recordings lack) before longer patterns that our recordings match. Wine 8's
+// graph manager reads the values of one key into a buffer no longer than the
+// first value it read: patterns kept as values "0", "1", ... of one key were
+// never tried past a shorter first one, and the files opened in its File
+// Source. (The file itself cannot start with the maker's bytes: Load hands it
+// to the stand-in library, which plays only our format.)
+TEST_F(FilterByPathTest, PatternsLongerThanTheFirstOfTheListFindTheFilter) {
+    RecordingPlan plan;
+    plan.DurationMs = 1000;
+    const std::wstring path = Recording(L"longer.kxr", plan);
+    ASSERT_EQ(S_OK, InstallFileTypes(false, nullptr));
+    ASSERT_EQ(S_OK, InstallFileTypes(true, L"0,6,,77696474683D;0,4,,4B585652,4,8,,0100000040000000,48,4,FFFFFFFF,00000000"));
+    EXPECT_TRUE(IsEqualCLSID(CLSID_KXVDSource, SourceChosenFor(path))) << "AddSourceFilter";
+    if (CWindowCapture::DesktopPresent()) {
+        CGraphRig rig;
+        EXPECT_TRUE(SUCCEEDED(rig.RenderByPath(path)));
+        CLSID source = CLSID_NULL;
+        if (rig.Source) rig.Source->GetClassID(&source);
+        EXPECT_TRUE(IsEqualCLSID(CLSID_KXVDSource, source)) << "RenderFile";
+    }
+    ASSERT_EQ(S_OK, InstallFileTypes(false, nullptr));
+    ASSERT_TRUE(RegisterModule());
+}
+
 TEST_F(FilterByPathTest, RenderFilePlaysThroughThePlatformsRenderersAndShowsOurPictures) {
     if (!CWindowCapture::DesktopPresent()) GTEST_SKIP() << "the renderers need the desktop scripts/test.sh provides";
     RecordingPlan plan;
