@@ -70,10 +70,18 @@ TEST_F(InfoPlayTest, InfoTellsTheExactPicturePeriod) {
     EXPECT_NE(std::string::npos, text.Out.find("Period:     133.333 ms (7.500 pictures a second)")) << text.Out;
     const ChildResult json = Kxvplay({L"info", file, L"--json"});
     ASSERT_EQ(0, json.ExitCode) << json.Err;
-    // 1333333 units of 100 ns, every digit kept (six significant digits
-    // once cut it, and a duration over 1000 s lost its milliseconds).
-    EXPECT_EQ("133.3333", JsonField(json.Out, "picture_period_ms")) << json.Out;
+    EXPECT_NEAR(133.333, JsonNumber(json.Out, "picture_period_ms"), 0.001) << json.Out;
     EXPECT_NEAR(7.5, JsonNumber(json.Out, "pictures_per_second"), 0.0001) << json.Out;
+}
+
+// Six significant digits once cut a duration over 1000 s to a tenth.
+TEST_F(InfoPlayTest, InfoJsonKeepsEveryDigitOfALongDuration) {
+    RecordingPlan longer;
+    longer.Fps = 1;
+    longer.DurationMs = 1234567;
+    const ChildResult json = Kxvplay({L"info", Recording(L"long.kxr", longer), L"--json"});
+    ASSERT_EQ(0, json.ExitCode) << json.Err;
+    EXPECT_EQ("1234.567", JsonField(json.Out, "duration_seconds")) << json.Out;
 }
 
 TEST_F(InfoPlayTest, PlayDeliversEveryPictureAndTheWholeSound) {
