@@ -230,8 +230,9 @@ TEST_F(FilterLoadTest, LoadFailsWhenThePlaybackLibraryIsAbsent) {
 // maker's folder whatever its name. Registered from there by regsvr32, the
 // class key must name the copy, so that COM creates the filter from it (the
 // 64-bit module then starts the KXVDHost.exe beside it). A path taken through
-// the code page named a folder of question marks and nothing could be created.
-TEST_F(FilterLoadTest, ModuleRegisteredFromAFolderNamedOutsideTheCodePageLoadsThroughCom) {
+// the code page named a folder of question marks, and one longer than a fixed
+// buffer of MAX_PATH was cut, both reported as success.
+TEST_F(FilterLoadTest, ModuleRegisteredFromAFolderOutsideTheCodePageNamesItsCopyAndLoadsThroughCom) {
     RecordingPlan plan;
     plan.DurationMs = 1000;
     const std::wstring recording = Recording(L"maker.kxr", plan);
@@ -246,8 +247,10 @@ TEST_F(FilterLoadTest, ModuleRegisteredFromAFolderNamedOutsideTheCodePageLoadsTh
     StringFromGUID2(CLSID_KXVDSource, classId, 39);
     const std::wstring serverKey = std::wstring(L"CLSID\\") + classId + L"\\InprocServer32";
 
-    for (const wchar_t* name : {L"\u041f\u0440\u043e\u0438\u0437\u0432\u043e\u0434\u0438\u0442\u0435\u043b\u044c",
-                                L"\u5236\u9020\u5546 \u30e1\u30fc\u30ab\u30fc"}) {
+    // Cyrillic, CJK, and a path longer than MAX_PATH.
+    for (const std::wstring& name : {std::wstring(L"\u041f\u0440\u043e\u0438\u0437\u0432\u043e\u0434\u0438\u0442\u0435\u043b\u044c"),
+                                     std::wstring(L"\u5236\u9020\u5546 \u30e1\u30fc\u30ab\u30fc"),
+                                     L"Maker " + std::wstring(240, L'm')}) {
         const std::wstring folder = Temp.File(name);
         ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
         const std::wstring module = CopyModuleInto(folder);
@@ -265,6 +268,12 @@ TEST_F(FilterLoadTest, ModuleRegisteredFromAFolderNamedOutsideTheCodePageLoadsTh
                                               written, &bytes));
         EXPECT_EQ(0, _wcsicmp(module.c_str(), written)) << "the class key names another file";
 
+        // Past MAX_PATH the registration is whole, but the platform goes no
+        // further (Wine 8, measured): CoCreateInstance answers
+        // REGDB_E_CLASSNOTREG, and loaded by its path the 64-bit module's
+        // Load fails with ERROR_MOD_NOT_FOUND: its helper does not start
+        // from there.
+        if (module.size() >= MAX_PATH) continue;
         ASSERT_TRUE(RunChildProcess(self, L"--registered-child \"" + recording + L"\"", 60000, &code))
             << "the child did not finish within 60 s";
         EXPECT_EQ(static_cast<DWORD>(S_OK), code) << "Load through COM from the registered copy";
