@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -19,6 +21,13 @@ std::string Escaped(const std::string& text) {
         }
     }
     return out;
+}
+
+// A figure as the shortest text that reads back as the same double.
+std::string JsonNumber(double value) {
+    char text[64];
+    const std::to_chars_result written = std::to_chars(text, text + sizeof(text), value);
+    return std::isfinite(value) && written.ec == std::errc() ? std::string(text, written.ptr) : "null";
 }
 
 std::string Figure(double value) {
@@ -96,8 +105,8 @@ bool CBenchReport::WriteJson(const std::wstring& path) const {
                  Escaped(MachineLine()).c_str());
     for (size_t i = 0; i < Rows.size(); ++i) {
         const ReportRow& row = Rows[i];
-        std::fprintf(file, "    {\"section\": \"%s\", \"name\": \"%s\", \"value\": %.6g, \"unit\": \"%s\", \"note\": \"%s\"}%s\n",
-                     Escaped(row.Section).c_str(), Escaped(row.Name).c_str(), row.Value, Escaped(row.Unit).c_str(),
+        std::fprintf(file, "    {\"section\": \"%s\", \"name\": \"%s\", \"value\": %s, \"unit\": \"%s\", \"note\": \"%s\"}%s\n",
+                     Escaped(row.Section).c_str(), Escaped(row.Name).c_str(), JsonNumber(row.Value).c_str(), Escaped(row.Unit).c_str(),
                      Escaped(row.Note).c_str(), i + 1 < Rows.size() ? "," : "");
     }
     std::fprintf(file, "  ],\n  \"targets\": [\n");

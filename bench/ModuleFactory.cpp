@@ -1,5 +1,6 @@
 #include "bench/ModuleFactory.h"
 
+#include "common/WidePath.h"
 #include "common/KXVDSrcClsid.h"
 
 CModuleFactory::~CModuleFactory() {
@@ -9,11 +10,9 @@ CModuleFactory::~CModuleFactory() {
 }
 
 std::wstring CModuleFactory::BesideExecutable(const wchar_t* name) {
-    wchar_t exe[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    std::wstring folder(exe, length);
-    folder.resize(folder.find_last_of(L'\\') + 1);
-    return folder + name;
+    std::wstring exe;
+    CWidePath::OfModule(nullptr, &exe);
+    return CWidePath::FolderOf(exe) + name;
 }
 
 bool CModuleFactory::Open() {

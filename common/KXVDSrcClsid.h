@@ -20,9 +20,10 @@ inline constexpr const wchar_t* KXVDSourceFriendlyName = L"KXVD Source File";
 #endif
 inline constexpr const wchar_t* KXVDSourceModuleName = KXVD_MODULE_FILE;
 
-// The subtype of MEDIATYPE_Stream under which the module registers the check
-// bytes of the files it opens ("Media Type\{stream}\{this}"); fixed for the
-// same reason as the class id: installers and removals find the key by it.
+// The subtype of MEDIATYPE_Stream under which earlier versions registered
+// every check-byte pattern in one key ("Media Type\{stream}\{this}"), which
+// removal still finds; now the namespace of the name-based subtypes that give
+// each pattern a key of its own. Fixed for the same reason as the class id.
 // {48CE716B-A9C9-41DA-8E48-A9CC52635B6D}
 inline constexpr GUID MEDIASUBTYPE_KXVDRecording =
     {0x48ce716b, 0xa9c9, 0x41da, {0x8e, 0x48, 0xa9, 0xcc, 0x52, 0x63, 0x5b, 0x6d}};

@@ -1,5 +1,6 @@
 #include "reader/PlayLibrary.h"
 
+#include "common/WidePath.h"
 #include "common/LibraryFolder.h"
 
 #include <string>
@@ -11,25 +12,7 @@ const wchar_t LibraryName[] = L"VUVezaVID.dll";
 // Folder (with trailing separator) of the module that contains this code, or
 // empty when it cannot be found.
 std::wstring OwnFolder() {
-    HMODULE self = nullptr;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCWSTR>(&OwnFolder), &self)) {
-        return std::wstring();
-    }
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(self, &path[0], static_cast<DWORD>(path.size()));
-        if (length == 0) return std::wstring();
-        if (length < path.size()) {
-            path.resize(length);
-            break;
-        }
-        path.resize(path.size() * 2);
-    }
-    const size_t slash = path.find_last_of(L"\\/");
-    if (slash == std::wstring::npos) return std::wstring();
-    return path.substr(0, slash + 1);
+    return CWidePath::FolderOfModuleHolding(reinterpret_cast<const void*>(&OwnFolder));
 }
 
 // The maker's library may bring DLLs of its own beside it: they are found

@@ -2,6 +2,7 @@
 
 #include "framework/ScopedLock.h"
 #include "framework/ScopedTryLock.h"
+#include "common/WidePath.h"
 #include "reader/PictureCopy.h"
 
 #include <cstdio>
@@ -16,15 +17,7 @@ uint64_t Value(HANDLE handle) { return static_cast<uint64_t>(reinterpret_cast<ui
 
 // The folder of the module that contains this code, with its backslash.
 std::wstring ModuleFolder() {
-    HMODULE self = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&ModuleFolder), &self);
-    wchar_t path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(self, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return std::wstring();
-    std::wstring folder(path, length);
-    folder.resize(folder.find_last_of(L'\\') + 1);
-    return folder;
+    return CWidePath::FolderOfModuleHolding(reinterpret_cast<const void*>(&ModuleFolder));
 }
 
 // Calls that wait by design in the reader (see CKXFile::WaitLimits).

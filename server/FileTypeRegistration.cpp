@@ -1,11 +1,14 @@
 #include "server/FileTypeRegistration.h"
 
+#include "server/FileTypeList.h"
 #include "common/KXVDSrcClsid.h"
 
+#include <bcrypt.h>
 #include <objbase.h>
 #include <uuids.h>
 
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -34,9 +37,59 @@ std::wstring GuidText(const GUID& id) {
     return text;
 }
 
-std::wstring PatternKeyName() {
-    return std::wstring(MediaTypeKey) + L"\\" + GuidText(MEDIATYPE_Stream) + L"\\" +
-           GuidText(MEDIASUBTYPE_KXVDRecording);
+struct AlgorithmCloser {
+    void operator()(BCRYPT_ALG_HANDLE algorithm) const { BCryptCloseAlgorithmProvider(algorithm, 0); }
+};
+struct HashCloser {
+    void operator()(BCRYPT_HASH_HANDLE hash) const { BCryptDestroyHash(hash); }
+};
+using UniqueAlgorithm = std::unique_ptr<void, AlgorithmCloser>;
+using UniqueHash = std::unique_ptr<void, HashCloser>;
+
+HRESULT FromStatus(NTSTATUS status) {
+    return BCRYPT_SUCCESS(status) ? S_OK : HRESULT_FROM_NT(status);
+}
+
+// The name-based (version 5) id of a pattern's canonical text in the
+// namespace of the subtype under which earlier versions kept every pattern:
+// the same pattern always gets the same key, on every machine and in every
+// version, so registering again rewrites it and removal finds it.
+HRESULT PatternSubtype(const std::wstring& pattern, GUID* subtype) {
+    BCRYPT_ALG_HANDLE opened = nullptr;
+    HRESULT hr = FromStatus(BCryptOpenAlgorithmProvider(&opened, BCRYPT_SHA1_ALGORITHM, nullptr, 0));
+    if (FAILED(hr)) return hr;
+    const UniqueAlgorithm algorithm(opened);
+    BCRYPT_HASH_HANDLE created = nullptr;
+    hr = FromStatus(BCryptCreateHash(algorithm.get(), &created, nullptr, 0, nullptr, 0, 0));
+    if (FAILED(hr)) return hr;
+    const UniqueHash hash(created);
+
+    // The namespace in network byte order, then the name; a pattern is
+    // ASCII, so its UTF-8 bytes are its characters.
+    const GUID& space = MEDIASUBTYPE_KXVDRecording;
+    std::string name;
+    for (int shift = 24; shift >= 0; shift -= 8) name.push_back(static_cast<char>(space.Data1 >> shift));
+    for (int shift = 8; shift >= 0; shift -= 8) name.push_back(static_cast<char>(space.Data2 >> shift));
+    for (int shift = 8; shift >= 0; shift -= 8) name.push_back(static_cast<char>(space.Data3 >> shift));
+    name.append(reinterpret_cast<const char*>(space.Data4), sizeof(space.Data4));
+    for (wchar_t c : pattern) name.push_back(static_cast<char>(c));
+    hr = FromStatus(BCryptHashData(hash.get(), reinterpret_cast<UCHAR*>(&name[0]), static_cast<ULONG>(name.size()), 0));
+    UCHAR digest[20] = {};
+    if (SUCCEEDED(hr)) hr = FromStatus(BCryptFinishHash(hash.get(), digest, sizeof(digest), 0));
+    if (FAILED(hr)) return hr;
+
+    digest[6] = static_cast<UCHAR>((digest[6] & 0x0F) | 0x50);
+    digest[8] = static_cast<UCHAR>((digest[8] & 0x3F) | 0x80);
+    subtype->Data1 = (static_cast<ULONG>(digest[0]) << 24) | (static_cast<ULONG>(digest[1]) << 16) |
+                     (static_cast<ULONG>(digest[2]) << 8) | digest[3];
+    subtype->Data2 = static_cast<USHORT>((digest[4] << 8) | digest[5]);
+    subtype->Data3 = static_cast<USHORT>((digest[6] << 8) | digest[7]);
+    for (int i = 0; i < 8; ++i) subtype->Data4[i] = digest[8 + i];
+    return S_OK;
+}
+
+std::wstring StreamTypeKeyName() {
+    return std::wstring(MediaTypeKey) + L"\\" + GuidText(MEDIATYPE_Stream);
 }
 
 UniqueKey OpenKey(HKEY parent, const std::wstring& name, REGSAM access) {
@@ -192,8 +245,19 @@ HRESULT ReleaseKeysNamingUs(HKEY root, const wchar_t* parent, const wchar_t* mar
     return result;
 }
 
-// Every subtype key under any major type whose source filter is ours, with
-// its patterns.
+// Removes parent\name with everything below it when its source filter is
+// ours; S_OK when it is not there or not ours.
+HRESULT RemoveKeyNamingUs(HKEY parent, const std::wstring& name) {
+    {
+        UniqueKey key = OpenKey(parent, name, KEY_READ);
+        if (!key || !NamesOurClass(key.get(), SourceFilterValue)) return S_OK;
+    }
+    const LONG error = RegDeleteTreeW(parent, name.c_str());
+    return error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND ? S_OK : FromWin32(error);
+}
+
+// Every subtype key under any major type whose source filter is ours: one a
+// pattern, and the one of earlier versions.
 HRESULT RemovePatternKeys() {
     HRESULT result = S_OK;
     UniqueKey types = OpenKey(HKEY_CLASSES_ROOT, MediaTypeKey, KEY_READ);
@@ -203,11 +267,8 @@ HRESULT RemovePatternKeys() {
         UniqueKey majorKey = OpenKey(types.get(), major, KEY_ALL_ACCESS);
         if (!majorKey) continue;
         for (const std::wstring& minor : SubkeyNames(majorKey.get())) {
-            UniqueKey minorKey = OpenKey(majorKey.get(), minor, KEY_READ);
-            if (!minorKey || !NamesOurClass(minorKey.get(), SourceFilterValue)) continue;
-            minorKey.reset();
-            const LONG error = RegDeleteTreeW(majorKey.get(), minor.c_str());
-            if (error != ERROR_SUCCESS && SUCCEEDED(result)) result = FromWin32(error);
+            const HRESULT hr = RemoveKeyNamingUs(majorKey.get(), minor);
+            if (SUCCEEDED(result)) result = hr;
         }
     }
     return result;
@@ -219,20 +280,23 @@ const wchar_t* const CFileTypeRegistration::SignaturePattern = L"0,4,,4B585652";
 
 HRESULT CFileTypeRegistration::AddPatterns(const std::vector<std::wstring>& patterns) {
     if (patterns.empty()) return S_OK;
-    UniqueKey key;
-    HRESULT hr = CreateKey(HKEY_CLASSES_ROOT, PatternKeyName(), &key, nullptr);
+    UniqueKey streamKey;
+    HRESULT hr = CreateKey(HKEY_CLASSES_ROOT, StreamTypeKeyName(), &streamKey, nullptr);
     if (FAILED(hr)) return hr;
-    hr = SetText(key.get(), SourceFilterValue, GuidText(CLSID_KXVDSource));
-    // The key is ours alone: its values are the source filter and the
-    // patterns, numbered from 0 without gaps; a pattern there already stays.
+    // The key of earlier versions held every pattern as values "0", "1", ...
+    // of one key, of which Wine's graph manager tries only those no longer
+    // than the first.
+    hr = RemoveKeyNamingUs(streamKey.get(), GuidText(MEDIASUBTYPE_KXVDRecording));
     for (const std::wstring& pattern : patterns) {
         if (FAILED(hr)) break;
-        DWORD number = 0;
-        bool present = false;
-        for (std::wstring existing; ReadText(key.get(), std::to_wstring(number).c_str(), &existing); ++number) {
-            present = present || _wcsicmp(existing.c_str(), pattern.c_str()) == 0;
-        }
-        if (!present) hr = SetText(key.get(), std::to_wstring(number).c_str(), pattern);
+        std::wstring canonical;
+        if (!CFileTypeList::CanonicalPattern(pattern, &canonical)) return E_INVALIDARG;
+        GUID subtype = {};
+        hr = PatternSubtype(canonical, &subtype);
+        UniqueKey key;
+        if (SUCCEEDED(hr)) hr = CreateKey(streamKey.get(), GuidText(subtype), &key, nullptr);
+        if (SUCCEEDED(hr)) hr = SetText(key.get(), L"0", canonical);
+        if (SUCCEEDED(hr)) hr = SetText(key.get(), SourceFilterValue, GuidText(CLSID_KXVDSource));
     }
     return hr;
 }

@@ -1,6 +1,7 @@
 #include "server/Registration.h"
 
 #include "framework/BaseFilter.h"
+#include "common/WidePath.h"
 #include "server/FactoryTemplate.h"
 #include "server/FileTypeList.h"
 #include "server/FileTypeRegistration.h"
@@ -8,13 +9,13 @@
 
 #include <uuids.h>
 
-#include <cstdio>
-#include <cstring>
+#include <cwchar>
 #include <memory>
+#include <string>
 
 namespace {
 
-constexpr int TextChars = MAX_PATH;
+constexpr DWORD NameChars = 256;
 constexpr HRESULT FileNotFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 
 HRESULT FromWin32(LONG error) {
@@ -26,28 +27,49 @@ struct KeyCloser {
 };
 using UniqueKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
 
-// Narrow text of a wide string in the system code page, as "%ls" formats it.
-void ToNarrow(char (&target)[TextChars], const wchar_t* source) {
-    std::snprintf(target, TextChars, "%ls", source);
-}
-
-void ClassKeyName(char (&target)[TextChars], const CLSID& classId) {
+std::wstring ClassKeyName(const CLSID& classId) {
     wchar_t text[39];
     StringFromGUID2(classId, text, 39);
-    std::snprintf(target, TextChars, "CLSID\\%ls", text);
+    return std::wstring(L"CLSID\\") + text;
+}
+
+HRESULT CreateKey(HKEY parent, const wchar_t* name, UniqueKey* key) {
+    HKEY opened = nullptr;
+    const LONG error = RegCreateKeyExW(parent, name, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &opened, nullptr);
+    if (error != ERROR_SUCCESS) return FromWin32(error);
+    key->reset(opened);
+    return S_OK;
+}
+
+HRESULT SetText(HKEY key, const wchar_t* name, const wchar_t* text) {
+    const LONG error = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                                      static_cast<DWORD>((std::wcslen(text) + 1) * sizeof(wchar_t)));
+    return error == ERROR_SUCCESS ? S_OK : FromWin32(error);
+}
+
+// The class key with its server key, written in full or not at all.
+HRESULT WriteClassKey(const std::wstring& keyName, const wchar_t* description, const wchar_t* modulePath,
+                      const wchar_t* threadingModel, const wchar_t* serverKeyName) {
+    UniqueKey classKey, serverKey;
+    HRESULT hr = CreateKey(HKEY_CLASSES_ROOT, keyName.c_str(), &classKey);
+    if (SUCCEEDED(hr)) hr = SetText(classKey.get(), nullptr, description);
+    if (SUCCEEDED(hr)) hr = CreateKey(classKey.get(), serverKeyName, &serverKey);
+    if (SUCCEEDED(hr)) hr = SetText(serverKey.get(), nullptr, modulePath);
+    if (SUCCEEDED(hr)) hr = SetText(serverKey.get(), L"ThreadingModel", threadingModel);
+    return hr;
 }
 
 // Deletes the tree and reports whether the key itself is gone.
-bool RemoveTree(HKEY parent, const char* name) {
+bool RemoveTree(HKEY parent, const wchar_t* name) {
     HKEY opened = nullptr;
-    if (RegOpenKeyExA(parent, name, 0, MAXIMUM_ALLOWED, &opened) != ERROR_SUCCESS) return true;
+    if (RegOpenKeyExW(parent, name, 0, MAXIMUM_ALLOWED, &opened) != ERROR_SUCCESS) return true;
     {
         UniqueKey key(opened);
         DWORD index = 0;
         for (;;) {
-            char child[TextChars];
-            DWORD length = TextChars;
-            if (RegEnumKeyExA(key.get(), index, child, &length, nullptr, nullptr, nullptr, nullptr) !=
+            wchar_t child[NameChars];
+            DWORD length = NameChars;
+            if (RegEnumKeyExW(key.get(), index, child, &length, nullptr, nullptr, nullptr, nullptr) !=
                 ERROR_SUCCESS) {
                 break;
             }
@@ -56,12 +78,12 @@ bool RemoveTree(HKEY parent, const char* name) {
             if (!RemoveTree(key.get(), child)) ++index;
         }
     }
-    return RegDeleteKeyA(parent, name) == ERROR_SUCCESS;
+    return RegDeleteKeyW(parent, name) == ERROR_SUCCESS;
 }
 
 }  // namespace
 
-HRESULT DeleteRegistryTree(HKEY parent, const char* name) {
+HRESULT DeleteRegistryTree(HKEY parent, const wchar_t* name) {
     if (!name || !*name) return E_FAIL;
     RemoveTree(parent, name);
     return S_OK;
@@ -69,40 +91,16 @@ HRESULT DeleteRegistryTree(HKEY parent, const char* name) {
 
 HRESULT WriteServerKeys(const CLSID& classId, const wchar_t* description, const wchar_t* modulePath,
                         const wchar_t* threadingModel, const wchar_t* serverKeyName) {
-    char keyName[TextChars];
-    ClassKeyName(keyName, classId);
-
-    HKEY opened = nullptr;
-    LONG error = RegCreateKeyA(HKEY_CLASSES_ROOT, keyName, &opened);
-    if (error != ERROR_SUCCESS) return FromWin32(error);
-    UniqueKey classKey(opened);
-
-    char text[TextChars];
-    ToNarrow(text, description);
-    error = RegSetValueA(classKey.get(), nullptr, REG_SZ, text, static_cast<DWORD>(std::strlen(text) + 1));
-    if (error != ERROR_SUCCESS) return FromWin32(error);
-
-    ToNarrow(text, serverKeyName);
-    opened = nullptr;
-    error = RegCreateKeyA(classKey.get(), text, &opened);
-    if (error != ERROR_SUCCESS) return FromWin32(error);
-    UniqueKey serverKey(opened);
-
-    ToNarrow(text, modulePath);
-    error = RegSetValueA(serverKey.get(), nullptr, REG_SZ, text, static_cast<DWORD>(std::strlen(text) + 1));
-    if (error != ERROR_SUCCESS) return FromWin32(error);
-
-    ToNarrow(text, threadingModel);
-    error = RegSetValueExA(serverKey.get(), "ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                           static_cast<DWORD>(std::strlen(text) + 1));
-    if (error != ERROR_SUCCESS) return FromWin32(error & 0xFFFF);
-    return S_OK;
+    const std::wstring keyName = ClassKeyName(classId);
+    const HRESULT hr = WriteClassKey(keyName, description, modulePath, threadingModel, serverKeyName);
+    // A class key without its module's path would let COM find a class it
+    // cannot load.
+    if (FAILED(hr)) DeleteRegistryTree(HKEY_CLASSES_ROOT, keyName.c_str());
+    return hr;
 }
 
 HRESULT DeleteServerKeys(const CLSID& classId) {
-    char keyName[TextChars];
-    ClassKeyName(keyName, classId);
-    DeleteRegistryTree(HKEY_CLASSES_ROOT, keyName);
+    DeleteRegistryTree(HKEY_CLASSES_ROOT, ClassKeyName(classId).c_str());
     return S_OK;
 }
 
@@ -133,10 +131,12 @@ HRESULT RegisterThroughMapper2(const FilterSetupRecord* record, IFilterMapper2* 
 }
 
 HRESULT UpdateModuleRegistration(BOOL registering) {
-    char narrowPath[TextChars];
-    if (GetModuleFileNameA(ModuleInstance, narrowPath, TextChars) == 0) return FromWin32(GetLastError());
-    wchar_t path[TextChars];
-    if (MultiByteToWideChar(CP_ACP, 0, narrowPath, -1, path, TextChars) == 0) path[0] = L'\0';
+    // Read as wide text of any length: a path through the code page would
+    // name another file, in a folder whose name lies outside it.
+    std::wstring modulePath;
+    const HRESULT pathResult = CWidePath::OfModule(ModuleInstance, &modulePath);
+    if (FAILED(pathResult)) return pathResult;
+    const wchar_t* path = modulePath.c_str();
 
     HRESULT result = S_OK;
     if (registering) result = UpdateAllServerKeys(path, TRUE);

@@ -1,6 +1,7 @@
 #include "AppTest.h"
 
 #include "ModuleSetup.h"
+#include "common/WidePath.h"
 
 #include <windows.h>
 
@@ -20,11 +21,9 @@ public:
 }  // namespace
 
 std::wstring BinFolder() {
-    wchar_t exe[MAX_PATH];
-    GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    std::wstring folder(exe);
-    folder.resize(folder.find_last_of(L'\\') + 1);
-    return folder;
+    std::wstring exe;
+    CWidePath::OfModule(nullptr, &exe);
+    return CWidePath::FolderOf(exe);
 }
 
 ChildResult AppTest::KxvplayAt(const std::wstring& program, const std::vector<std::wstring>& args,

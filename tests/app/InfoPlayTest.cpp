@@ -74,6 +74,16 @@ TEST_F(InfoPlayTest, InfoTellsTheExactPicturePeriod) {
     EXPECT_NEAR(7.5, JsonNumber(json.Out, "pictures_per_second"), 0.0001) << json.Out;
 }
 
+// Six significant digits once cut a duration over 1000 s to a tenth.
+TEST_F(InfoPlayTest, InfoJsonKeepsEveryDigitOfALongDuration) {
+    RecordingPlan longer;
+    longer.Fps = 1;
+    longer.DurationMs = 1234567;
+    const ChildResult json = Kxvplay({L"info", Recording(L"long.kxr", longer), L"--json"});
+    ASSERT_EQ(0, json.ExitCode) << json.Err;
+    EXPECT_EQ("1234.567", JsonField(json.Out, "duration_seconds")) << json.Out;
+}
+
 TEST_F(InfoPlayTest, PlayDeliversEveryPictureAndTheWholeSound) {
     const ChildResult run = Kxvplay({L"play", path, L"--json"});
     ASSERT_EQ(0, run.ExitCode) << run.Err;

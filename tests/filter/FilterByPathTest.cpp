@@ -73,11 +73,42 @@ TEST_F(FilterByPathTest, AddSourceFilterFindsTheFilterByCheckBytes) {
     ASSERT_TRUE(RegisterModule());
 }
 
+// A deployer's list naming the maker's signature ("width=" at 0, which our
+// recordings lack) before a longer pattern that our recordings match, as the
+// only file types registered while it lives. Wine 8's graph manager reads the
+// values of one key into a buffer no longer than the first value it read:
+// patterns kept as values "0", "1", ... of one key were never tried past a
+// shorter first one, and the files opened in its File Source. (The file
+// itself cannot start with the maker's bytes: Load hands it to the stand-in
+// library, which plays only our format.)
+class CLongerPatternsOnly {
+public:
+    CLongerPatternsOnly() {
+        EXPECT_EQ(S_OK, InstallFileTypes(false, nullptr));
+        EXPECT_EQ(S_OK, InstallFileTypes(true, L"0,6,,77696474683D;0,4,,4B585652,4,8,,0100000040000000,48,4,FFFFFFFF,00000000"));
+    }
+    ~CLongerPatternsOnly() {
+        EXPECT_EQ(S_OK, InstallFileTypes(false, nullptr));
+        EXPECT_TRUE(RegisterModule());
+    }
+};
+
+TEST_F(FilterByPathTest, PatternsLongerThanTheFirstOfTheListFindTheFilter) {
+    RecordingPlan plan;
+    plan.DurationMs = 1000;
+    const std::wstring path = Recording(L"longer.kxr", plan);
+    CLongerPatternsOnly patterns;
+    EXPECT_TRUE(IsEqualCLSID(CLSID_KXVDSource, SourceChosenFor(path))) << "AddSourceFilter";
+}
+
 TEST_F(FilterByPathTest, RenderFilePlaysThroughThePlatformsRenderersAndShowsOurPictures) {
     if (!CWindowCapture::DesktopPresent()) GTEST_SKIP() << "the renderers need the desktop scripts/test.sh provides";
     RecordingPlan plan;
     plan.DurationMs = 3000;
     const std::wstring path = Recording(L"render.kxr", plan);
+    // Found by a longer pattern of a list, as above (the plain signature is
+    // the same lookup, which AddSourceFilter checks).
+    CLongerPatternsOnly patterns;
     CGraphRig rig;
     ASSERT_EQ(S_OK, rig.RenderByPath(path)) << "both pins rendered (VFW_S_PARTIAL_RENDER: no sound device)";
     CLSID source = CLSID_NULL;

@@ -3,6 +3,7 @@
 #include "FilterTest.h"
 #include "ModuleSetup.h"
 
+#include "common/WidePath.h"
 #include "common/KXVDSrcClsid.h"
 
 #include <dshow.h>
@@ -214,13 +215,67 @@ TEST_F(FilterLoadTest, LoadFailsWhenThePlaybackLibraryIsAbsent) {
     const std::wstring recording = Recording(L"present.kxr", plan);
     // A folder with the module and a copy of this program, and no library.
     const std::wstring program = Temp.File(L"lonely.exe");
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring self;
+    ASSERT_EQ(S_OK, CWidePath::OfModule(nullptr, &self));
     ASSERT_FALSE(CopyModuleInto(Temp.File(L"")).empty());
-    ASSERT_TRUE(CopyFileW(self, program.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(self.c_str(), program.c_str(), FALSE));
 
     DWORD code = 0;
     ASSERT_TRUE(RunChildProcess(program, L"--library-absent-child \"" + recording + L"\"", 60000, &code))
         << "the child did not start or did not finish within 60 s";
     EXPECT_EQ(static_cast<DWORD>(E_FAIL), code);
+}
+
+// The README has the modules copied beside the maker's library, in the
+// maker's folder whatever its name. Registered from there by regsvr32, the
+// class key must name the copy, so that COM creates the filter from it (the
+// 64-bit module then starts the KXVDHost.exe beside it). A path taken through
+// the code page named a folder of question marks, and one longer than a fixed
+// buffer of MAX_PATH was cut, both reported as success.
+TEST_F(FilterLoadTest, ModuleRegisteredFromAFolderOutsideTheCodePageNamesItsCopyAndLoadsThroughCom) {
+    RecordingPlan plan;
+    plan.DurationMs = 1000;
+    const std::wstring recording = Recording(L"maker.kxr", plan);
+    struct RegisteredAgain {
+        ~RegisteredAgain() { EXPECT_TRUE(RegisterModule()) << "the module must stay registered for the other tests"; }
+    } restore;
+    std::wstring self;
+    ASSERT_EQ(S_OK, CWidePath::OfModule(nullptr, &self));
+    wchar_t system[MAX_PATH] = {};
+    ASSERT_NE(0u, GetSystemDirectoryW(system, MAX_PATH));
+    wchar_t classId[39];
+    StringFromGUID2(CLSID_KXVDSource, classId, 39);
+    const std::wstring serverKey = std::wstring(L"CLSID\\") + classId + L"\\InprocServer32";
+
+    // Cyrillic, CJK, and a path longer than MAX_PATH.
+    for (const std::wstring& name : {std::wstring(L"\u041f\u0440\u043e\u0438\u0437\u0432\u043e\u0434\u0438\u0442\u0435\u043b\u044c"),
+                                     std::wstring(L"\u5236\u9020\u5546 \u30e1\u30fc\u30ab\u30fc"),
+                                     L"Maker " + std::wstring(240, L'm')}) {
+        const std::wstring folder = Temp.File(name);
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+        const std::wstring module = CopyModuleInto(folder);
+        ASSERT_FALSE(module.empty());
+        ASSERT_TRUE(CopyFileW((CWidePath::FolderOf(self) + L"VUVezaVID.dll").c_str(),
+                              (folder + L"\\VUVezaVID.dll").c_str(), FALSE));
+
+        DWORD code = 0;
+        ASSERT_TRUE(RunChildProcess(std::wstring(system) + L"\\regsvr32.exe", L"/s \"" + module + L"\"", 60000, &code))
+            << "regsvr32 did not finish within 60 s";
+        ASSERT_EQ(0u, code) << "regsvr32 failed";
+        wchar_t written[1024] = {};
+        DWORD bytes = sizeof(written);
+        ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_CLASSES_ROOT, serverKey.c_str(), nullptr, RRF_RT_REG_SZ, nullptr,
+                                              written, &bytes));
+        EXPECT_EQ(0, _wcsicmp(module.c_str(), written)) << "the class key names another file";
+
+        // Past MAX_PATH the registration is whole, but the platform goes no
+        // further (Wine 8, measured): CoCreateInstance answers
+        // REGDB_E_CLASSNOTREG, and loaded by its path the 64-bit module's
+        // Load fails with ERROR_MOD_NOT_FOUND: its helper does not start
+        // from there.
+        if (module.size() >= MAX_PATH) continue;
+        ASSERT_TRUE(RunChildProcess(self, L"--registered-child \"" + recording + L"\"", 60000, &code))
+            << "the child did not finish within 60 s";
+        EXPECT_EQ(static_cast<DWORD>(S_OK), code) << "Load through COM from the registered copy";
+    }
 }

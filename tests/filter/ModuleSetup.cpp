@@ -1,16 +1,15 @@
 #include "ModuleSetup.h"
 
+#include "common/WidePath.h"
 #include "common/KXVDSrcClsid.h"
 
 #include <windows.h>
 #include <dshow.h>
 
 std::wstring ModulePath() {
-    wchar_t exe[MAX_PATH];
-    GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    std::wstring folder(exe);
-    folder.resize(folder.find_last_of(L'\\') + 1);
-    return folder + KXVDSourceModuleName;
+    std::wstring exe;
+    CWidePath::OfModule(nullptr, &exe);
+    return CWidePath::FolderOf(exe) + KXVDSourceModuleName;
 }
 
 std::wstring CopyModuleInto(const std::wstring& target) {
@@ -66,6 +65,19 @@ long LoadThroughModule(const wchar_t* modulePath, const wchar_t* recording) {
             source->Release();
         }
         factory->Release();
+    }
+    CoUninitialize();
+    return result;
+}
+
+long LoadThroughRegistration(const wchar_t* recording) {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    IFileSourceFilter* source = nullptr;
+    HRESULT result = CoCreateInstance(CLSID_KXVDSource, nullptr, CLSCTX_INPROC_SERVER, IID_IFileSourceFilter,
+                                      reinterpret_cast<void**>(&source));
+    if (SUCCEEDED(result)) {
+        result = source->Load(recording, nullptr);
+        source->Release();
     }
     CoUninitialize();
     return result;

@@ -20,6 +20,10 @@ bool ModuleIsLoaded();
 // one), creates the filter through the module's own class object and
 // answers Load's result for recording (E_UNEXPECTED when it got no filter).
 long LoadThroughModule(const wchar_t* modulePath, const wchar_t* recording);
+// For a child process: creates the filter through COM by its class id, as
+// applications do (so from the registered module), and answers Load's result
+// for recording.
+long LoadThroughRegistration(const wchar_t* recording);
 // Starts program with arguments in program's own folder (the working folder
 // is on the library search path) and waits for it at most timeoutMs. True
 // with its exit code when it ended; false, after ending it, when it did not.

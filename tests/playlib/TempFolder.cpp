@@ -11,16 +11,32 @@ CTempFolder::CTempFolder() {
     CreateDirectoryW(Folder.c_str(), nullptr);
 }
 
-CTempFolder::~CTempFolder() {
+namespace {
+
+// Removes folder with its files and the folders below it.
+void RemoveFolder(const std::wstring& folder) {
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((Folder + L"\\*").c_str(), &found);
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW(File(found.cFileName).c_str());
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring path = folder + L"\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveFolder(path);
+            } else {
+                DeleteFileW(path.c_str());
+            }
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }
-    RemoveDirectoryW(Folder.c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
+}  // namespace
+
+CTempFolder::~CTempFolder() {
+    RemoveFolder(Folder);
 }
 
 std::wstring CTempFolder::List() const {

@@ -1,5 +1,6 @@
 // A folder of its own for one test's files, removed with everything in it
-// when the test ends. Used on the test's thread only.
+// (folders made inside it too) when the test ends. Used on the test's thread
+// only.
 #pragma once
 
 #include <string>

@@ -8,6 +8,7 @@
 #include "ModuleSetup.h"
 #include "RecordingMutation.h"
 
+#include "common/WidePath.h"
 #include "common/KXVDSrcClsid.h"
 
 #include <cstddef>
@@ -193,12 +194,11 @@ TEST_F(BadInputTest, LibraryLackingAFunctionIsRefusedWhole) {
     RecordingPlan plan;
     plan.DurationMs = 400;
     const std::wstring recording = Recording(L"partial.kxr", plan);
-    wchar_t exe[MAX_PATH];
-    GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    std::wstring bin(exe);
-    bin.resize(bin.find_last_of(L'\\') + 1);
+    std::wstring exe;
+    ASSERT_EQ(S_OK, CWidePath::OfModule(nullptr, &exe));
+    const std::wstring bin = CWidePath::FolderOf(exe);
     const std::wstring program = Temp.File(L"child.exe");
-    ASSERT_TRUE(CopyFileW(exe, program.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(exe.c_str(), program.c_str(), FALSE));
     const std::wstring module = CopyModuleInto(Temp.File(L""));
     ASSERT_FALSE(module.empty());
     ASSERT_TRUE(CopyFileW((bin + L"PartialVUVezaVID.dll").c_str(), Temp.File(L"VUVezaVID.dll").c_str(), FALSE));

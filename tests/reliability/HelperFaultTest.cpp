@@ -7,6 +7,7 @@
 #include "GraphRig.h"
 #include "ModuleFixture.h"
 #include "ModuleSetup.h"
+#include "common/WidePath.h"
 #include "common/KXVDSrcClsid.h"
 
 #include <tlhelp32.h>
@@ -103,11 +104,11 @@ TEST_F(HelperFaultTest, MissingOrRefusingHelperFailsLoadWithItsOwnCode) {
     RecordingPlan plan;
     plan.DurationMs = 400;
     const std::wstring recording = Recording(L"good.kxr", plan);
-    wchar_t exe[MAX_PATH];
-    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring exe;
+    ASSERT_EQ(S_OK, CWidePath::OfModule(nullptr, &exe));
     const std::wstring program = Temp.File(L"child.exe");
     const std::wstring module = Temp.File(KXVDSourceModuleName);
-    ASSERT_TRUE(CopyFileW(exe, program.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(exe.c_str(), program.c_str(), FALSE));
     ASSERT_TRUE(CopyFileW(ModulePath().c_str(), module.c_str(), FALSE));
     const std::wstring arguments = L"--load-child \"" + module + L"\" \"" + recording + L"\"";
 
@@ -160,13 +161,13 @@ TEST_F(HelperFaultTest, HelperEndsWithTheProcessThatStartedIt) {
     RecordingPlan plan;
     plan.DurationMs = 2000;
     const std::wstring recording = Recording(L"abandoned.kxr", plan);
-    wchar_t exe[MAX_PATH];
-    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring exe;
+    ASSERT_EQ(S_OK, CWidePath::OfModule(nullptr, &exe));
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION child = {};
-    std::wstring command = L"\"" + std::wstring(exe) + L"\" --vanish-child \"" + recording + L"\"";
-    ASSERT_TRUE(CreateProcessW(exe, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
+    std::wstring command = L"\"" + exe + L"\" --vanish-child \"" + recording + L"\"";
+    ASSERT_TRUE(CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
     const bool ended = WaitForSingleObject(child.hProcess, 60000) == WAIT_OBJECT_0;
     if (!ended) TerminateProcess(child.hProcess, 1);
     DWORD code = 0;

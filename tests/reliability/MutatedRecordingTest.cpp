@@ -12,6 +12,7 @@
 
 #include "filter/SrcFilter.h"
 #include "framework/BaseObject.h"
+#include "common/WidePath.h"
 #include "recording/RecordingWriter.h"
 #include "reader/KXFile.h"
 #include "reader/PlayLibrary.h"
@@ -32,11 +33,9 @@ constexpr int32_t HighWaterMark = 50;
 constexpr DWORD DrainLimitMs = 20000;
 
 std::wstring BinFolder() {
-    wchar_t exe[MAX_PATH];
-    GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    std::wstring folder(exe);
-    folder.resize(folder.find_last_of(L'\\') + 1);
-    return folder;
+    std::wstring exe;
+    CWidePath::OfModule(nullptr, &exe);
+    return CWidePath::FolderOf(exe);
 }
 
 std::wstring TempFile(const std::wstring& name) {

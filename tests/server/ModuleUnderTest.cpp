@@ -1,13 +1,12 @@
 #include "ModuleUnderTest.h"
 
+#include "common/WidePath.h"
 #include "common/KXVDSrcClsid.h"
 
 std::wstring CModuleUnderTest::Path() {
-    wchar_t exe[MAX_PATH];
-    GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    std::wstring folder(exe);
-    folder.resize(folder.find_last_of(L'\\') + 1);
-    return folder + KXVDSourceModuleName;
+    std::wstring exe;
+    CWidePath::OfModule(nullptr, &exe);
+    return CWidePath::FolderOf(exe) + KXVDSourceModuleName;
 }
 
 CModuleUnderTest::CModuleUnderTest() : Module(LoadLibraryW(Path().c_str())) {

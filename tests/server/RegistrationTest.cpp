@@ -97,11 +97,25 @@ std::wstring ExtensionKey(const wchar_t* extension) {
     return std::wstring(L"Media Type\\Extensions\\") + extension;
 }
 
-std::wstring PatternKey() {
-    wchar_t stream[39], subtype[39];
+std::wstring StreamKey() {
+    wchar_t stream[39];
     StringFromGUID2(MEDIATYPE_Stream, stream, 39);
+    return std::wstring(L"Media Type\\") + stream;
+}
+
+// A pattern's key: its subtype is the name-based (version 5) id of the
+// pattern's text in the namespace of the earlier versions' subtype, the same
+// in every version (these were computed apart, with Python's uuid.uuid5).
+std::wstring PatternKey(const wchar_t* subtype) {
+    return StreamKey() + L"\\" + subtype;
+}
+const wchar_t SignatureSubtype[] = L"{057E27B0-A74D-55EA-83DD-731086DC5628}";  // 0,4,,4B585652
+const wchar_t AbcdSubtype[] = L"{8ABC3A4E-7F5F-594E-A809-1CA819BD3DD6}";       // 8,2,,ABCD
+
+std::wstring EarlierPatternKey() {
+    wchar_t subtype[39];
     StringFromGUID2(MEDIASUBTYPE_KXVDRecording, subtype, 39);
-    return std::wstring(L"Media Type\\") + stream + L"\\" + subtype;
+    return StreamKey() + L"\\" + subtype;
 }
 
 // Everything the file-type registration may touch, by "subkey path|value".
@@ -214,9 +228,9 @@ TEST_F(RegistrationTest, Regsvr32WritesTheClassKeysAndTheMapperEntry) {
     EXPECT_EQ(static_cast<DWORD>(MERIT_PREFERRED), ListedMerit());
 
     // Our recordings are found by their signature, nothing else is named.
-    EXPECT_EQ(ClassText(), StringValue(PatternKey(), L"Source Filter"));
-    EXPECT_EQ(L"0,4,,4B585652", StringValue(PatternKey(), L"0"));
-    EXPECT_EQ(L"<missing>", StringValue(PatternKey(), L"1"));
+    EXPECT_EQ(ClassText(), StringValue(PatternKey(SignatureSubtype), L"Source Filter"));
+    EXPECT_EQ(L"0,4,,4B585652", StringValue(PatternKey(SignatureSubtype), L"0"));
+    EXPECT_EQ(L"<missing>", StringValue(PatternKey(SignatureSubtype), L"1"));
     EXPECT_EQ(1u, NamingOurClass().size()) << "only the pattern key names our class";
 }
 
@@ -233,16 +247,40 @@ TEST_F(RegistrationTest, InstallListWritesExtensionsPlayerKeysAndPatternsOnce) {
         EXPECT_EQ(7, NumberValue(HKEY_LOCAL_MACHINE, player, L"Runtime")) << extension;
         EXPECT_EQ(15, NumberValue(HKEY_LOCAL_MACHINE, player, L"Permissions")) << extension;
     }
-    EXPECT_EQ(L"0,4,,4B585652", StringValue(PatternKey(), L"0"));
-    EXPECT_EQ(L"8,2,,ABCD", StringValue(PatternKey(), L"1"));
-    EXPECT_EQ(L"<missing>", StringValue(PatternKey(), L"2"));
+    // One pattern a key, each with our class beside it.
+    EXPECT_EQ(L"0,4,,4B585652", StringValue(PatternKey(SignatureSubtype), L"0"));
+    EXPECT_EQ(L"8,2,,ABCD", StringValue(PatternKey(AbcdSubtype), L"0"));
+    for (const wchar_t* subtype : {SignatureSubtype, AbcdSubtype}) {
+        EXPECT_EQ(L"<missing>", StringValue(PatternKey(subtype), L"1")) << subtype;
+        EXPECT_EQ(ClassText(), StringValue(PatternKey(subtype), L"Source Filter")) << subtype;
+    }
 
     // Removal takes every one of them, whatever list wrote them.
     ASSERT_EQ(0u, RunRegsvr32(true));
     EXPECT_TRUE(NamingOurClass().empty()) << NamingOurClass().front().c_str();
     EXPECT_FALSE(KeyExists(ExtensionKey(L".kxtesta")));
     EXPECT_FALSE(KeyExists(std::wstring(PlayerKeys) + L".kxtestb", HKEY_LOCAL_MACHINE));
-    EXPECT_FALSE(KeyExists(PatternKey()));
+    EXPECT_FALSE(KeyExists(PatternKey(SignatureSubtype)));
+    EXPECT_FALSE(KeyExists(PatternKey(AbcdSubtype)));
+}
+
+// An earlier version kept every pattern in one key of a fixed subtype; an
+// upgrade that registers over it takes it away (Wine's graph manager would
+// still stop at its first value), and so does removal.
+TEST_F(RegistrationTest, TheEarlierVersionsPatternKeyGoesAndOthersStay) {
+    const wchar_t other[] = L"{11111111-2222-3333-4444-555555555555}";
+    const std::wstring foreign = StreamKey() + L"\\{22222222-3333-4444-5555-666666666666}";
+    WriteForeignKey(HKEY_CLASSES_ROOT, foreign, L"Source Filter", other);
+    WriteForeignKey(HKEY_CLASSES_ROOT, foreign, L"0", L"0,2,,FFFF");
+    for (int round = 0; round < 2; ++round) {
+        WriteForeignKey(HKEY_CLASSES_ROOT, EarlierPatternKey(), L"Source Filter", ClassText().c_str());
+        WriteForeignKey(HKEY_CLASSES_ROOT, EarlierPatternKey(), L"0", L"0,4,,4B585652");
+        WriteForeignKey(HKEY_CLASSES_ROOT, EarlierPatternKey(), L"1", L"0,6,,77696474683D");
+        ASSERT_EQ(0u, round == 0 ? RunRegsvr32(false) : RunRegsvr32(true));
+        EXPECT_FALSE(KeyExists(EarlierPatternKey())) << (round == 0 ? "registering" : "unregistering");
+        EXPECT_EQ(other, StringValue(foreign, L"Source Filter")) << "another filter's pattern key was touched";
+    }
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, foreign.c_str());
 }
 
 TEST_F(RegistrationTest, TakenOverExtensionGoesBackToItsOwner) {

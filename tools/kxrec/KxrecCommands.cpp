@@ -1,5 +1,6 @@
 #include "tools/kxrec/KxrecCommands.h"
 
+#include "common/WidePath.h"
 #include "recording/RecordingReader.h"
 #include "recording/RecordingWriter.h"
 #include "recording/TestPattern.h"
@@ -313,12 +314,9 @@ int RunShow(const std::vector<std::wstring>& args, std::string& out, std::string
 }
 
 std::wstring LibraryBesideProgram() {
-    wchar_t path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    const size_t slash = folder.find_last_of(L"\\/");
-    folder = slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash + 1);
-    return folder + L"VUVezaVID.dll";
+    std::wstring program;
+    CWidePath::OfModule(nullptr, &program);
+    return CWidePath::FolderOf(program) + L"VUVezaVID.dll";
 }
 
 int RunDecode(const std::vector<std::wstring>& args, std::string& out, std::string& error) {

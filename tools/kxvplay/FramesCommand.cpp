@@ -9,6 +9,7 @@
 #include "RangeSettings.h"
 #include "SourceGraph.h"
 #include "StreamTally.h"
+#include "common/WidePath.h"
 
 #include <uuids.h>
 
@@ -25,9 +26,8 @@ std::wstring PreparedFolder(const std::wstring& folder) {
     } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         throw CAppError(ExitCode::OutputFailure, L"cannot write pictures into " + folder + L": it is a file");
     }
-    wchar_t full[MAX_PATH * 2] = {};
-    const DWORD length = GetFullPathNameW(folder.c_str(), ARRAYSIZE(full), full, nullptr);
-    std::wstring path = (length > 0 && length < ARRAYSIZE(full)) ? std::wstring(full) : folder;
+    std::wstring path;
+    if (FAILED(CWidePath::Full(folder, &path))) path = folder;
     if (!path.empty() && path.back() != L'\\') path += L'\\';
     return path;
 }

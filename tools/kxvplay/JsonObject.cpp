@@ -2,6 +2,8 @@
 
 #include "Console.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 
 std::string CJsonObject::Quote(const std::wstring& value) {
@@ -41,9 +43,11 @@ CJsonObject& CJsonObject::Add(const std::string& key, int64_t value) {
 
 CJsonObject& CJsonObject::Add(const std::string& key, double value) {
     Key(key);
+    // The shortest text that reads back as the same double, so a time of
+    // 100-ns units keeps every digit it came with; JSON has no infinities.
     char text[64];
-    snprintf(text, sizeof(text), "%.6g", value);
-    Body += text;
+    const std::to_chars_result written = std::to_chars(text, text + sizeof(text), value);
+    Body += std::isfinite(value) && written.ec == std::errc() ? std::string(text, written.ptr) : "null";
     return *this;
 }
 

@@ -2,16 +2,14 @@
 
 #include "AppError.h"
 #include "HResultText.h"
+#include "common/WidePath.h"
 
 #include <windows.h>
 
 COutputFile::COutputFile(const std::wstring& finalPath) {
-    wchar_t full[MAX_PATH * 2] = {};
-    const DWORD length = GetFullPathNameW(finalPath.c_str(), ARRAYSIZE(full), full, nullptr);
-    if (length == 0 || length >= ARRAYSIZE(full)) {
+    if (FAILED(CWidePath::Full(finalPath, &Final))) {
         throw CAppError(ExitCode::OutputFailure, L"cannot write " + finalPath + L": the path is not valid");
     }
-    Final = full;
     Temporary = Final + L".partial";
     const DWORD attributes = GetFileAttributesW(Final.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {

@@ -3,6 +3,7 @@
 #include "AppError.h"
 #include "FramePositions.h"
 #include "HResultText.h"
+#include "common/WidePath.h"
 #include "common/LibraryFolder.h"
 #include "common/KXVDSrcClsid.h"
 
@@ -110,11 +111,15 @@ std::wstring ClassName(const CLSID& id) {
 // The registered module's path, or empty when the registry does not say.
 std::wstring RegisteredModule() {
     const std::wstring key = L"CLSID\\" + GuidText(CLSID_KXVDSource) + L"\\InprocServer32";
-    wchar_t path[MAX_PATH * 2] = {};
-    DWORD bytes = sizeof(path) - sizeof(wchar_t);
-    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, path, &bytes) != ERROR_SUCCESS) {
+    DWORD bytes = 0;
+    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, nullptr, &bytes) != ERROR_SUCCESS) {
         return std::wstring();
     }
+    std::wstring path(bytes / sizeof(wchar_t) + 1, L'\0');
+    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, &path[0], &bytes) != ERROR_SUCCESS) {
+        return std::wstring();
+    }
+    path.resize(wcslen(path.c_str()));
     return path;
 }
 
@@ -138,9 +143,7 @@ void CSourceGraph::GraphFailed(const std::wstring& what, HRESULT hr) {
 }
 
 void CSourceGraph::CheckReadable(const std::wstring& file) {
-    wchar_t full[MAX_PATH * 2] = {};
-    const DWORD length = GetFullPathNameW(file.c_str(), ARRAYSIZE(full), full, nullptr);
-    Path = (length > 0 && length < ARRAYSIZE(full)) ? std::wstring(full) : file;
+    if (FAILED(CWidePath::Full(file, &Path))) Path = file;
     const DWORD attributes = GetFileAttributesW(Path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         throw CAppError(ExitCode::FileUnreadable, L"file not found: " + file);
