@@ -102,7 +102,7 @@ HRESULT CAudioStream::FillSample(IMediaSample* sample) {
     CScopedLock hold(&StreamLock);
     IMediaFile* file = SrcFilter->File();
     if (!file) return EndSound(file);
-    const MediaFileState state = file->State(StateAsker::Anyone);
+    const MediaFileState state = file->State();
     // Sound was lost for want of memory: the graph hears of it
     // (EC_ERRORABORT) rather than of an end with a gap before it.
     if (state.SoundOutOfMemory) return E_OUTOFMEMORY;
@@ -116,8 +116,7 @@ HRESULT CAudioStream::FillSample(IMediaSample* sample) {
     if (!file->ReadAudio(buffer, static_cast<uint32_t>(SampleBytes))) {
         // The graph hears of a failed file (EC_ERRORABORT).
         if (FAILED(file->FaultCode())) return file->FaultCode();
-        const MediaFileState now = file->State(StateAsker::AudioWorker);
-        if (now.AudioFinished || !now.SoundCanCome || NoDataForTooLong()) return EndSound(file);
+        if (file->State().AudioFinished || !file->AwaitSound() || NoDataForTooLong()) return EndSound(file);
         return S_NODATAYET;
     }
     NoteDataArrived();

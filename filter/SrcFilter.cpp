@@ -291,7 +291,7 @@ HRESULT CSrcFilter::RepositionFile(CMediaStream* pin, REFERENCE_TIME start) {
         int32_t queued = 0;
         int stalled = 0;
         for (int polls = 0; polls < PrerollPolls && stalled < PrerollStallPolls && SUCCEEDED(file->FaultCode()); ++polls) {
-            const MediaFileState state = file->State(StateAsker::Anyone);
+            const MediaFileState state = file->State();
             if (state.PrerollReached || state.Stopped) break;
             stalled = state.QueuedPictures > 0 && state.QueuedPictures == queued ? stalled + 1 : 0;
             queued = state.QueuedPictures;

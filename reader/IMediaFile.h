@@ -7,8 +7,14 @@
 // module talks to a 32-bit helper process that runs CKXFile
 // (remote/CKXFileProxy). Both keep CKXFile's semantics; the threads that may
 // call each operation are CKXFile's (see reader/KXFile.h).
+//
+// A worker reads first and asks only when its read found nothing: State is a
+// snapshot that changes nothing; AwaitPictures / AwaitSound, called before a
+// worker waits on its event, may lift a pause and arm the event, and answer
+// whether more can come.
 #pragma once
 
+#include "reader/KXPlayApi.h"
 #include "reader/MediaFileState.h"
 
 #include <windows.h>
@@ -18,6 +24,14 @@
 
 class IMediaFile {
 public:
+    // The sound given out: 8000 Hz mono 16-bit (KX_PCM_RATE), which the
+    // audio stream reads in samples of 50 ms.
+    static constexpr uint32_t SoundBytesPerSecond = KX_PCM_RATE * 2;
+    static constexpr uint32_t SoundSampleBytes = SoundBytesPerSecond / 20;
+    // Pictures a second where the file information tells none, and their period in 100-ns units.
+    static constexpr int32_t DefaultFrameRate = 25;
+    static constexpr double DefaultPicturePeriod = 10000000.0 / DefaultFrameRate;
+
     virtual ~IMediaFile() = default;
 
     // Filter's thread.
@@ -46,9 +60,17 @@ public:
     virtual HANDLE PictureEvent() const = 0;
     virtual HANDLE SoundEvent() const = 0;
 
-    // The state, with the asker's decision (see MediaFileState.h); a worker
-    // asks it before it waits.
-    virtual MediaFileState State(StateAsker asker) = 0;
+    // A snapshot of the state (see MediaFileState.h); changes nothing.
+    virtual MediaFileState State() = 0;
+    // Video worker, after a look that found no picture and before it waits
+    // on PictureEvent: arms the event for the next picture and lifts a
+    // back-pressure pause that no read would lift. Whether more pictures
+    // can come.
+    virtual bool AwaitPictures() = 0;
+    // Audio worker, after a read that found too little (which armed
+    // SoundEvent for what it wanted) and before it waits: lifts a pause that
+    // only unread pictures made. Whether more sound can come.
+    virtual bool AwaitSound() = 0;
 
     // What the output streams tell the file.
     virtual void MarkVideoDrained() = 0;

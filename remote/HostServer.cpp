@@ -120,11 +120,15 @@ int64_t CHostServer::Dispatch(remote::Lane* lane) {
     case remote::CallSeek:
         return file.SeekTo(static_cast<uint32_t>(lane->Argument)) ? 1 : 0;
     case remote::CallState: {
-        const MediaFileState state = file.State(static_cast<StateAsker>(lane->Argument));
+        const MediaFileState state = file.State();
         static_assert(sizeof(state) <= remote::LaneDataBytes, "the state fits the lane");
         std::memcpy(lane->Data, &state, sizeof(state));
         return 1;
     }
+    case remote::CallAwaitPictures:
+        return file.AwaitPictures() ? 1 : 0;
+    case remote::CallAwaitSound:
+        return file.AwaitSound() ? 1 : 0;
     case remote::CallVideoDrained:
         file.MarkVideoDrained();
         return 0;
