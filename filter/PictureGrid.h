@@ -23,6 +23,8 @@
 // every thread reads it without a lock afterwards.
 #pragma once
 
+#include "reader/IMediaFile.h"
+
 #include <windows.h>
 #include <strmif.h>
 
@@ -49,8 +51,8 @@ public:
     uint32_t LibraryMs(REFERENCE_TIME t) const;
 
 private:
-    double PicturePeriod = 400000;
-    REFERENCE_TIME RoundedPeriod = 400000;
+    double PicturePeriod = IMediaFile::DefaultPicturePeriod;
+    REFERENCE_TIME RoundedPeriod = static_cast<REFERENCE_TIME>(IMediaFile::DefaultPicturePeriod);
     uint32_t DurationMs = 0;
     int64_t Total = 0;
 };

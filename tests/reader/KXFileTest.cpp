@@ -709,6 +709,33 @@ TEST_F(KXFileTest, EventsWakeTheStreamsOnlyWhenTheyFoundNothing) {
     EXPECT_TRUE(File->State().PrerollReached) << "nothing more comes, so the preroll is complete";
 }
 
+// The state is a snapshot: a look neither lifts a pause nor arms the picture
+// event; the video worker's AwaitPictures, before it waits, does both.
+TEST_F(KXFileTest, StateOnlyLooksAwaitPicturesPreparesTheWait) {
+    const auto signalled = [](HANDLE event) { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; };
+    Open();
+    Pictures(1);
+    ASSERT_TRUE(ReadOne());
+    signalled(File->PictureEvent());
+    ASSERT_TRUE(File->PauseDecoding());
+    Lib.ForgetCalls();
+    for (int i = 0; i < 3; ++i) {
+        const MediaFileState state = File->State();
+        EXPECT_EQ(state.QueuedPictures, 0);
+        EXPECT_TRUE(state.Paused);
+    }
+    EXPECT_TRUE(Lib.Calls().empty()) << "a look at the state called the library";
+    Pictures(1);
+    EXPECT_FALSE(signalled(File->PictureEvent())) << "a look at the state armed the picture event";
+    ASSERT_TRUE(ReadOne());
+    ASSERT_TRUE(File->PauseDecoding());
+    Lib.ForgetCalls();
+    EXPECT_TRUE(File->AwaitPictures());
+    EXPECT_EQ(Lib.Calls(), StartSequence) << "the pause no read lifts";
+    Pictures(1);
+    EXPECT_TRUE(signalled(File->PictureEvent())) << "the worker about to wait was not woken";
+}
+
 TEST_F(KXFileTest, EmptyPausedQueueResumesWhenAskedWhetherPicturesCanCome) {
     Open();
     EXPECT_TRUE(File->AwaitPictures());
@@ -767,6 +794,50 @@ TEST_F(KXFileTest, DecodingThreadPausingDuringAnotherThreadsResumeKeepsTheFlagsT
     EXPECT_TRUE(LibraryLastPaused(Lib)) << "the next picture past the mark pauses";
     EXPECT_TRUE(File->State().Paused);
     EXPECT_FALSE(File->State().Playing);
+}
+
+// The sound event set only once the ring holds a read's worth took away the
+// system call the decoding thread made for every piece of sound, and with it
+// what had slowed the thread down enough: a back-pressure pause that found
+// the control lock taken (a worker resuming, descheduled inside the
+// library's Play) was left to the holder and lost when the holder had looked
+// already, so the thread ran on past the high water and, before a sound
+// reader had started, past the ring. The thread is now held until the
+// holder has made the pause.
+TEST_F(KXFileTest, PauseWantedWhileTheControlLockIsHeldLosesNoSound) {
+    CKXFile::WaitLimits waits = ShortWaits();
+    waits.PauseHoldMs = 30000;
+    File.reset(new CKXFile(Lib.Api(), waits));
+    Open();
+    ASSERT_TRUE(File->PauseDecoding());
+    const std::vector<uint8_t> sound(800, 3);
+    UniqueEvent atMark(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    UniqueEvent done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    int delivered = 0;
+    bool ranOn = false;
+    std::thread decoding;
+    // A library that pauses from within its callback delivers nothing more
+    // once paused; without a reader the ring takes 79 pieces.
+    Lib.DuringNextPlay([&] {
+        decoding = std::thread([&] {
+            Pictures(49);
+            SetEvent(atMark.get());
+            Pictures(1);
+            for (; delivered < 100 && Lib.CountOf("Pause") < 2; ++delivered) Lib.Sound(sound.data(), 800);
+            SetEvent(done.get());
+        });
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(atMark.get(), 10000)) << "pictures not delivered";
+        // The resumer holds the lock meanwhile, as one descheduled would.
+        ranOn = WaitForSingleObject(done.get(), 300) == WAIT_OBJECT_0;
+    });
+    EXPECT_TRUE(File->ResumeDecoding());
+    const bool finished = WaitForSingleObject(done.get(), 10000) == WAIT_OBJECT_0;
+    if (!finished) File->StopDecoding();
+    decoding.join();
+    ASSERT_TRUE(finished) << "the decoding thread stayed held after the holder let go";
+    EXPECT_FALSE(ranOn) << "decoding ran on past the high water while the lock was held";
+    EXPECT_EQ(Lib.CountOf("Pause"), 2);
+    EXPECT_EQ(File->State().SoundBytes, static_cast<uint32_t>(delivered) * 800) << "sound lost";
 }
 
 TEST(KXFileObjects, SeveralObjectsWorkAtOnceAndOutliveEachOther) {
