@@ -117,7 +117,9 @@ HRESULT CAudioStream::FillSample(IMediaSample* sample) {
     if (!file->ReadAudio(buffer, static_cast<uint32_t>(SampleBytes))) {
         // The graph hears of a failed file (EC_ERRORABORT).
         if (FAILED(file->FaultCode())) return file->FaultCode();
-        if (file->State().AudioFinished || !file->AwaitSound() || NoDataForTooLong()) return EndSound(file);
+        MediaFileState now;
+        const bool more = file->AwaitSound(&now);
+        if (now.AudioFinished || !more || NoDataForTooLong()) return EndSound(file);
         return S_NODATAYET;
     }
     NoteDataArrived();

@@ -107,6 +107,7 @@ HRESULT CVideoStream::FillSample(IMediaSample* sample) {
     // nothing, so a picture costs one call to the file (one round trip in
     // the 64-bit module).
     MediaFileState state;
+    bool more = false;
     for (int reads = 0; reads < 2; ++reads) {
         if (file->ReadVideoFrame(buffer, size)) {
             NoteDataArrived();
@@ -114,7 +115,7 @@ HRESULT CVideoStream::FillSample(IMediaSample* sample) {
             return S_OK;
         }
         if (FAILED(file->FaultCode())) return file->FaultCode();
-        state = file->State();
+        more = file->AwaitPictures(&state);
         // None queued: wait for one. Queued: it came after the read, or it
         // does not fit the buffer, which a second read tells.
         if (state.QueuedPictures == 0) break;
@@ -126,7 +127,7 @@ HRESULT CVideoStream::FillSample(IMediaSample* sample) {
     // The graph hears of it (EC_ERRORABORT) rather than of an end with
     // pictures missing.
     if (state.OutOfMemory) return E_OUTOFMEMORY;
-    if (file->AwaitPictures() && !NoDataForTooLong()) return S_NODATAYET;
+    if (more && !NoDataForTooLong()) return S_NODATAYET;
     if (FAILED(file->FaultCode())) return file->FaultCode();
     file->MarkVideoDrained();
     return S_FALSE;

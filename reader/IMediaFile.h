@@ -10,8 +10,9 @@
 //
 // A worker reads first and asks only when its read found nothing: State is a
 // snapshot that changes nothing; AwaitPictures / AwaitSound, called before a
-// worker waits on its event, may lift a pause and arm the event, and answer
-// whether more can come.
+// worker waits on its event, may lift a pause and arm the event, answer
+// whether more can come and give the state after that, in one call (one
+// round trip to the 64-bit module's helper).
 #pragma once
 
 #include "reader/KXPlayApi.h"
@@ -62,15 +63,16 @@ public:
 
     // A snapshot of the state (see MediaFileState.h); changes nothing.
     virtual MediaFileState State() = 0;
-    // Video worker, after a look that found no picture and before it waits
+    // Video worker, after a read that found no picture and before it waits
     // on PictureEvent: arms the event for the next picture and lifts a
     // back-pressure pause that no read would lift. Whether more pictures
-    // can come.
-    virtual bool AwaitPictures() = 0;
+    // can come; the state then goes into state unless it is null.
+    virtual bool AwaitPictures(MediaFileState* state) = 0;
     // Audio worker, after a read that found too little (which armed
     // SoundEvent for what it wanted) and before it waits: lifts a pause that
-    // only unread pictures made. Whether more sound can come.
-    virtual bool AwaitSound() = 0;
+    // only unread pictures made. Whether more sound can come; the state then
+    // goes into state unless it is null.
+    virtual bool AwaitSound(MediaFileState* state) = 0;
 
     // What the output streams tell the file.
     virtual void MarkVideoDrained() = 0;

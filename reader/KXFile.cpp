@@ -628,7 +628,19 @@ int32_t CKXFile::PicturesHeld() {
     return PicturesHeldLocked();
 }
 
-bool CKXFile::AwaitPictures() {
+bool CKXFile::AwaitPictures(MediaFileState* state) {
+    const bool more = PicturesCanCome();
+    if (state) *state = State();
+    return more;
+}
+
+bool CKXFile::AwaitSound(MediaFileState* state) {
+    const bool more = SoundCanCome();
+    if (state) *state = State();
+    return more;
+}
+
+bool CKXFile::PicturesCanCome() {
     if (QueuedPictureCount() > 0) return true;
     if (!PlayHandle.load() || IsSet(FileEnded)) return false;
     // Held for the sound reader to catch up: pictures come once it has.
@@ -640,7 +652,7 @@ bool CKXFile::AwaitPictures() {
     return IsSet(Playing);
 }
 
-bool CKXFile::AwaitSound() {
+bool CKXFile::SoundCanCome() {
     if (!PlayHandle.load() || IsSet(Stopped)) return false;
     // A pause that only unread pictures made: no picture read would lift it.
     ResumeIfDrained(QueueCount());

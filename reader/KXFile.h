@@ -143,10 +143,10 @@ public:
     MediaFileState State() override;
     // Video worker: whether more pictures can come, after lifting a pause
     // that no read would lift; arms PictureEvent when none is queued.
-    bool AwaitPictures() override;
+    bool AwaitPictures(MediaFileState* state) override;
     // Audio worker: whether more sound can come, after lifting a pause that
     // only unread pictures made.
-    bool AwaitSound() override;
+    bool AwaitSound(MediaFileState* state) override;
 
     void MarkVideoDrained() override { VideoDrained = 1; }
     void SetDestinationStride(int32_t pixels) override { DestinationStride = pixels; }
@@ -250,6 +250,8 @@ private:
     bool PlayLocked();
     bool SoundHasRoom() const;
     bool PicturesUnread() const { return PictureReader.load() == 0 && SoundConsumer.load() != 0; }
+    bool PicturesCanCome();
+    bool SoundCanCome();
     // Queued or being copied out, QueueLock held.
     int32_t PicturesHeldLocked() const { return PictureQueue.Count() + PicturesInRead; }
     int32_t PicturesHeld();

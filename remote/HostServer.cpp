@@ -126,9 +126,12 @@ int64_t CHostServer::Dispatch(remote::Lane* lane) {
         return 1;
     }
     case remote::CallAwaitPictures:
-        return file.AwaitPictures() ? 1 : 0;
-    case remote::CallAwaitSound:
-        return file.AwaitSound() ? 1 : 0;
+    case remote::CallAwaitSound: {
+        MediaFileState state;
+        const bool more = lane->Call == remote::CallAwaitPictures ? file.AwaitPictures(&state) : file.AwaitSound(&state);
+        std::memcpy(lane->Data, &state, sizeof(state));
+        return more ? 1 : 0;
+    }
     case remote::CallVideoDrained:
         file.MarkVideoDrained();
         return 0;

@@ -67,9 +67,17 @@ MediaFileState CKXFileProxy::State() {
     return state;
 }
 
-bool CKXFileProxy::AwaitPictures() { return Helper.Call(remote::CallAwaitPictures, 0, 0) != 0; }
+bool CKXFileProxy::AwaitPictures(MediaFileState* state) { return Await(remote::CallAwaitPictures, state); }
 
-bool CKXFileProxy::AwaitSound() { return Helper.Call(remote::CallAwaitSound, 0, 0) != 0; }
+bool CKXFileProxy::AwaitSound(MediaFileState* state) { return Await(remote::CallAwaitSound, state); }
+
+bool CKXFileProxy::Await(remote::Call call, MediaFileState* state) {
+    // A failed helper answers nothing: the state of a closed file stays.
+    MediaFileState answer;
+    const bool more = Helper.Call(call, 0, 0, &answer, sizeof(answer)) != 0;
+    if (state) *state = answer;
+    return more;
+}
 
 void CKXFileProxy::MarkVideoDrained() { Helper.Call(remote::CallVideoDrained, 0, 0); }
 

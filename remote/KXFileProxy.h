@@ -43,8 +43,9 @@ public:
     HANDLE PictureEvent() const override { return Helper.PictureEvent(); }
     HANDLE SoundEvent() const override { return Helper.SoundEvent(); }
     MediaFileState State() override;
-    bool AwaitPictures() override;
-    bool AwaitSound() override;
+    bool AwaitPictures(MediaFileState* state) override;
+    bool AwaitSound(MediaFileState* state) override;
+
     void MarkVideoDrained() override;
     void SetDestinationStride(int32_t pixels) override;
     void SetSoundConsumer(bool reading) override;
@@ -52,6 +53,9 @@ public:
     HRESULT FaultCode() const override;
 
 private:
+    // CallAwaitPictures or CallAwaitSound: its answer, and the state after it.
+    bool Await(remote::Call call, MediaFileState* state);
+
     CHelperProcess Helper;
     HRESULT StartFault = S_OK;
     bool Started = false;

@@ -54,8 +54,8 @@ enum Call : uint32_t {
     CallStride,            // Arguments: pixels
     CallSoundConsumer,     // Arguments: 0 or 1
     CallPictureReader,     // Arguments: 0 or 1
-    CallAwaitPictures,     // Result: 1 when more pictures can come
-    CallAwaitSound,        // Result: 1 when more sound can come
+    CallAwaitPictures,     // Data: the MediaFileState after it; Result: 1 when more pictures can come
+    CallAwaitSound,        // Data: the MediaFileState after it; Result: 1 when more sound can come
     CallQuit,              // the helper answers, then ends
 };
 

@@ -390,7 +390,7 @@ TEST_F(KXFileTest, SeekAfterAnEndWithNothingDecodedStartsAFreshSegment) {
     ASSERT_TRUE(File->SeekTo(1000));
     EXPECT_FALSE(File->State().FileEnded) << "the old position's end ended the new segment";
     EXPECT_FALSE(File->State().PrerollReached) << "the new position's preroll counted as reached";
-    EXPECT_TRUE(File->AwaitPictures());
+    EXPECT_TRUE(File->AwaitPictures(nullptr));
 }
 
 TEST_F(KXFileTest, EndNoticePostedBeforeASeekDoesNotEndTheNewSegment) {
@@ -419,7 +419,7 @@ TEST_F(KXFileTest, EndNoticePostedBeforeASeekDoesNotEndTheNewSegment) {
     ASSERT_TRUE(Lib.Post(KX_MSG_FILE_INFO));
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(past.get(), 5000)) << "information notice not handled";
     EXPECT_FALSE(File->State().FileEnded) << "the old position's end notice ended the new segment";
-    EXPECT_TRUE(File->AwaitPictures());
+    EXPECT_TRUE(File->AwaitPictures(nullptr));
     // The new segment's own end notice still ends it.
     Notice(KX_MSG_FILE_END, [&] { return File->State().FileEnded; });
 }
@@ -540,8 +540,8 @@ TEST_F(KXFileTest, NoReadOrWaitRestartsDecodingAfterStop) {
     }
     std::vector<uint8_t> sink(800);
     EXPECT_TRUE(File->ReadAudio(sink.data(), 800));
-    EXPECT_FALSE(File->AwaitPictures());
-    EXPECT_FALSE(File->AwaitSound());
+    EXPECT_FALSE(File->AwaitPictures(nullptr));
+    EXPECT_FALSE(File->AwaitSound(nullptr));
     EXPECT_EQ(Lib.CountOf("Play:0"), 0) << "decoding restarted after the filter stopped it";
     EXPECT_TRUE(File->State().Stopped);
     // A worker's start, or a seek, starts decoding again.
@@ -730,7 +730,7 @@ TEST_F(KXFileTest, StateOnlyLooksAwaitPicturesPreparesTheWait) {
     ASSERT_TRUE(ReadOne());
     ASSERT_TRUE(File->PauseDecoding());
     Lib.ForgetCalls();
-    EXPECT_TRUE(File->AwaitPictures());
+    EXPECT_TRUE(File->AwaitPictures(nullptr));
     EXPECT_EQ(Lib.Calls(), StartSequence) << "the pause no read lifts";
     Pictures(1);
     EXPECT_TRUE(signalled(File->PictureEvent())) << "the worker about to wait was not woken";
@@ -738,19 +738,19 @@ TEST_F(KXFileTest, StateOnlyLooksAwaitPicturesPreparesTheWait) {
 
 TEST_F(KXFileTest, EmptyPausedQueueResumesWhenAskedWhetherPicturesCanCome) {
     Open();
-    EXPECT_TRUE(File->AwaitPictures());
+    EXPECT_TRUE(File->AwaitPictures(nullptr));
     EXPECT_TRUE(File->PauseDecoding());
     Lib.ForgetCalls();
-    EXPECT_TRUE(File->AwaitPictures());
+    EXPECT_TRUE(File->AwaitPictures(nullptr));
     EXPECT_EQ(Lib.Calls(), StartSequence);
     File->StopDecoding();
-    EXPECT_FALSE(File->AwaitPictures());
+    EXPECT_FALSE(File->AwaitPictures(nullptr));
     File->ResumeDecoding();
     Pictures(1);
     Notice(KX_MSG_FILE_END, [&] { return File->State().FileEnded; });
-    EXPECT_TRUE(File->AwaitPictures()) << "one is still queued";
+    EXPECT_TRUE(File->AwaitPictures(nullptr)) << "one is still queued";
     ASSERT_TRUE(ReadOne());
-    EXPECT_FALSE(File->AwaitPictures());
+    EXPECT_FALSE(File->AwaitPictures(nullptr));
 }
 
 namespace {
@@ -924,7 +924,7 @@ TEST_F(KXFileTest, FullSoundRingHoldsDecodingOnlyWhileSoundIsRead) {
     // reader is behind; the sound read that leaves less than two seconds does.
     ASSERT_TRUE(ReadOne());
     EXPECT_EQ(Lib.CountOf("Play:0"), 0);
-    EXPECT_TRUE(File->AwaitPictures()) << "pictures come once the sound is read";
+    EXPECT_TRUE(File->AwaitPictures(nullptr)) << "pictures come once the sound is read";
     EXPECT_EQ(Lib.CountOf("Play:0"), 0);
     std::vector<uint8_t> sink(800);
     for (int i = 0; i < 20; ++i) ASSERT_TRUE(File->ReadAudio(sink.data(), 800));

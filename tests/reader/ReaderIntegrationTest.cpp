@@ -62,7 +62,7 @@ PictureLog ReadPictures(CKXFile& file, int32_t width, int32_t height, uint32_t f
     std::vector<uint8_t> buffer(static_cast<size_t>(width) * height * 2);
     for (;;) {
         if (!WaitUntil(file.PictureEvent(),
-                       [&] { return file.QueuedPictureCount() > 0 || !file.AwaitPictures(); },
+                       [&] { return file.QueuedPictureCount() > 0 || !file.AwaitPictures(nullptr); },
                        StallMs)) {
             log.Problem = "no picture and no end after " + std::to_string(log.Frames.size());
             return log;

@@ -115,7 +115,7 @@ void Drain(CKXFile* file) {
         ASSERT_TRUE(read || queued == 0) << "a queued picture did not fit a buffer of the picture size";
         while (file->ReadAudio(sound.data(), 800)) {
         }
-        if (!read && !file->AwaitPictures()) break;
+        if (!read && !file->AwaitPictures(nullptr)) break;
         if (!read) WaitForSingleObject(file->PictureEvent(), 50);
     }
     file->SetSoundConsumer(false);
