@@ -17,7 +17,7 @@
 #include "bench/BenchSuite.h"
 #include "bench/ManyFilesRun.h"
 #include "bench/RegistryDwordScope.h"
-#include "server/KXVDSrcClsid.h"
+#include "common/KXVDSrcClsid.h"
 
 #include <objbase.h>
 #include <shellapi.h>

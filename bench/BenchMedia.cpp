@@ -1,8 +1,8 @@
 #include "bench/BenchMedia.h"
 
-#include "playlib/RecordingWriter.h"
-#include "playlib/TestPattern.h"
-#include "tools/avi/AviFileWriter.h"
+#include "recording/RecordingWriter.h"
+#include "recording/TestPattern.h"
+#include "formats/avi/AviFileWriter.h"
 
 #include <windows.h>
 

@@ -7,7 +7,7 @@
 // thread (counts are atomics, the end is an event).
 #pragma once
 
-#include "reader/KXPlayApi.h"
+#include "common/KXPlayApi.h"
 
 #include <atomic>
 #include <cstdint>

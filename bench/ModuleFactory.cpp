@@ -1,6 +1,6 @@
 #include "bench/ModuleFactory.h"
 
-#include "server/KXVDSrcClsid.h"
+#include "common/KXVDSrcClsid.h"
 
 CModuleFactory::~CModuleFactory() {
     Factory.Reset();

@@ -1,5 +1,5 @@
 #include "bench/PngChart.h"
-#include "tools/png/PngEncoding.h"
+#include "formats/png/PngEncoding.h"
 
 #include <windows.h>
 #include <wincodec.h>

@@ -1,7 +1,7 @@
 #include "bench/SampleTap.h"
 
 #include "bench/Stopwatch.h"
-#include "playlib/TestPattern.h"
+#include "recording/TestPattern.h"
 
 CSampleTap::CSampleTap()
     : SegmentEvent(CreateEventW(nullptr, FALSE, FALSE, nullptr)), CountEvent(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}

@@ -3,7 +3,7 @@
 #include "filter/AudioStream.h"
 #include "filter/VideoStream.h"
 #include "framework/ScopedLock.h"
-#include "server/KXVDSrcClsid.h"
+#include "common/KXVDSrcClsid.h"
 
 #include <amvideo.h>
 #include <evcode.h>

@@ -29,7 +29,7 @@
 // FileEpoch is atomic and read without a lock.
 #pragma once
 
-#include "filter/PictureGrid.h"
+#include "picture/PictureGrid.h"
 #include "framework/CritLock.h"
 #include "framework/MediaFormat.h"
 #include "framework/Source.h"

@@ -1,6 +1,6 @@
 // The thirteen exported functions. Each looks its handle up in the registry
 // first, so a stale or made-up handle gets a failure result, never a crash.
-#include "KXPlayApi.h"
+#include "common/KXPlayApi.h"
 #include "playlib/HandleRegistry.h"
 #include "playlib/Player.h"
 

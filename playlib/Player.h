@@ -21,9 +21,9 @@
 // picture or sound is skipped.
 #pragma once
 
-#include "KXPlayApi.h"
+#include "common/KXPlayApi.h"
 #include "playlib/CriticalSection.h"
-#include "playlib/RecordingReader.h"
+#include "recording/RecordingReader.h"
 
 #include <windows.h>
 

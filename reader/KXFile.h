@@ -63,7 +63,7 @@
 #include "reader/FramePool.h"
 #include "reader/IMediaFile.h"
 #include "reader/IPictureMemory.h"
-#include "reader/KXPlayApi.h"
+#include "common/KXPlayApi.h"
 #include "reader/NoticeWindow.h"
 #include "reader/PictureBudget.h"
 #include "reader/PictureQueue.h"

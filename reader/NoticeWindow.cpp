@@ -1,6 +1,6 @@
 #include "reader/NoticeWindow.h"
 
-#include "reader/KXPlayApi.h"
+#include "common/KXPlayApi.h"
 #include "reader/NoticeWindowClass.h"
 
 namespace {

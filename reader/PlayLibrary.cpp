@@ -1,6 +1,6 @@
 #include "reader/PlayLibrary.h"
 
-#include "reader/LibraryFolder.h"
+#include "common/LibraryFolder.h"
 
 #include <string>
 

@@ -15,7 +15,7 @@
 // unloads it on destruction. Api() may be called from any thread.
 #pragma once
 
-#include "reader/KXPlayApi.h"
+#include "common/KXPlayApi.h"
 
 class CPlayLibrary {
 public:

@@ -1,7 +1,7 @@
 #include "server/FactoryTemplate.h"
 
 #include "filter/SrcFilter.h"
-#include "server/KXVDSrcClsid.h"
+#include "common/KXVDSrcClsid.h"
 
 #include <uuids.h>
 

@@ -1,6 +1,6 @@
 #include "server/FileTypeRegistration.h"
 
-#include "server/KXVDSrcClsid.h"
+#include "common/KXVDSrcClsid.h"
 
 #include <objbase.h>
 #include <uuids.h>

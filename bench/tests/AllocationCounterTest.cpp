@@ -3,7 +3,7 @@
 // other code makes.
 #include "bench/AllocationCounter.h"
 #include "bench/ModuleFactory.h"
-#include "reader/KXPlayApi.h"
+#include "common/KXPlayApi.h"
 
 #include <gtest/gtest.h>
 

@@ -5,8 +5,8 @@
 #include "bench/BenchGraph.h"
 #include "bench/BenchMedia.h"
 #include "bench/SampleTap.h"
-#include "playlib/TestPattern.h"
-#include "tools/avi/AviFileWriter.h"
+#include "recording/TestPattern.h"
+#include "formats/avi/AviFileWriter.h"
 
 #include <gtest/gtest.h>
 

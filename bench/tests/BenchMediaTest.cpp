@@ -4,7 +4,7 @@
 // the AVI source's.
 #include "bench/BenchMedia.h"
 #include "bench/LibraryDecodeRun.h"
-#include "playlib/RecordingReader.h"
+#include "recording/RecordingReader.h"
 
 #include <gtest/gtest.h>
 

@@ -6,8 +6,8 @@
 #include "AviReadBack.h"
 #include "SampleLog.h"
 #include "TempFolder.h"
-#include "playlib/TestPattern.h"
-#include "tools/avi/AviFileWriter.h"
+#include "recording/TestPattern.h"
+#include "formats/avi/AviFileWriter.h"
 
 #include <gtest/gtest.h>
 #include <objbase.h>

@@ -1,6 +1,6 @@
 #include "ExpectedColour.h"
 
-#include "playlib/TestPattern.h"
+#include "recording/TestPattern.h"
 
 #include <algorithm>
 #include <cmath>

@@ -5,7 +5,7 @@
 #include "AppTest.h"
 #include "AviReadBack.h"
 #include "SampleLog.h"
-#include "playlib/TestPattern.h"
+#include "recording/TestPattern.h"
 
 #include <cstdio>
 #include <cstring>

@@ -4,7 +4,7 @@
 #include "AppTest.h"
 #include "ExpectedColour.h"
 #include "PngImage.h"
-#include "playlib/RecordingWriter.h"
+#include "recording/RecordingWriter.h"
 #include "tools/kxvplay/ContactSheet.h"
 
 #include <windows.h>

@@ -1,7 +1,7 @@
 // The streamed formats on their own: the Y4M rate from a picture duration,
 // its header and planes, and the WAV header with known and unknown sizes.
-#include "tools/rawstream/WavFormat.h"
-#include "tools/rawstream/Y4mFormat.h"
+#include "formats/rawstream/WavFormat.h"
+#include "formats/rawstream/Y4mFormat.h"
 
 #include <gtest/gtest.h>
 

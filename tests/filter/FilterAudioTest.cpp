@@ -6,7 +6,7 @@
 #include "GraphRig.h"
 #include "SinkPin.h"
 
-#include "server/KXVDSrcClsid.h"
+#include "common/KXVDSrcClsid.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "ModuleSetup.h"
 #include "WindowCapture.h"
 
-#include "server/KXVDSrcClsid.h"
+#include "common/KXVDSrcClsid.h"
 
 #include <mmsystem.h>
 #include <uuids.h>

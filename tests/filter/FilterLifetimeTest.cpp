@@ -4,7 +4,7 @@
 #include "GraphRig.h"
 #include "ModuleSetup.h"
 
-#include "server/KXVDSrcClsid.h"
+#include "common/KXVDSrcClsid.h"
 
 namespace {
 

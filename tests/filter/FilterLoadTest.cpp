@@ -3,7 +3,7 @@
 #include "FilterTest.h"
 #include "ModuleSetup.h"
 
-#include "server/KXVDSrcClsid.h"
+#include "common/KXVDSrcClsid.h"
 
 #include <dshow.h>
 

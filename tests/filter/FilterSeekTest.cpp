@@ -6,7 +6,7 @@
 #include "FilterTest.h"
 #include "GraphRig.h"
 
-#include "filter/PictureGrid.h"
+#include "picture/PictureGrid.h"
 
 #include <uuids.h>
 #include <vfwmsgs.h>

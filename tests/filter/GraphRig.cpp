@@ -1,6 +1,6 @@
 #include "GraphRig.h"
 
-#include "server/KXVDSrcClsid.h"
+#include "common/KXVDSrcClsid.h"
 
 #include <uuids.h>
 

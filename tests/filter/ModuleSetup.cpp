@@ -1,6 +1,6 @@
 #include "ModuleSetup.h"
 
-#include "server/KXVDSrcClsid.h"
+#include "common/KXVDSrcClsid.h"
 
 #include <windows.h>
 #include <dshow.h>

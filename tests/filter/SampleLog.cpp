@@ -1,6 +1,6 @@
 #include "SampleLog.h"
 
-#include "playlib/TestPattern.h"
+#include "recording/TestPattern.h"
 
 #include <algorithm>
 

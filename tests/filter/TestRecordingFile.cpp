@@ -1,6 +1,6 @@
 #include "TestRecordingFile.h"
 
-#include "playlib/RecordingWriter.h"
+#include "recording/RecordingWriter.h"
 
 #include <gtest/gtest.h>
 

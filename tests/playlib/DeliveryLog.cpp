@@ -1,6 +1,6 @@
 #include "DeliveryLog.h"
 
-#include "playlib/TestPattern.h"
+#include "recording/TestPattern.h"
 
 CDeliveryLog::CDeliveryLog() : Returned(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
     InitializeCriticalSection(&Lock);

@@ -2,7 +2,7 @@
 // against the test patterns.
 #pragma once
 
-#include "KXPlayApi.h"
+#include "common/KXPlayApi.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,9 +1,9 @@
 #include "DeliveryLog.h"
-#include "NoticeWindow.h"
-#include "PlayLibrary.h"
+#include "NoticeListener.h"
+#include "StandInLibrary.h"
 #include "TempFolder.h"
 #include "TestRecording.h"
-#include "playlib/RecordingWriter.h"
+#include "recording/RecordingWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -49,8 +49,8 @@ protected:
         Start(h);
     }
 
-    CPlayLibrary Library;
-    CNoticeWindow Window;
+    CStandInLibrary Library;
+    CNoticeListener Window;
     CTempFolder Folder;
 };
 
@@ -91,10 +91,10 @@ TEST_F(PlayLib, OpenOrderGivesTotalsAfterTheNoticeAndEveryPictureAndToneBeforeTh
         CDeliveryLog log;
         KXPLAYHANDLE h = OpenAndPlay(path, log);
         ASSERT_NE(h, nullptr);
-        ASSERT_EQ(Window.Wait(KX_MSG_FILE_INFO, NoticeWaitMs), CNoticeWindow::GotMessage) << "no 1178";
+        ASSERT_EQ(Window.Wait(KX_MSG_FILE_INFO, NoticeWaitMs), CNoticeListener::GotMessage) << "no 1178";
         EXPECT_EQ(Api().GetFileTotalFrames(h), 60);
         EXPECT_EQ(Api().GetFileTimeMilliSec(h), 2000u);
-        ASSERT_EQ(Window.Wait(KX_MSG_FILE_END, NoticeWaitMs), CNoticeWindow::GotMessage) << "no 1124";
+        ASSERT_EQ(Window.Wait(KX_MSG_FILE_END, NoticeWaitMs), CNoticeListener::GotMessage) << "no 1124";
         ExpectCompleteDelivery(log.Items(), 60, 16000, 30, 1, 160, 120);
         EXPECT_TRUE(Api().CloseFile(h));
         EXPECT_FALSE(Api().CloseFile(h));
@@ -117,7 +117,7 @@ TEST_F(PlayLib, PictureSizeChangesArriveWithTheirSize) {
     CDeliveryLog log;
     KXPLAYHANDLE h = OpenAndPlay(path, log);
     ASSERT_NE(h, nullptr);
-    ASSERT_EQ(Window.Wait(KX_MSG_FILE_END, NoticeWaitMs), CNoticeWindow::GotMessage);
+    ASSERT_EQ(Window.Wait(KX_MSG_FILE_END, NoticeWaitMs), CNoticeListener::GotMessage);
     const std::vector<Delivery> items = log.Items();
     ASSERT_EQ(items.size(), 3u);
     EXPECT_TRUE(items[1].whole);
@@ -144,7 +144,7 @@ TEST_F(PlayLib, TotalsAreUnknownUntilTheDelayedNotice) {
     h = Api().OpenFileExW(soon.c_str());
     ASSERT_NE(h, nullptr);
     EXPECT_TRUE(Api().SetMsgWnd(h, Window.Handle()));
-    ASSERT_EQ(Window.Wait(KX_MSG_FILE_INFO, NoticeWaitMs), CNoticeWindow::GotMessage) << "no delayed 1178";
+    ASSERT_EQ(Window.Wait(KX_MSG_FILE_INFO, NoticeWaitMs), CNoticeListener::GotMessage) << "no delayed 1178";
     EXPECT_EQ(Api().GetFileTotalFrames(h), 25);
     EXPECT_EQ(Api().GetFileTimeMilliSec(h), 1000u);
     EXPECT_TRUE(Api().CloseFile(h));
@@ -174,9 +174,9 @@ TEST_F(PlayLib, PauseOrStopFromInsideTheCallbackHoldsCallbacksUntilThenextPlay) 
     EXPECT_TRUE(Api().SetDecCallBackEx(handle, &CDeliveryLog::Callback, &log, 0, KX_DECODE_YUY2));
     Start(handle);
     for (;;) {
-        const CNoticeWindow::WaitResult r = Window.Wait(KX_MSG_FILE_END, NoticeWaitMs, held);
-        ASSERT_NE(r, CNoticeWindow::TimedOut) << "neither a pause nor the end arrived";
-        if (r == CNoticeWindow::GotMessage) break;
+        const CNoticeListener::WaitResult r = Window.Wait(KX_MSG_FILE_END, NoticeWaitMs, held);
+        ASSERT_NE(r, CNoticeListener::TimedOut) << "neither a pause nor the end arrived";
+        if (r == CNoticeListener::GotMessage) break;
         ++holds;
         // Re-registering returns only once the pausing callback has returned.
         EXPECT_TRUE(Api().SetDecCallBackEx(handle, &CDeliveryLog::Callback, &log, 0, KX_DECODE_YUY2));
@@ -199,7 +199,7 @@ TEST_F(PlayLib, SeekLandsOnThePictureHoldingTheTimeWithSoundFromThatTime) {
     CDeliveryLog log;
     KXPLAYHANDLE h = OpenAndPlay(path, log);
     ASSERT_NE(h, nullptr);
-    ASSERT_EQ(Window.Wait(KX_MSG_FILE_END, NoticeWaitMs), CNoticeWindow::GotMessage);
+    ASSERT_EQ(Window.Wait(KX_MSG_FILE_END, NoticeWaitMs), CNoticeListener::GotMessage);
     for (DWORD ms : {1234u, 35u, 33u, 1233u, 0u, 2001u, 3999u, 1000u}) {
         Seek(h, log, ms);
         ASSERT_TRUE(log.WaitFor(1, 2, DeliveryWaitMs)) << "nothing arrived after a seek to " << ms;
@@ -217,7 +217,7 @@ TEST_F(PlayLib, SeekLandsOnThePictureHoldingTheTimeWithSoundFromThatTime) {
         EXPECT_EQ(sound->firstSample, ms * 8) << "seek to " << ms;
         EXPECT_TRUE(sound->whole);
         // Each seek reaches the end, and announces it, again.
-        ASSERT_EQ(Window.Wait(KX_MSG_FILE_END, NoticeWaitMs), CNoticeWindow::GotMessage) << "seek to " << ms;
+        ASSERT_EQ(Window.Wait(KX_MSG_FILE_END, NoticeWaitMs), CNoticeListener::GotMessage) << "seek to " << ms;
     }
     EXPECT_FALSE(Api().SetPlayedTimeEx(h, 4000));
     EXPECT_FALSE(Api().SetPlayedTimeEx(h, 0xFFFFFFFFu));
@@ -355,7 +355,7 @@ TEST_F(PlayLib, CutShortOrDamagedRecordingsEndCleanlyAtTheLastGoodRecord) {
         CDeliveryLog log;
         KXPLAYHANDLE h = OpenAndPlay(path, log);
         ASSERT_NE(h, nullptr);
-        ASSERT_EQ(Window.Wait(KX_MSG_FILE_END, NoticeWaitMs), CNoticeWindow::GotMessage) << "no 1124";
+        ASSERT_EQ(Window.Wait(KX_MSG_FILE_END, NoticeWaitMs), CNoticeListener::GotMessage) << "no 1124";
         const std::vector<Delivery> items = log.Items();
         uint32_t pictures = 0;
         for (const Delivery& d : items) {

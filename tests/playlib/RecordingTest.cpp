@@ -1,8 +1,8 @@
 #include "TempFolder.h"
-#include "playlib/Crc32.h"
-#include "playlib/RecordingReader.h"
-#include "playlib/RecordingWriter.h"
-#include "playlib/TestPattern.h"
+#include "recording/Crc32.h"
+#include "recording/RecordingReader.h"
+#include "recording/RecordingWriter.h"
+#include "recording/TestPattern.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -1,7 +1,7 @@
 #include "TestRecording.h"
 
-#include "playlib/RecordingWriter.h"
-#include "playlib/TestPattern.h"
+#include "recording/RecordingWriter.h"
+#include "recording/TestPattern.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 // since the reader's message thread also calls in.
 #pragma once
 
-#include "reader/KXPlayApi.h"
+#include "common/KXPlayApi.h"
 
 #include <functional>
 #include <mutex>

@@ -4,7 +4,7 @@
 // failures.
 #include "RecordingFile.h"
 #include "ReaderTestSupport.h"
-#include "playlib/TestPattern.h"
+#include "recording/TestPattern.h"
 #include "reader/KXFile.h"
 #include "reader/PlayLibrary.h"
 

@@ -1,6 +1,6 @@
 #include "RecordingFile.h"
 
-#include "playlib/RecordingWriter.h"
+#include "recording/RecordingWriter.h"
 
 #include <windows.h>
 

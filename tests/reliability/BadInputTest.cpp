@@ -8,7 +8,7 @@
 #include "ModuleSetup.h"
 #include "RecordingMutation.h"
 
-#include "server/KXVDSrcClsid.h"
+#include "common/KXVDSrcClsid.h"
 
 #include <cstddef>
 #include <memory>

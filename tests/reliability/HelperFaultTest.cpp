@@ -7,7 +7,7 @@
 #include "GraphRig.h"
 #include "ModuleFixture.h"
 #include "ModuleSetup.h"
-#include "server/KXVDSrcClsid.h"
+#include "common/KXVDSrcClsid.h"
 
 #include <tlhelp32.h>
 

@@ -3,7 +3,7 @@
 #include "Bounded.h"
 #include "FaultySink.h"
 #include "ModuleSetup.h"
-#include "server/KXVDSrcClsid.h"
+#include "common/KXVDSrcClsid.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 // crash ends the run at once with a line saying so.
 #include "CrashReport.h"
 #include "ModuleSetup.h"
-#include "server/KXVDSrcClsid.h"
+#include "common/KXVDSrcClsid.h"
 
 #include <windows.h>
 #include <dshow.h>

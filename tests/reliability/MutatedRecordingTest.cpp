@@ -12,7 +12,7 @@
 
 #include "filter/SrcFilter.h"
 #include "framework/BaseObject.h"
-#include "playlib/RecordingWriter.h"
+#include "recording/RecordingWriter.h"
 #include "reader/KXFile.h"
 #include "reader/PlayLibrary.h"
 

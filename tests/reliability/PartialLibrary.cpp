@@ -1,7 +1,7 @@
 // A playback library that lacks KX_PLAY_GetFileTimeMilliSec: the module must
 // refuse it whole. Its open "succeeds" so that a module that used the partial
 // table anyway would go on and show it.
-#include "reader/KXPlayApi.h"
+#include "common/KXPlayApi.h"
 
 extern "C" {
 

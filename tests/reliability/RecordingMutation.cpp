@@ -1,6 +1,6 @@
 #include "RecordingMutation.h"
 
-#include "playlib/Crc32.h"
+#include "recording/Crc32.h"
 
 #include <windows.h>
 

@@ -4,7 +4,7 @@
 // Used on one thread.
 #pragma once
 
-#include "playlib/RecordingFormat.h"
+#include "recording/RecordingFormat.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The module's exports and its class factory, called as COM calls them.
 #include "ModuleUnderTest.h"
 
-#include "server/KXVDSrcClsid.h"
+#include "common/KXVDSrcClsid.h"
 
 #include <dshow.h>
 #include <gtest/gtest.h>

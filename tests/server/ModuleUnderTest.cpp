@@ -1,6 +1,6 @@
 #include "ModuleUnderTest.h"
 
-#include "server/KXVDSrcClsid.h"
+#include "common/KXVDSrcClsid.h"
 
 std::wstring CModuleUnderTest::Path() {
     wchar_t exe[MAX_PATH];

@@ -4,7 +4,7 @@
 // the project expect.
 #include "ModuleUnderTest.h"
 
-#include "server/KXVDSrcClsid.h"
+#include "common/KXVDSrcClsid.h"
 
 #include <dshow.h>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "TempFolder.h"
-#include "playlib/RecordingReader.h"
-#include "playlib/TestPattern.h"
+#include "recording/RecordingReader.h"
+#include "recording/TestPattern.h"
 #include "tools/kxrec/KxrecCommands.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "tools/kxrec/DecodeCollector.h"
 
-#include "playlib/TestPattern.h"
+#include "recording/TestPattern.h"
 
 namespace kxrec {
 

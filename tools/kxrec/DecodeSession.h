@@ -9,7 +9,7 @@
 // under Lock.
 #pragma once
 
-#include "KXPlayApi.h"
+#include "common/KXPlayApi.h"
 
 #include <cstdint>
 #include <string>

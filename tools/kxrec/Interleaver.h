@@ -3,7 +3,7 @@
 // that starts at the same moment. Used by one thread.
 #pragma once
 
-#include "playlib/RecordingFormat.h"
+#include "recording/RecordingFormat.h"
 
 #include <algorithm>
 #include <cstdint>

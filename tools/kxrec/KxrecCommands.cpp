@@ -1,8 +1,8 @@
 #include "tools/kxrec/KxrecCommands.h"
 
-#include "playlib/RecordingReader.h"
-#include "playlib/RecordingWriter.h"
-#include "playlib/TestPattern.h"
+#include "recording/RecordingReader.h"
+#include "recording/RecordingWriter.h"
+#include "recording/TestPattern.h"
 #include "tools/kxrec/DecodeSession.h"
 #include "tools/kxrec/Interleaver.h"
 #include "tools/kxrec/WavReader.h"

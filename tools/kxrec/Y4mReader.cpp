@@ -1,6 +1,6 @@
 #include "tools/kxrec/Y4mReader.h"
 
-#include "playlib/RecordingFormat.h"
+#include "recording/RecordingFormat.h"
 
 #include <cstdlib>
 #include <sstream>

@@ -1,6 +1,6 @@
 #include "BitmapFont.h"
 
-#include "playlib/CaptionFont.h"
+#include "recording/CaptionFont.h"
 
 void CBitmapFont::Draw(BgrImage* image, int x, int y, const std::string& text, int scale, const uint8_t* bgr) {
     for (size_t i = 0; i < text.size(); ++i) {

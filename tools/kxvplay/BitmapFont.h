@@ -3,7 +3,7 @@
 // the same whether or not a display and its fonts exist. Pure; any thread.
 #pragma once
 
-#include "BgrImage.h"
+#include "picture/BgrImage.h"
 
 #include <string>
 

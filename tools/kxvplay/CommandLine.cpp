@@ -1,7 +1,7 @@
 #include "CommandLine.h"
 
 #include "AppError.h"
-#include "server/KXVDSrcClsid.h"
+#include "common/KXVDSrcClsid.h"
 
 #include <cwchar>
 #include <cmath>

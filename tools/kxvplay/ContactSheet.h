@@ -3,7 +3,7 @@
 // reader of the sheet can find each cell. Used by one thread at a time.
 #pragma once
 
-#include "BgrImage.h"
+#include "picture/BgrImage.h"
 
 #include <cstdint>
 #include <string>

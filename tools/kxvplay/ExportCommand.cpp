@@ -11,7 +11,7 @@
 #include "StreamExport.h"
 #include "StreamOutput.h"
 #include "StreamTally.h"
-#include "tools/avi/AviFileWriter.h"
+#include "formats/avi/AviFileWriter.h"
 
 #include <dvdmedia.h>
 #include <uuids.h>

@@ -1,7 +1,7 @@
 #include "PictureCapture.h"
 
 #include "AppError.h"
-#include "Yuy2Converter.h"
+#include "picture/Yuy2Converter.h"
 
 #include <cstdlib>
 

@@ -6,7 +6,7 @@
 // the graph stopped.
 #pragma once
 
-#include "BgrImage.h"
+#include "picture/BgrImage.h"
 #include "SourceGraph.h"
 
 #include <cstdint>

@@ -2,7 +2,7 @@
 
 #include "AppError.h"
 #include "HResultText.h"
-#include "tools/png/PngEncoding.h"
+#include "formats/png/PngEncoding.h"
 
 CPngWriter::CPngWriter() {
     const HRESULT hr =

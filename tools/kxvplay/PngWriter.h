@@ -3,7 +3,7 @@
 // called from any thread of the multithreaded apartment, one at a time.
 #pragma once
 
-#include "BgrImage.h"
+#include "picture/BgrImage.h"
 
 #include <wincodec.h>
 #include <wrl/client.h>

@@ -11,7 +11,7 @@
 #include "RangeSettings.h"
 #include "SourceGraph.h"
 #include "StreamTally.h"
-#include "Yuy2Converter.h"
+#include "picture/Yuy2Converter.h"
 
 #include <uuids.h>
 

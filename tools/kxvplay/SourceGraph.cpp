@@ -3,8 +3,8 @@
 #include "AppError.h"
 #include "FramePositions.h"
 #include "HResultText.h"
-#include "reader/LibraryFolder.h"
-#include "server/KXVDSrcClsid.h"
+#include "common/LibraryFolder.h"
+#include "common/KXVDSrcClsid.h"
 
 #include <dvdmedia.h>
 #include <uuids.h>

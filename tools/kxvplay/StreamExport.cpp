@@ -3,8 +3,8 @@
 #include "AppError.h"
 #include "ConnectionType.h"
 #include "HResultText.h"
-#include "tools/rawstream/WavFormat.h"
-#include "tools/rawstream/Y4mFormat.h"
+#include "formats/rawstream/WavFormat.h"
+#include "formats/rawstream/Y4mFormat.h"
 
 #include <cstdlib>
 #include <string>

@@ -10,7 +10,7 @@
 // destruction (which deletes it when not committed).
 #pragma once
 
-#include "playlib/RecordingFormat.h"
+#include "recording/RecordingFormat.h"
 
 #include <cstdint>
 #include <cstdio>

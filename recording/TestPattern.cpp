@@ -1,8 +1,8 @@
-#include "playlib/TestPattern.h"
+#include "recording/TestPattern.h"
 
-#include "playlib/CaptionFont.h"
-#include "playlib/Crc32.h"
-#include "playlib/RecordingFormat.h"
+#include "recording/CaptionFont.h"
+#include "recording/Crc32.h"
+#include "recording/RecordingFormat.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "filter/PictureGrid.h"
+#include "picture/PictureGrid.h"
 
 #include <algorithm>
 #include <cmath>

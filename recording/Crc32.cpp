@@ -1,4 +1,4 @@
-#include "playlib/Crc32.h"
+#include "recording/Crc32.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "tools/rawstream/Y4mFormat.h"
+#include "formats/rawstream/Y4mFormat.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "tools/avi/AviFileWriter.h"
+#include "formats/avi/AviFileWriter.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "tools/png/PngEncoding.h"
+#include "formats/png/PngEncoding.h"
 
 #include <wrl/client.h>
 

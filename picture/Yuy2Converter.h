@@ -2,7 +2,7 @@
 // (Y 16..235, U and V 16..240), results clamped to 0..255. Pure; any thread.
 #pragma once
 
-#include "BgrImage.h"
+#include "picture/BgrImage.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "NoticeWindow.h"
+#include "NoticeListener.h"
 
 namespace {
 
@@ -6,7 +6,7 @@ constexpr wchar_t WindowClass[] = L"KXPlayLibTestWindow";
 
 }  // namespace
 
-CNoticeWindow::CNoticeWindow() {
+CNoticeListener::CNoticeListener() {
     WNDCLASSW wc{};
     wc.lpfnWndProc = DefWindowProcW;
     wc.hInstance = GetModuleHandleW(nullptr);
@@ -15,11 +15,11 @@ CNoticeWindow::CNoticeWindow() {
     Window = CreateWindowExW(0, WindowClass, L"", 0, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
 }
 
-CNoticeWindow::~CNoticeWindow() {
+CNoticeListener::~CNoticeListener() {
     if (Window != nullptr) DestroyWindow(Window);
 }
 
-CNoticeWindow::WaitResult CNoticeWindow::Wait(UINT msg, DWORD timeoutMs, HANDLE event) {
+CNoticeListener::WaitResult CNoticeListener::Wait(UINT msg, DWORD timeoutMs, HANDLE event) {
     const DWORD start = GetTickCount();
     for (;;) {
         MSG m;
@@ -47,7 +47,7 @@ CNoticeWindow::WaitResult CNoticeWindow::Wait(UINT msg, DWORD timeoutMs, HANDLE 
     }
 }
 
-int CNoticeWindow::Count(UINT msg) const {
+int CNoticeListener::Count(UINT msg) const {
     auto it = Received.find(msg);
     return it == Received.end() ? 0 : it->second;
 }

@@ -1,7 +1,7 @@
-#include "playlib/RecordingWriter.h"
+#include "recording/RecordingWriter.h"
 
-#include "playlib/Crc32.h"
-#include "playlib/TestPattern.h"
+#include "recording/Crc32.h"
+#include "recording/TestPattern.h"
 
 #include <windows.h>
 

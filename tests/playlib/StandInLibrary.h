@@ -3,14 +3,14 @@
 // destruction.
 #pragma once
 
-#include "KXPlayApi.h"
+#include "common/KXPlayApi.h"
 
-class CPlayLibrary {
+class CStandInLibrary {
 public:
-    CPlayLibrary();
-    ~CPlayLibrary();
-    CPlayLibrary(const CPlayLibrary&) = delete;
-    CPlayLibrary& operator=(const CPlayLibrary&) = delete;
+    CStandInLibrary();
+    ~CStandInLibrary();
+    CStandInLibrary(const CStandInLibrary&) = delete;
+    CStandInLibrary& operator=(const CStandInLibrary&) = delete;
 
     bool Loaded() const { return Loaded_; }
     const KXPlayApi& Api() const { return Table; }

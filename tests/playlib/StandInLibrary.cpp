@@ -1,4 +1,4 @@
-#include "PlayLibrary.h"
+#include "StandInLibrary.h"
 
 namespace {
 
@@ -10,7 +10,7 @@ bool Resolve(HMODULE module, const char* name, T* fn) {
 
 }  // namespace
 
-CPlayLibrary::CPlayLibrary() {
+CStandInLibrary::CStandInLibrary() {
     Module = LoadLibraryW(L"VUVezaVID.dll");
     if (Module == nullptr) return;
     KXPlayApi& a = Table;
@@ -26,6 +26,6 @@ CPlayLibrary::CPlayLibrary() {
               Resolve(Module, "KX_PLAY_GetFileTimeMilliSec", &a.GetFileTimeMilliSec);
 }
 
-CPlayLibrary::~CPlayLibrary() {
+CStandInLibrary::~CStandInLibrary() {
     if (Module != nullptr) FreeLibrary(Module);
 }

@@ -1,4 +1,4 @@
-#include "playlib/CaptionFont.h"
+#include "recording/CaptionFont.h"
 
 namespace kxrec {
 

@@ -1,7 +1,7 @@
-#include "playlib/RecordingReader.h"
+#include "recording/RecordingReader.h"
 
-#include "playlib/Crc32.h"
-#include "playlib/TestPattern.h"
+#include "recording/Crc32.h"
+#include "recording/TestPattern.h"
 
 #include <cstddef>
 #include <cstring>

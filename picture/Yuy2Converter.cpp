@@ -1,4 +1,4 @@
-#include "Yuy2Converter.h"
+#include "picture/Yuy2Converter.h"
 
 #include <algorithm>
 

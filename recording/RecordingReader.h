@@ -9,7 +9,7 @@
 // Used by one thread at a time; owns the open file.
 #pragma once
 
-#include "playlib/RecordingFormat.h"
+#include "recording/RecordingFormat.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -6,14 +6,14 @@
 
 #include <map>
 
-class CNoticeWindow {
+class CNoticeListener {
 public:
     enum WaitResult { GotMessage, GotEvent, TimedOut };
 
-    CNoticeWindow();
-    ~CNoticeWindow();
-    CNoticeWindow(const CNoticeWindow&) = delete;
-    CNoticeWindow& operator=(const CNoticeWindow&) = delete;
+    CNoticeListener();
+    ~CNoticeListener();
+    CNoticeListener(const CNoticeListener&) = delete;
+    CNoticeListener& operator=(const CNoticeListener&) = delete;
 
     HWND Handle() const { return Window; }
     // Pumps this thread's messages until a msg that no earlier Wait claimed

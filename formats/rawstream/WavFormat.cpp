@@ -1,4 +1,4 @@
-#include "tools/rawstream/WavFormat.h"
+#include "formats/rawstream/WavFormat.h"
 
 #include <cstring>
 
