@@ -113,7 +113,7 @@ int32_t CSrcFilter::FetchDurationMs() {
 
 double CSrcFilter::FetchFramePeriod() {
     if (CachedFramePeriod <= 0 && MediaFile) CachedFramePeriod = MediaFile->GetPicturePeriod();
-    return CachedFramePeriod > 0 ? CachedFramePeriod : IMediaFile::DefaultPicturePeriod;
+    return CachedFramePeriod > 0 ? CachedFramePeriod : CPictureGrid::DefaultPeriod;
 }
 
 bool CSrcFilter::IsStopped() {
@@ -195,7 +195,7 @@ bool CSrcFilter::BuildVideoType(CMediaFormat* type) {
     VideoHeight = height;
 
     int32_t rate = FetchFrameRate();
-    if (rate <= 0) rate = IMediaFile::DefaultFrameRate;
+    if (rate <= 0) rate = CPictureGrid::DefaultRate;
     VIDEOINFOHEADER info = {};
     info.rcSource = {0, 0, VideoWidth, VideoHeight};
     info.rcTarget = info.rcSource;

@@ -23,8 +23,6 @@
 // every thread reads it without a lock afterwards.
 #pragma once
 
-#include "reader/IMediaFile.h"
-
 #include <windows.h>
 #include <strmif.h>
 
@@ -32,6 +30,11 @@
 
 class CPictureGrid {
 public:
+    // Pictures a second where the recording tells none, and their period in
+    // 100-ns units.
+    static constexpr int32_t DefaultRate = 25;
+    static constexpr double DefaultPeriod = 10000000.0 / DefaultRate;
+
     CPictureGrid() = default;
     // period: one picture in 100-ns units (above 0); durationMs: the
     // library's duration.
@@ -51,8 +54,8 @@ public:
     uint32_t LibraryMs(REFERENCE_TIME t) const;
 
 private:
-    double PicturePeriod = IMediaFile::DefaultPicturePeriod;
-    REFERENCE_TIME RoundedPeriod = static_cast<REFERENCE_TIME>(IMediaFile::DefaultPicturePeriod);
+    double PicturePeriod = DefaultPeriod;
+    REFERENCE_TIME RoundedPeriod = static_cast<REFERENCE_TIME>(DefaultPeriod);
     uint32_t DurationMs = 0;
     int64_t Total = 0;
 };

@@ -15,7 +15,7 @@
 // round trip to the 64-bit module's helper).
 #pragma once
 
-#include "reader/KXPlayApi.h"
+#include "common/KXPlayApi.h"
 #include "reader/MediaFileState.h"
 
 #include <windows.h>
@@ -29,9 +29,6 @@ public:
     // audio stream reads in samples of 50 ms.
     static constexpr uint32_t SoundBytesPerSecond = KX_PCM_RATE * 2;
     static constexpr uint32_t SoundSampleBytes = SoundBytesPerSecond / 20;
-    // Pictures a second where the file information tells none, and their period in 100-ns units.
-    static constexpr int32_t DefaultFrameRate = 25;
-    static constexpr double DefaultPicturePeriod = 10000000.0 / DefaultFrameRate;
 
     virtual ~IMediaFile() = default;
 

@@ -2,6 +2,7 @@
 
 #include "framework/ScopedLock.h"
 #include "framework/ScopedTryLock.h"
+#include "picture/PictureGrid.h"
 #include "reader/PictureCopy.h"
 #include "reader/PlayLibrary.h"
 
@@ -589,9 +590,9 @@ int32_t CKXFile::GetFrameRate() {
     AwaitFileInfo();
     const int64_t frames = Info.TotalFrames();
     const int64_t ms = Info.DurationMs();
-    if (frames <= 0 || ms == 0) return DefaultFrameRate;
+    if (frames <= 0 || ms == 0) return CPictureGrid::DefaultRate;
     const int64_t rate = frames * 1000 / ms;
-    if (rate < 1) return DefaultFrameRate;
+    if (rate < 1) return CPictureGrid::DefaultRate;
     return static_cast<int32_t>(rate > MaxFrameRate ? MaxFrameRate : rate);
 }
 

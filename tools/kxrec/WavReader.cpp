@@ -1,6 +1,6 @@
 #include "tools/kxrec/WavReader.h"
 
-#include "playlib/RecordingFormat.h"
+#include "recording/RecordingFormat.h"
 
 #include <cstdio>
 #include <cstring>
