@@ -8,6 +8,8 @@
 #include "bench/SampleTap.h"
 #include "bench/Stopwatch.h"
 #include "bench/ThreadCpuMeter.h"
+#include "reader/AudioBuffer.h"
+#include "reader/PictureBudget.h"
 
 #include <psapi.h>
 
@@ -21,12 +23,13 @@ namespace {
 
 constexpr double MB = 1024.0 * 1024.0;
 constexpr REFERENCE_TIME PerMs = 10000;
-// Buffers a picture can occupy at once: the pool keeps at most 53 free ones,
-// flow control holds the queue near 50 (a few more arrive before the pause
-// takes effect), the library decodes into one and downstream holds two
-// samples.
-constexpr double PoolKept = 53, QueueHigh = 50, QueueOvershoot = 4, DecodeBuffers = 1, DownstreamSamples = 2;
-constexpr double RingBytes = 64000;
+// Buffers a picture can occupy at once: the pool keeps its most free ones,
+// flow control holds the queue near its high water (a few more arrive
+// before the pause takes effect), the library decodes into one and
+// downstream holds two samples.
+constexpr double PoolKept = CFramePool::MaxKept, QueueHigh = CPictureBudget::HighWaterMark, QueueOvershoot = 4,
+                 DecodeBuffers = 1, DownstreamSamples = 2;
+constexpr double RingBytes = CAudioBuffer::RingBytes;
 
 double Median(std::vector<double> values) {
     if (values.empty()) return 0;
@@ -145,7 +148,7 @@ double CBenchSuite::CopyLimit(const MediaPlan& plan) {
     // pool buffers circulating through the queue, that buffer into one of
     // the two downstream samples.
     const size_t bytes = static_cast<size_t>(plan.PictureBytes());
-    constexpr size_t PoolBuffers = 50;
+    constexpr size_t PoolBuffers = CPictureBudget::HighWaterMark;
     CPageBlock source(bytes), pool(bytes * PoolBuffers), samples(bytes * 2);
     if (!source.Get() || !pool.Get() || !samples.Get()) return 0;
     const double traffic = Options.Smoke ? 64 * MB : 1024 * MB;

@@ -20,7 +20,9 @@ constexpr UINT KX_MSG_FILE_INFO = 1178;  // 0x49A, WM_USER + 154
 
 // FrameInfo::type values.
 constexpr int32_t KX_FRAME_YUY2 = 258;   // 0x102: decoded picture, packed YUY2, rows of width pixels
-constexpr int32_t KX_FRAME_PCM = 1538;   // 0x602: decoded sound, 8 kHz mono 16-bit PCM bytes
+constexpr int32_t KX_FRAME_PCM = 1538;   // 0x602: decoded sound, KX_PCM_RATE mono 16-bit PCM bytes
+// Samples a second of KX_FRAME_PCM sound.
+constexpr uint32_t KX_PCM_RATE = 8000;
 
 // KX_PLAY_SetDecCallBackEx's last argument: deliver decoded pictures as YUY2.
 constexpr int32_t KX_DECODE_YUY2 = 258;

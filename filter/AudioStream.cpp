@@ -16,7 +16,8 @@ namespace {
 // nSamplesPerSec and nAvgBytesPerSec must both be inside the block.
 constexpr ULONG WaveFieldsEnd = offsetof(WAVEFORMATEX, nAvgBytesPerSec) + sizeof(DWORD);
 // Each sample carries a twentieth of a second.
-constexpr double SoundSamplePeriod = 500000;
+constexpr uint32_t SamplesPerSecond = IMediaFile::SoundBytesPerSecond / IMediaFile::SoundSampleBytes;
+constexpr double SoundSamplePeriod = 10000000.0 / SamplesPerSecond;
 
 }  // namespace
 
@@ -33,7 +34,7 @@ HRESULT CAudioStream::VerifyMediaType(const CMediaFormat* type) {
     if (!IsEqualGUID(type->majortype, MEDIATYPE_Audio) || !type->pbFormat || type->cbFormat < WaveFieldsEnd) {
         return E_INVALIDARG;
     }
-    return reinterpret_cast<const WAVEFORMATEX*>(type->pbFormat)->nSamplesPerSec == 8000 ? S_OK : E_INVALIDARG;
+    return reinterpret_cast<const WAVEFORMATEX*>(type->pbFormat)->nSamplesPerSec == KX_PCM_RATE ? S_OK : E_INVALIDARG;
 }
 
 HRESULT CAudioStream::ProposeMediaType(int position, CMediaFormat* type) {
@@ -48,7 +49,7 @@ HRESULT CAudioStream::SizeAllocator(IMemAllocator* allocator, ALLOCATOR_PROPERTI
     CScopedLock hold(PinLock);
     if (!ConnectionType.pbFormat || ConnectionType.cbFormat < WaveFieldsEnd) return E_FAIL;
     const long bytes =
-        static_cast<long>(reinterpret_cast<const WAVEFORMATEX*>(ConnectionType.pbFormat)->nAvgBytesPerSec / 20);
+        static_cast<long>(reinterpret_cast<const WAVEFORMATEX*>(ConnectionType.pbFormat)->nAvgBytesPerSec / SamplesPerSecond);
     request->cBuffers = 4;
     request->cbBuffer = bytes;
     ALLOCATOR_PROPERTIES actual = {};
@@ -102,7 +103,7 @@ HRESULT CAudioStream::FillSample(IMediaSample* sample) {
     CScopedLock hold(&StreamLock);
     IMediaFile* file = SrcFilter->File();
     if (!file) return EndSound(file);
-    const MediaFileState state = file->State(StateAsker::Anyone);
+    const MediaFileState state = file->State();
     // Sound was lost for want of memory: the graph hears of it
     // (EC_ERRORABORT) rather than of an end with a gap before it.
     if (state.SoundOutOfMemory) return E_OUTOFMEMORY;
@@ -116,8 +117,9 @@ HRESULT CAudioStream::FillSample(IMediaSample* sample) {
     if (!file->ReadAudio(buffer, static_cast<uint32_t>(SampleBytes))) {
         // The graph hears of a failed file (EC_ERRORABORT).
         if (FAILED(file->FaultCode())) return file->FaultCode();
-        const MediaFileState now = file->State(StateAsker::AudioWorker);
-        if (now.AudioFinished || !now.SoundCanCome || NoDataForTooLong()) return EndSound(file);
+        MediaFileState now;
+        const bool more = file->AwaitSound(&now);
+        if (now.AudioFinished || !more || NoDataForTooLong()) return EndSound(file);
         return S_NODATAYET;
     }
     NoteDataArrived();

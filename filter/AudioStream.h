@@ -1,7 +1,7 @@
 // The audio output pin " Audio ": offers 8 kHz mono 16-bit PCM, asks for four
 // downstream buffers, and fills each sample with exactly one twentieth of a
-// second of sound (nAvgBytesPerSec / 20 of the connection type, 800 bytes for
-// the proposed type) from the media file's sound ring, stamped 50 ms apart at
+// second of sound (nAvgBytesPerSec / 20 of the connection type,
+// IMediaFile::SoundSampleBytes for the proposed type) from the media file's sound ring, stamped 50 ms apart at
 // rate 1.0.
 //
 // A sample never carries bytes of an earlier one, and no sample is made up:
@@ -16,6 +16,7 @@
 #pragma once
 
 #include "filter/MediaStream.h"
+#include "reader/IMediaFile.h"
 
 class CAudioStream : public CMediaStream {
 public:
@@ -39,5 +40,5 @@ private:
     // Ends the stream: no more sound is read from the file.
     HRESULT EndSound(IMediaFile* file);
 
-    long SampleBytes = 800;
+    long SampleBytes = IMediaFile::SoundSampleBytes;
 };

@@ -25,9 +25,6 @@ constexpr DWORD PrerollPollMs = 15;
 constexpr int PrerollPolls = 1001;
 // Polls with pictures queued and none added that end the wait early.
 constexpr int PrerollStallPolls = 10;
-// 25 pictures a second, where the file tells no rate.
-constexpr double DefaultFramePeriod = 400000;
-
 // Opens the recording and waits for what the media types and the seeking
 // need: the first picture's size and the duration.
 HRESULT OpenRecording(IMediaFile* file, const wchar_t* path) {
@@ -116,7 +113,7 @@ int32_t CSrcFilter::FetchDurationMs() {
 
 double CSrcFilter::FetchFramePeriod() {
     if (CachedFramePeriod <= 0 && MediaFile) CachedFramePeriod = MediaFile->GetPicturePeriod();
-    return CachedFramePeriod > 0 ? CachedFramePeriod : DefaultFramePeriod;
+    return CachedFramePeriod > 0 ? CachedFramePeriod : CPictureGrid::DefaultPeriod;
 }
 
 bool CSrcFilter::IsStopped() {
@@ -174,12 +171,12 @@ HRESULT STDMETHODCALLTYPE CSrcFilter::Load(LPCOLESTR path, const AM_MEDIA_TYPE* 
     WAVEFORMATEX wave = {};
     wave.wFormatTag = WAVE_FORMAT_PCM;
     wave.nChannels = 1;
-    wave.nSamplesPerSec = 8000;
-    wave.nAvgBytesPerSec = 16000;
+    wave.nSamplesPerSec = KX_PCM_RATE;
+    wave.nAvgBytesPerSec = IMediaFile::SoundBytesPerSecond;
     wave.nBlockAlign = 2;
     wave.wBitsPerSample = 16;
     wave.cbSize = 0;
-    AudioType.PutSampleSize(800);
+    AudioType.PutSampleSize(IMediaFile::SoundSampleBytes);
     AudioType.PutMajorType(MEDIATYPE_Audio);
     AudioType.PutSubtype(MEDIASUBTYPE_PCM);
     AudioType.PutFormatType(FORMAT_WaveFormatEx);
@@ -198,7 +195,7 @@ bool CSrcFilter::BuildVideoType(CMediaFormat* type) {
     VideoHeight = height;
 
     int32_t rate = FetchFrameRate();
-    if (rate <= 0) rate = 25;
+    if (rate <= 0) rate = CPictureGrid::DefaultRate;
     VIDEOINFOHEADER info = {};
     info.rcSource = {0, 0, VideoWidth, VideoHeight};
     info.rcTarget = info.rcSource;
@@ -291,7 +288,7 @@ HRESULT CSrcFilter::RepositionFile(CMediaStream* pin, REFERENCE_TIME start) {
         int32_t queued = 0;
         int stalled = 0;
         for (int polls = 0; polls < PrerollPolls && stalled < PrerollStallPolls && SUCCEEDED(file->FaultCode()); ++polls) {
-            const MediaFileState state = file->State(StateAsker::Anyone);
+            const MediaFileState state = file->State();
             if (state.PrerollReached || state.Stopped) break;
             stalled = state.QueuedPictures > 0 && state.QueuedPictures == queued ? stalled + 1 : 0;
             queued = state.QueuedPictures;

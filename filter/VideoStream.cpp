@@ -94,17 +94,6 @@ HRESULT CVideoStream::FillSample(IMediaSample* sample) {
     IMediaFile* file = SrcFilter->File();
     if (!file) return S_FALSE;
     if (HoldForOwnSeek()) return S_NODATAYET;
-    const MediaFileState state = file->State(StateAsker::VideoWorker);
-    if (state.QueuedPictures == 0) {
-        // The graph hears of it (EC_ERRORABORT) rather than of an end with
-        // pictures missing.
-        if (state.OutOfMemory) return E_OUTOFMEMORY;
-        if (state.PicturesCanCome && !NoDataForTooLong()) return S_NODATAYET;
-        if (FAILED(file->FaultCode())) return file->FaultCode();
-        file->MarkVideoDrained();
-        return S_FALSE;
-    }
-    NoteDataArrived();
 
     BYTE* buffer = nullptr;
     sample->GetPointer(&buffer);
@@ -114,18 +103,34 @@ HRESULT CVideoStream::FillSample(IMediaSample* sample) {
         std::memset(buffer, 0, static_cast<size_t>(size));
         ClearNextSample = 0;
     }
-    if (!file->ReadVideoFrame(buffer, size)) {
-        // Emptied by a flush since the count above: nothing was taken.
-        const MediaFileState now = file->State(StateAsker::VideoWorker);
-        if (now.QueuedPictures == 0 && now.PicturesCanCome) {
-            ClearNextSample = clearedNow;
-            return S_NODATAYET;
+    // The workers read first and look at the state only when a read found
+    // nothing, so a picture costs one call to the file (one round trip in
+    // the 64-bit module).
+    MediaFileState state;
+    bool more = false;
+    for (int reads = 0; reads < 2; ++reads) {
+        if (file->ReadVideoFrame(buffer, size)) {
+            NoteDataArrived();
+            StampSample(sample);
+            return S_OK;
         }
         if (FAILED(file->FaultCode())) return file->FaultCode();
-        return S_FALSE;
+        more = file->AwaitPictures(&state);
+        // None queued: wait for one. Queued: it came after the read, or it
+        // does not fit the buffer, which a second read tells.
+        if (state.QueuedPictures == 0) break;
     }
-    StampSample(sample);
-    return S_OK;
+    // Nothing was taken: the buffer stays as the next picture needs it.
+    ClearNextSample = clearedNow;
+    // Too large for the buffer: the stream ends.
+    if (state.QueuedPictures > 0) return S_FALSE;
+    // The graph hears of it (EC_ERRORABORT) rather than of an end with
+    // pictures missing.
+    if (state.OutOfMemory) return E_OUTOFMEMORY;
+    if (more && !NoDataForTooLong()) return S_NODATAYET;
+    if (FAILED(file->FaultCode())) return file->FaultCode();
+    file->MarkVideoDrained();
+    return S_FALSE;
 }
 
 HRESULT STDMETHODCALLTYPE CVideoStream::SetRate(double rate) {

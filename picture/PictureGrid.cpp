@@ -4,7 +4,7 @@
 #include <cmath>
 
 CPictureGrid::CPictureGrid(double period, uint32_t durationMs)
-    : PicturePeriod(period > 1 ? period : 400000),
+    : PicturePeriod(period > 1 ? period : DefaultPeriod),
       RoundedPeriod(std::llround(PicturePeriod)),
       DurationMs(durationMs),
       Total(std::llround(static_cast<double>(durationMs) * 10000.0 / PicturePeriod)) {}

@@ -30,6 +30,11 @@
 
 class CPictureGrid {
 public:
+    // Pictures a second where the recording tells none, and their period in
+    // 100-ns units.
+    static constexpr int32_t DefaultRate = 25;
+    static constexpr double DefaultPeriod = 10000000.0 / DefaultRate;
+
     CPictureGrid() = default;
     // period: one picture in 100-ns units (above 0); durationMs: the
     // library's duration.
@@ -49,8 +54,8 @@ public:
     uint32_t LibraryMs(REFERENCE_TIME t) const;
 
 private:
-    double PicturePeriod = 400000;
-    REFERENCE_TIME RoundedPeriod = 400000;
+    double PicturePeriod = DefaultPeriod;
+    REFERENCE_TIME RoundedPeriod = static_cast<REFERENCE_TIME>(DefaultPeriod);
     uint32_t DurationMs = 0;
     int64_t Total = 0;
 };

@@ -7,8 +7,15 @@
 // module talks to a 32-bit helper process that runs CKXFile
 // (remote/CKXFileProxy). Both keep CKXFile's semantics; the threads that may
 // call each operation are CKXFile's (see reader/KXFile.h).
+//
+// A worker reads first and asks only when its read found nothing: State is a
+// snapshot that changes nothing; AwaitPictures / AwaitSound, called before a
+// worker waits on its event, may lift a pause and arm the event, answer
+// whether more can come and give the state after that, in one call (one
+// round trip to the 64-bit module's helper).
 #pragma once
 
+#include "common/KXPlayApi.h"
 #include "reader/MediaFileState.h"
 
 #include <windows.h>
@@ -18,6 +25,11 @@
 
 class IMediaFile {
 public:
+    // The sound given out: 8000 Hz mono 16-bit (KX_PCM_RATE), which the
+    // audio stream reads in samples of 50 ms.
+    static constexpr uint32_t SoundBytesPerSecond = KX_PCM_RATE * 2;
+    static constexpr uint32_t SoundSampleBytes = SoundBytesPerSecond / 20;
+
     virtual ~IMediaFile() = default;
 
     // Filter's thread.
@@ -46,9 +58,18 @@ public:
     virtual HANDLE PictureEvent() const = 0;
     virtual HANDLE SoundEvent() const = 0;
 
-    // The state, with the asker's decision (see MediaFileState.h); a worker
-    // asks it before it waits.
-    virtual MediaFileState State(StateAsker asker) = 0;
+    // A snapshot of the state (see MediaFileState.h); changes nothing.
+    virtual MediaFileState State() = 0;
+    // Video worker, after a read that found no picture and before it waits
+    // on PictureEvent: arms the event for the next picture and lifts a
+    // back-pressure pause that no read would lift. Whether more pictures
+    // can come; the state then goes into state unless it is null.
+    virtual bool AwaitPictures(MediaFileState* state) = 0;
+    // Audio worker, after a read that found too little (which armed
+    // SoundEvent for what it wanted) and before it waits: lifts a pause that
+    // only unread pictures made. Whether more sound can come; the state then
+    // goes into state unless it is null.
+    virtual bool AwaitSound(MediaFileState* state) = 0;
 
     // What the output streams tell the file.
     virtual void MarkVideoDrained() = 0;

@@ -2,6 +2,7 @@
 
 #include "framework/ScopedLock.h"
 #include "framework/ScopedTryLock.h"
+#include "picture/PictureGrid.h"
 #include "reader/PictureCopy.h"
 #include "reader/PlayLibrary.h"
 
@@ -10,20 +11,16 @@
 
 namespace {
 
-constexpr uint32_t SoundTailBytes = 800;
 // Sound flow control while a consumer reads the sound: the ring holds 4 s, so
 // decoding pauses once 3 s are buffered and goes on below 2 s; without it a
 // sound reader that falls more than 4 s behind the pictures loses sound.
 constexpr uint32_t SoundHighWater = 48000;
 constexpr uint32_t SoundLowWater = 32000;
-// Longer than a descheduled lock holder is normally away.
-constexpr DWORD WantedPauseHoldMs = 50;
-constexpr int32_t DefaultFrameRate = 25;
 constexpr int32_t MaxFrameRate = 30;
 constexpr int32_t MaxWidth = 4096;
 constexpr int32_t MaxHeight = 2160;
 
-bool Set(const std::atomic<uint8_t>& flag) { return flag.load() != 0; }
+bool IsSet(const std::atomic<uint8_t>& flag) { return flag.load() != 0; }
 
 }  // namespace
 
@@ -33,6 +30,21 @@ CKXFile::HoldRefusal::HoldRefusal(CKXFile* file) : File(file) {
 }
 
 CKXFile::HoldRefusal::~HoldRefusal() { --File->HoldsRefused; }
+
+CKXFile::ControlHold::ControlHold(CKXFile* file) : File(file) { File->ControlLock.Lock(); }
+
+CKXFile::ControlHold::~ControlHold() {
+    File->MakeWantedPause();
+    File->ControlLock.Unlock();
+    // Wanted after the look above while the lock was still held: the
+    // decoding thread could not take it, so the pause is made here.
+    while (IsSet(File->PauseWanted)) {
+        CScopedLock again(&File->ControlLock);
+        File->MakeWantedPause();
+    }
+    // A decoding thread held for the pause goes on.
+    File->RoomSignal.Notify();
+}
 
 CKXFile::CKXFile() : CKXFile(CPlayLibrary::Shared().Api()) {}
 
@@ -68,12 +80,13 @@ bool CKXFile::OpenFile(const wchar_t* path) {
     if (!Api) return false;
     {
         // The new file has not been started, whatever the previous one did.
-        CScopedLock control(&ControlLock);
+        const ControlHold control(this);
         CScopedLock hold(&HandleLock);
         PlayHandle = Api->OpenFileExW(FilePath.c_str());
         Playing = 0;
         Paused = 0;
         Stopped = 1;
+        PauseWanted = 0;
     }
     const KXPLAYHANDLE handle = PlayHandle.load();
     if (!handle) return false;
@@ -81,8 +94,6 @@ bool CKXFile::OpenFile(const wchar_t* path) {
     Info.Reset();
     SizeKnownEvent.Reset();
     PictureReader = 1;
-    OutOfMemory = 0;
-    SoundOutOfMemory = 0;
     Budget.ReadBudget();
     const HWND window = Notices.Window(Waits.WindowMs);
     if (!window) {
@@ -127,21 +138,30 @@ void CKXFile::OnFileInfo() {
 
 void CKXFile::MarkFileEnded() {
     FileEnded = 1;
-    PrerollReached = 1;
+    // Nothing more comes, so the preroll is complete too.
+    if (!ReachPreroll()) SignalWaiters();
+}
+
+bool CKXFile::ReachPreroll() {
+    if (IsSet(PrerollReached) || PrerollReached.exchange(1)) return false;
+    // A seek waits for it, and the sound reader of a file without sound ends on it.
     SignalWaiters();
+    return true;
 }
 
 void CKXFile::StartSegment() {
-    // An end notice needs no data, so a flush (which changes nothing when
-    // nothing came since the last one) cannot be relied on to clear these.
+    // End notices of the old position are ignored from here on.
     Notices.BeginSegment();
     FileEnded = 0;
     PrerollReached = 0;
     VideoDrained = 0;
     AudioFinished = 0;
+    OutOfMemory = 0;
+    SoundOutOfMemory = 0;
     // Nothing of the segment has been read: its first data is awaited.
     PictureSignal.Arm();
-    AwaitSound(SoundTailBytes);
+    ArmSound(SoundSampleBytes);
+    SignalWaiters();
 }
 
 void CKXFile::SignalWaiters() {
@@ -154,26 +174,40 @@ void KX_PLAY_CALL CKXFile::DecodeCallback(long, char* data, long length, FrameIn
     if (!info || !context) return;
     CKXFile* self = static_cast<CKXFile*>(context);
     if (info->type == KX_FRAME_YUY2) {
-        if (self->PictureWidth.load() == 0 || self->PictureHeight.load() == 0) {
+        switch (self->ClassifyPicture(info->width, info->height)) {
+        case PictureSize::First:
             self->OnFirstPicture(info->width, info->height);
-        }
-        if (info->width != self->PictureWidth.load() && info->height != self->PictureHeight.load()) {
+            self->QueuePicture(data, length);
+            break;
+        case PictureSize::Known:
+            self->QueuePicture(data, length);
+            break;
+        case PictureSize::Other:
             self->MarkFileEnded();
-            return;
+            break;
+        case PictureSize::None:
+            // The pool may be a previous file's, and a buffer queued from it
+            // would later be handed back to a pool of another size and
+            // overrun there.
+            break;
         }
-        // Still no size (a first picture with one dimension 0 or out of
-        // range matches the unknown 0 in that dimension): the pool may be a
-        // previous file's, and a buffer queued from it would later be handed
-        // back to a pool of another size and overrun there.
-        if (self->PictureWidth.load() == 0 || self->PictureHeight.load() == 0) return;
-        self->QueuePicture(data, length);
     } else if (info->type == KX_FRAME_PCM) {
         self->QueueSound(data, length);
     }
 }
 
+CKXFile::PictureSize CKXFile::ClassifyPicture(int32_t width, int32_t height) const {
+    const int32_t knownWidth = PictureWidth.load();
+    const int32_t knownHeight = PictureHeight.load();
+    if (knownWidth != 0 && knownHeight != 0) {
+        return width != knownWidth && height != knownHeight ? PictureSize::Other : PictureSize::Known;
+    }
+    if (width >= 1 && width <= MaxWidth && height >= 1 && height <= MaxHeight) return PictureSize::First;
+    // A dimension of 0 matches the unknown size in that dimension.
+    return width != 0 && height != 0 ? PictureSize::Other : PictureSize::None;
+}
+
 void CKXFile::OnFirstPicture(int32_t width, int32_t height) {
-    if (width < 1 || width > MaxWidth || height < 1 || height > MaxHeight) return;
     PictureWidth = width;
     DestinationStride = width;
     PictureBytes = width * height * 2;
@@ -202,7 +236,7 @@ void CKXFile::QueuePicture(const char* data, long length) {
         // sound that follows counts and a seek's preroll is complete.
         DataSinceFlush = 1;
         AwaitingPicture = 0;
-        PrerollReached = 1;
+        ReachPreroll();
         return;
     }
     uint8_t* buffer = pool->AcquireBuffer();
@@ -221,19 +255,15 @@ void CKXFile::QueuePicture(const char* data, long length) {
     }
     DataSinceFlush = 1;
     AwaitingPicture = 0;
-    if (!Set(PrerollReached) && (queued >= Budget.Preroll() || Set(FileEnded))) {
-        PrerollReached = 1;
-        // A seek waits for it, and the sound reader of a file without sound ends on it.
-        SignalWaiters();
-    }
+    if (queued >= Budget.Preroll() || IsSet(FileEnded)) ReachPreroll();
     PictureSignal.Notify();
-    PauseIfFull();
+    PauseWhenFull();
 }
 
 uint8_t* CKXFile::AwaitPoolBuffer(CFramePool* pool) {
     if (PicturesHeld() > 0) {
         // The pool is the store that is full.
-        if (!Set(Paused)) BackPressurePause();
+        if (!IsSet(Paused)) RequestPause();
         SignalWaiters();
         // A read gives its buffer back to the pool, which keeps it.
         if (!HoldDecoding([this, pool] { return pool->KeptCount() > 0 || PicturesHeld() == 0; })) return nullptr;
@@ -246,8 +276,8 @@ uint8_t* CKXFile::AwaitPoolBuffer(CFramePool* pool) {
 }
 
 void CKXFile::QueueSound(const char* data, long length) {
-    if (!FramePool || !data || length <= 0 || Set(AwaitingPicture)) return;
-    if (!Set(AudioStarted)) {
+    if (!FramePool || !data || length <= 0 || IsSet(AwaitingPicture)) return;
+    if (!IsSet(AudioStarted)) {
         if (!AudioBuffer.Allocate()) {
             // The piece is lost, and so is the sound's continuity: the sound
             // stream fails instead of playing on with a gap.
@@ -262,16 +292,16 @@ void CKXFile::QueueSound(const char* data, long length) {
     // The ring's high water pauses decoding long before it is full; a
     // reader that lags further holds decoding here.
     const uint32_t capacity = static_cast<uint32_t>(AudioBuffer.CapacityBytes());
-    if (AudioBuffer.Write(data, bytes) == 0 && Set(SoundConsumer) && bytes < capacity &&
+    if (AudioBuffer.Write(data, bytes) == 0 && IsSet(SoundConsumer) && bytes < capacity &&
         HoldDecoding([this, bytes, capacity] {
-            return !Set(SoundConsumer) || AudioBuffer.Available() + bytes < capacity;
+            return !IsSet(SoundConsumer) || AudioBuffer.Available() + bytes < capacity;
         })) {
         AudioBuffer.Write(data, bytes);
     }
     // The sound reader is woken once there is a read's worth, not for every piece.
     if (SoundSignal.IsArmed() && AudioBuffer.Available() >= SoundWanted.load()) SoundSignal.Notify();
     DataSinceFlush = 1;
-    PauseIfFull();
+    PauseWhenFull();
 }
 
 void CKXFile::SetSoundConsumer(bool reading) {
@@ -308,7 +338,7 @@ void CKXFile::MarkOutOfMemory() {
 }
 
 bool CKXFile::SoundHasRoom() const {
-    return !Set(SoundConsumer) || !Set(AudioStarted) || AudioBuffer.Available() < SoundLowWater;
+    return !IsSet(SoundConsumer) || !IsSet(AudioStarted) || AudioBuffer.Available() < SoundLowWater;
 }
 
 bool CKXFile::ReadVideoFrame(uint8_t* destination, int32_t capacity) {
@@ -360,12 +390,12 @@ bool CKXFile::CopyOut(uint8_t* destination, int32_t capacity, const uint8_t* pic
 }
 
 bool CKXFile::ReadAudio(uint8_t* destination, uint32_t length) {
-    if (!Set(AudioStarted)) {
-        if (Set(PrerollReached)) AudioFinished = 1;
-        AwaitSound(length);
+    if (!IsSet(AudioStarted)) {
+        if (IsSet(PrerollReached)) AudioFinished = 1;
+        ArmSound(length);
         return false;
     }
-    if (Set(FileEnded) && (!AudioBuffer.HasStorage() || AudioBuffer.Available() < SoundTailBytes)) {
+    if (IsSet(FileEnded) && (!AudioBuffer.HasStorage() || AudioBuffer.Available() < SoundSampleBytes)) {
         AudioFinished = 1;
         return false;
     }
@@ -374,7 +404,7 @@ bool CKXFile::ReadAudio(uint8_t* destination, uint32_t length) {
     if (!destination) return false;
     uint32_t copied = length;
     if (!AudioBuffer.Read(destination, &copied)) {
-        AwaitSound(length);
+        ArmSound(length);
         return false;
     }
     RoomSignal.Notify();
@@ -383,60 +413,59 @@ bool CKXFile::ReadAudio(uint8_t* destination, uint32_t length) {
 }
 
 void CKXFile::FlushBuffers() {
-    if (!PlayHandle.load() || !Set(DataSinceFlush)) return;
+    if (DropBuffered()) StartSegment();
+}
+
+bool CKXFile::DropBuffered() {
+    if (!PlayHandle.load() || !IsSet(DataSinceFlush)) return false;
     const HoldRefusal refusal(this);
-    if (Set(AudioStarted)) {
-        AudioBuffer.Clear();
-        AudioFinished = 0;
-    }
+    if (IsSet(AudioStarted)) AudioBuffer.Clear();
     DropQueuedPictures();
-    FileEnded = 0;
-    VideoDrained = 0;
-    OutOfMemory = 0;
-    SoundOutOfMemory = 0;
-    PrerollReached = 0;
     DataSinceFlush = 0;
     AwaitingPicture = 1;
-    SignalWaiters();
+    return true;
 }
 
 bool CKXFile::PauseDecoding() {
-    CScopedLock hold(&ControlLock);
+    const ControlHold hold(this);
     const KXPLAYHANDLE handle = PlayHandle.load();
     if (!handle) return false;
+    // A back-pressure pause wanted meanwhile is this one.
     PauseWanted = 0;
-    if (Set(Paused)) return true;
+    if (IsSet(Paused)) return true;
+    return PauseLocked(handle);
+}
+
+bool CKXFile::PauseLocked(KXPLAYHANDLE handle) {
     Paused = 1;
     Playing = 0;
     return Api->Pause(handle) != 0;
 }
 
-void CKXFile::PauseIfFull() {
-    if (!Set(Paused) && StoresFull()) BackPressurePause();
+void CKXFile::PauseWhenFull() {
+    if (!IsSet(Paused) && StoresFull()) RequestPause();
 }
 
-void CKXFile::BackPressurePause() {
+void CKXFile::RequestPause() {
+    PauseWanted = 1;
     {
         CScopedTryLock hold(&ControlLock);
         if (hold.Holds()) {
-            PauseDecoding();
+            MakeWantedPause();
             return;
         }
     }
-    PauseWanted = 1;
-    // Nothing more is queued until the pause is made: a fast library would
-    // otherwise run on past the high water, and sound past the ring, for as
-    // long as the holder is descheduled. The holder applies the pause before
-    // it lets go; one that looked before the flag was set wakes this hold
-    // once it has let go, and the lock is tried again. The hold is bounded,
-    // so a library call that would wait for this callback is not blocked.
-    HoldDecoding([this] {
-        if (Set(Paused) || !Set(PauseWanted) || !StoresFull()) return true;
-        CScopedTryLock retry(&ControlLock);
-        if (!retry.Holds()) return false;
-        if (Set(PauseWanted)) PauseDecoding();
-        return true;
-    }, WantedPauseHoldMs);
+    // The holder makes the pause as it lets go. Until then nothing more is
+    // queued: a fast library would otherwise run on past the high water, and
+    // sound past the ring, for as long as the holder is descheduled. The hold
+    // is bounded, so a library call that would wait for this callback is not
+    // blocked.
+    HoldDecoding([this] { return !IsSet(PauseWanted); }, Waits.PauseHoldMs);
+}
+
+void CKXFile::MakeWantedPause() {
+    if (!PauseWanted.exchange(0) || IsSet(Paused) || IsSet(Stopped)) return;
+    if (const KXPLAYHANDLE handle = PlayHandle.load()) PauseLocked(handle);
 }
 
 template <typename Room>
@@ -447,7 +476,7 @@ bool CKXFile::HoldDecoding(Room hasRoom, DWORD limitMs) {
         // Armed before the look: a store that gains room after it signals.
         RoomSignal.Arm();
         room = hasRoom();
-        if (room || HoldsRefused.load() != 0 || Set(Stopped) || !PlayHandle.load()) break;
+        if (room || HoldsRefused.load() != 0 || IsSet(Stopped) || !PlayHandle.load()) break;
         DWORD wait = INFINITE;
         if (limitMs != INFINITE) {
             const DWORD spent = GetTickCount() - start;
@@ -461,45 +490,27 @@ bool CKXFile::HoldDecoding(Room hasRoom, DWORD limitMs) {
 }
 
 bool CKXFile::StoresFull() {
-    if (Set(SoundConsumer) && AudioBuffer.Available() >= SoundHighWater) return true;
+    if (IsSet(SoundConsumer) && AudioBuffer.Available() >= SoundHighWater) return true;
     return !PicturesUnread() && QueueCount() >= Budget.High();
 }
 
-void CKXFile::ApplyWantedPause(KXPLAYHANDLE handle) {
-    if (!Set(PauseWanted)) return;
-    PauseWanted = 0;
-    if (Set(Paused) || Set(Stopped) || !StoresFull()) return;
-    Paused = 1;
-    Playing = 0;
-    Api->Pause(handle);
-}
-
 bool CKXFile::ResumeDecoding() {
-    bool played = false;
-    {
-        CScopedLock hold(&ControlLock);
-        played = PlayLocked();
-    }
-    // A decoding thread held for a pause it could not make tries again.
-    RoomSignal.Notify();
-    return played;
+    const ControlHold hold(this);
+    return PlayLocked();
 }
 
 void CKXFile::ResumeIfDrained(int32_t queued) {
-    if (Set(FileEnded) || Set(Stopped) || !Set(Paused) || !SoundHasRoom()) return;
+    if (IsSet(FileEnded) || IsSet(Stopped) || !IsSet(Paused) || !SoundHasRoom()) return;
     if (!PicturesUnread() && queued >= Budget.Low()) return;
-    {
-        CScopedLock hold(&ControlLock);
-        // Again under the lock: a stop that came after the test above stays.
-        if (!Set(Stopped)) PlayLocked();
-    }
-    RoomSignal.Notify();
+    const ControlHold hold(this);
+    // Again under the lock: a stop that came after the test above stays.
+    if (!IsSet(Stopped)) PlayLocked();
 }
 
 bool CKXFile::PlayLocked() {
     const KXPLAYHANDLE handle = PlayHandle.load();
     if (!handle) return false;
-    if (Set(Playing)) return true;
+    if (IsSet(Playing)) return true;
     // Written before the call, so a pause the library makes the callback
     // run into inside Play is not undone.
     Playing = 1;
@@ -507,16 +518,14 @@ bool CKXFile::PlayLocked() {
     Paused = 0;
     Api->SetPlayOption(handle, 0, 1);
     Api->SetDecodeMode(handle, 1);
-    const bool played = Api->Play(handle, nullptr) != 0;
-    ApplyWantedPause(handle);
-    return played;
+    return Api->Play(handle, nullptr) != 0;
 }
 
 void CKXFile::StopDecoding() {
     {
-        CScopedLock hold(&ControlLock);
+        const ControlHold hold(this);
         const KXPLAYHANDLE handle = PlayHandle.load();
-        if (!handle || Set(Stopped)) return;
+        if (!handle || IsSet(Stopped)) return;
         Playing = 0;
         Stopped = 1;
         // A held decoding thread sees Stopped and leaves the callback, which
@@ -535,9 +544,9 @@ bool CKXFile::SeekTo(uint32_t ms) {
         // The removal of the callback may wait for one in progress.
         const HoldRefusal refusal(this);
         Api->SetDecCallBackEx(handle, nullptr, nullptr, 0, 0);
-        if (Set(Stopped)) ResumeDecoding();
+        if (IsSet(Stopped)) ResumeDecoding();
         PauseDecoding();
-        FlushBuffers();
+        DropBuffered();
         StartSegment();
     }
     Api->SetDecCallBackEx(handle, &CKXFile::DecodeCallback, this, 0, KX_DECODE_YUY2);
@@ -581,9 +590,9 @@ int32_t CKXFile::GetFrameRate() {
     AwaitFileInfo();
     const int64_t frames = Info.TotalFrames();
     const int64_t ms = Info.DurationMs();
-    if (frames <= 0 || ms == 0) return DefaultFrameRate;
+    if (frames <= 0 || ms == 0) return CPictureGrid::DefaultRate;
     const int64_t rate = frames * 1000 / ms;
-    if (rate < 1) return DefaultFrameRate;
+    if (rate < 1) return CPictureGrid::DefaultRate;
     return static_cast<int32_t>(rate > MaxFrameRate ? MaxFrameRate : rate);
 }
 
@@ -608,7 +617,7 @@ int32_t CKXFile::QueueCount() {
     return PictureQueue.Count();
 }
 
-void CKXFile::AwaitSound(uint32_t wanted) {
+void CKXFile::ArmSound(uint32_t wanted) {
     SoundWanted = wanted;
     SoundSignal.Arm();
     // Written since the reader looked: its wait must not miss it.
@@ -620,32 +629,42 @@ int32_t CKXFile::PicturesHeld() {
     return PicturesHeldLocked();
 }
 
+bool CKXFile::AwaitPictures(MediaFileState* state) {
+    const bool more = PicturesCanCome();
+    if (state) *state = State();
+    return more;
+}
+
+bool CKXFile::AwaitSound(MediaFileState* state) {
+    const bool more = SoundCanCome();
+    if (state) *state = State();
+    return more;
+}
+
 bool CKXFile::PicturesCanCome() {
     if (QueuedPictureCount() > 0) return true;
-    if (!PlayHandle.load() || Set(FileEnded)) return false;
+    if (!PlayHandle.load() || IsSet(FileEnded)) return false;
     // Held for the sound reader to catch up: pictures come once it has.
-    if (Set(Paused) && !SoundHasRoom()) return true;
+    if (IsSet(Paused) && !SoundHasRoom()) return true;
     // The back-pressure pause (decoding thread) and the low-water resume
     // (video worker) race; a pause that lands after the reads that should
     // have lifted it is lifted here.
     ResumeIfDrained(0);
-    return Set(Playing);
+    return IsSet(Playing);
 }
 
 bool CKXFile::SoundCanCome() {
-    if (!PlayHandle.load() || Set(Stopped)) return false;
+    if (!PlayHandle.load() || IsSet(Stopped)) return false;
     // A pause that only unread pictures made: no picture read would lift it.
     ResumeIfDrained(QueueCount());
     return true;
 }
 
-MediaFileState CKXFile::State(StateAsker asker) {
+MediaFileState CKXFile::State() {
     MediaFileState state;
-    if (asker == StateAsker::VideoWorker) state.PicturesCanCome = PicturesCanCome() ? 1 : 0;
-    if (asker == StateAsker::AudioWorker) state.SoundCanCome = SoundCanCome() ? 1 : 0;
-    // Only the video worker's look arms PictureEvent (see KXFile.h).
-    state.QueuedPictures = asker == StateAsker::VideoWorker ? QueuedPictureCount() : QueueCount();
+    state.QueuedPictures = QueueCount();
     state.PictureBytes = PictureBytes.load();
+    state.DestinationStride = DestinationStride.load();
     state.SoundBytes = AudioBuffer.Available();
     state.Open = PlayHandle.load() ? 1 : 0;
     state.Playing = Playing.load();

@@ -13,82 +13,47 @@
 //    (OnFileEnd, OnFileInfo);
 //  - the library's decoding thread runs DecodeCallback (queuing, the first
 //    picture, the back-pressure pause, holds);
-//  - the video worker reads pictures and waits on PictureEvent; the audio
-//    worker reads sound and waits on SoundEvent; both ask State;
+//  - the video worker reads pictures and, before it waits on PictureEvent,
+//    calls AwaitPictures; the audio worker reads sound and, before it waits
+//    on SoundEvent, calls AwaitSound; anyone may take a State snapshot;
 //  - the seeking thread calls SeekTo.
 //
 // Locks, in the order they may be taken: ControlLock, HandleLock, QueueLock,
-// then the pool's PoolLock (or the ring's RingLock, never both).
-//  - ControlLock: each start, pause or stop of decoding is one step with its
-//    library call and the Playing / Paused / Stopped it implies. Held across
-//    the call; the decoding thread never blocks on it: it tries it
-//    (BackPressurePause) and, finding it taken, is held until the holder
-//    lets go, for a bounded time (a library call may wait for the callback;
-//    a stop ends holds first).
-//  - HandleLock: PlayHandle changes and the file information's values
-//    against the message thread, which never asks the library about a handle
-//    being closed nor writes values of a closed file.
-//  - QueueLock: PictureQueue, PicturesInRead and QueueDrops. The library is
-//    never called with it held, nor is a picture copied: a read takes the
-//    picture out, copies it and gives the buffer back.
+// then the pool's PoolLock (or the ring's RingLock, never both). What each
+// guards is listed with the fields below.
 //
 // Decisions, one function each:
 //  - start: ResumeDecoding (open, a worker's start, a seek) clears Stopped;
 //    the flow-control resume ResumeIfDrained never starts a stopped file;
-//  - pause: PauseIfFull (a store at its high water), PauseDecoding (a seek);
-//  - segment: StartSegment (open, seek) clears the stream's end flags and
-//    begins a notice segment; FlushBuffers drops the buffered data;
-//  - can more come: PicturesCanCome and SoundCanCome, answered in State;
+//  - pause: a seek's PauseDecoding; the back-pressure pause is asked for in
+//    one way, RequestPause (decoding thread, when PauseWhenFull or the pool
+//    finds a store full), and made in one place, MakeWantedPause: at once
+//    when ControlLock is free, else by its holder as it lets go
+//    (ControlHold). Both make it through PauseLocked;
+//  - segment: StartSegment (open, seek, a flush that dropped data) clears
+//    the segment's flags; DropBuffered drops the buffered data;
+//  - preroll: ReachPreroll (enough queued, pictures dropped unread, the end);
+//  - a picture's size: ClassifyPicture (first, known, other, none);
+//  - can more come: AwaitPictures and AwaitSound, which the workers call
+//    before they wait; State only looks;
 //  - end of file: MarkFileEnded (notice 1124, a picture of another size, a
 //    refused seek); it also completes the preroll, since nothing more comes.
 //
-// Flags: atomic bytes written without a lock (the decoding state under
-// ControlLock). Set / cleared by, and meaning:
-//  - Playing, Paused, Stopped: the decoding state, exactly one of running
-//    (Playing), paused (Paused) or never started / stopped (Stopped).
-//    Written only under ControlLock with the library call: ResumeDecoding
-//    and ResumeIfDrained run, PauseDecoding pauses, StopDecoding stops,
-//    OpenFile sets stopped with the new handle.
-//  - FileEnded: nothing more is decoded for this segment. MarkFileEnded;
-//    cleared by StartSegment and a flush.
-//  - DataSinceFlush: a picture or sound (or a loss) since the last flush,
-//    which otherwise changes nothing. Queuing; cleared by the flush.
-//  - AudioStarted: the first sound arrived (the ring has been tried). Never
-//    cleared.
-//  - AwaitingPicture: sound is dropped until a picture comes. Set by the
-//    flush (and at construction), cleared by picture queuing.
-//  - VideoDrained: a read found no picture; the streams end on it.
-//    ReadVideoFrame and MarkVideoDrained; cleared by StartSegment, the flush.
-//  - AudioFinished: the sound has ended. ReadAudio; cleared by StartSegment
-//    and by a flush once sound has started.
-//  - PrerollReached: a seek's preroll is queued (or the file ended). Queuing
-//    and MarkFileEnded; cleared by StartSegment and the flush.
-//  - PictureReader: a video stream takes the pictures (set at each open).
-//    SoundConsumer: a sound stream reads the ring. Both by the streams.
-//    Pictures read by nobody while the sound is read are dropped on arrival:
-//    unread pictures must never hold the sound back.
-//  - PauseWanted: a back-pressure pause found ControlLock taken; its holder
-//    applies it before it lets go (a resume in flight would swallow it), and
-//    the decoding thread is held until then.
-//  - OutOfMemory: a picture was lost for want of memory; the video stream
-//    fails once the queue is out. SoundOutOfMemory: the ring got no storage,
-//    sound was lost; the sound stream fails. Both cleared by the flush.
-//  - HoldsRefused: operations in progress during which nothing is held
-//    (HoldRefusal: a close, a seek's removal of the callback, a flush).
-//
 // Events, each auto reset with one waiter: PictureEvent (video worker) and
-// SoundEvent (audio worker), signalled when the file ends, the preroll is
-// reached, data is lost, on a flush, a close and a stop, and for data only
-// when their reader has found none since the last signal (CWakeEvent: under
-// Wine each signal is a wineserver round trip). PictureEvent is armed by
-// QueuedPictureCount answering 0, the video worker's State, a ReadVideoFrame
+// SoundEvent (audio worker), woken when the file ends, the preroll is
+// reached, data is lost, a segment starts, on a close and a stop, and for
+// data only when their reader found none since the last signal (CWakeEvent:
+// under Wine each signal is a wineserver round trip). PictureEvent is armed
+// by QueuedPictureCount answering 0 (AwaitPictures), a ReadVideoFrame
 // without a picture, and a segment's start; SoundEvent by a ReadAudio that
-// finds too little and a segment's start, and is then set once the ring holds
-// what that read wanted. RoomSignal (decoding thread, armed while in a hold) when a
-// store gains room, and always when a sound reader leaves, decoding stops or
-// a refusal begins; SizeKnownEvent (GetVideoSize) at the first picture.
-// A waiter checks the state after every wake-up, so a signal between its
-// check and its wait is kept by the event.
+// finds too little and a segment's start, and is then set once the ring
+// holds what that read wanted (SoundWanted), not for every piece: a read
+// that found enough never waits. RoomSignal (decoding thread, armed while in
+// a hold) when a store gains room, a wanted pause has been dealt with, and
+// always when a sound reader leaves, decoding stops or a refusal begins;
+// SizeKnownEvent (GetVideoSize) at the first picture. A waiter checks the
+// state after every wake-up, so a signal between its check and its wait is
+// kept by the event.
 #pragma once
 
 #include "framework/CritLock.h"
@@ -118,6 +83,9 @@ public:
         DWORD SizeMs = 5000;     // GetVideoSize, for the first picture
         DWORD InfoMs = 10000;    // the file information (message 1178), once per open
         DWORD WindowMs = 5000;   // OpenFile, for the message thread's window
+        // The decoding thread, for the holder of ControlLock to make a
+        // back-pressure pause: longer than a descheduled holder is normally away.
+        DWORD PauseHoldMs = 50;
     };
 
     // Uses the production library (CPlayLibrary::Shared()).
@@ -169,27 +137,27 @@ public:
 
     HANDLE PictureEvent() const override { return PictureSignal.Handle(); }
     HANDLE SoundEvent() const override { return SoundSignal.Handle(); }
+    // Pictures queued; arms PictureEvent when there are none (the caller
+    // is about to wait for one).
     int32_t QueuedPictureCount();
-    MediaFileState State(StateAsker asker) override;
+    MediaFileState State() override;
+    // Video worker: whether more pictures can come, after lifting a pause
+    // that no read would lift; arms PictureEvent when none is queued.
+    bool AwaitPictures(MediaFileState* state) override;
+    // Audio worker: whether more sound can come, after lifting a pause that
+    // only unread pictures made.
+    bool AwaitSound(MediaFileState* state) override;
 
     void MarkVideoDrained() override { VideoDrained = 1; }
     void SetDestinationStride(int32_t pixels) override { DestinationStride = pixels; }
+    // Audio worker and the filter's thread; see SoundConsumer below.
     void SetSoundConsumer(bool reading) override;
-    // Filter's thread and the video worker; see PictureReader above.
+    // Filter's thread and the video worker; see PictureReader below.
     void SetPictureReader(bool reading) override;
 
     // The decode callback registered with the library; context is the CKXFile.
     static void KX_PLAY_CALL DecodeCallback(long first, char* data, long length, FrameInfo* info,
                                             void* context, long last);
-
-    // The output streams' flags, read and written without a lock (see above).
-    std::atomic<uint8_t> VideoDrained{0};
-    std::atomic<uint8_t> AudioFinished{0};
-    std::atomic<uint8_t> PrerollReached{0};
-    // Row length, in pixels, of the buffers ReadVideoFrame fills: the first
-    // picture's width until the video stream stores its downstream one.
-    std::atomic<int32_t> DestinationStride{0};
-    std::atomic<uint8_t> SoundConsumer{0};
 
 protected:
     // Video worker, no lock held: copies a picture taken out of the queue
@@ -213,17 +181,46 @@ private:
         CKXFile* const File;
     };
 
+    // Holds ControlLock for one start, pause or stop. A back-pressure pause
+    // wanted meanwhile is made before it lets go, and after, for one wanted
+    // as it let go; then a decoding thread held for it goes on.
+    class ControlHold {
+    public:
+        explicit ControlHold(CKXFile* file);
+        ~ControlHold();
+        ControlHold(const ControlHold&) = delete;
+        ControlHold& operator=(const ControlHold&) = delete;
+
+    private:
+        CKXFile* const File;
+    };
+
+    // What a picture's size means for the stream.
+    enum class PictureSize {
+        First,  // none known yet, and this one is usable: it fixes the size
+        Known,  // the known size in at least one dimension: queued
+        Other,  // another size in both dimensions (a first picture out of range
+                // included): the picture stream ends
+        None,   // none known yet, and this one has a dimension of 0: dropped
+    };
+
     // Message thread.
     void OnFileEnd() override { MarkFileEnded(); }
     void OnFileInfo() override;
 
     void MarkFileEnded();
+    // Sets PrerollReached and wakes the waiters; false when it was set.
+    bool ReachPreroll();
     void StartSegment();
+    // Drops the buffered pictures and sound; false when nothing came since
+    // the last drop (or no file is open), and nothing changed.
+    bool DropBuffered();
     void SignalWaiters();
     // Frees every queued picture's buffer (QueueLock taken here).
     void DropQueuedPictures();
     void MarkOutOfMemory();
     // Decoding thread.
+    PictureSize ClassifyPicture(int32_t width, int32_t height) const;
     void OnFirstPicture(int32_t width, int32_t height);
     void QueuePicture(const char* data, long length);
     // A buffer when the pool can give none now: holds decoding until a read
@@ -234,44 +231,73 @@ private:
     // Waits until hasRoom() holds; false when refused, stopped, closed or
     // past limitMs: the data is then of no use.
     template <typename Room> bool HoldDecoding(Room hasRoom, DWORD limitMs = INFINITE);
-    // Pauses when a store is at its high water.
-    void PauseIfFull();
-    // Pauses, or leaves the pause to a thread that holds ControlLock and
-    // holds decoding until it is made.
-    void BackPressurePause();
-    // ControlLock held, after a library call: a wanted pause, if a store is
-    // still full.
-    void ApplyWantedPause(KXPLAYHANDLE handle);
+    // Asks for the back-pressure pause when a store is at its high water.
+    void PauseWhenFull();
+    // The one way to ask for a back-pressure pause: made at once when
+    // ControlLock is free, else by its holder; the decoding thread is held
+    // until then (at most PauseHoldMs).
+    void RequestPause();
+    // ControlLock held: makes a wanted pause, unless decoding is paused or
+    // stopped meanwhile.
+    void MakeWantedPause();
+    // ControlLock held: the library call and the flags of a pause.
+    bool PauseLocked(KXPLAYHANDLE handle);
     bool StoresFull();
     // Workers: resumes when paused and queued pictures (those left) are below
     // the low water, the sound ring too; never after the end or a stop.
     void ResumeIfDrained(int32_t queued);
     // ControlLock held: the library calls and the flags of a start.
     bool PlayLocked();
-    bool PicturesCanCome();
-    bool SoundCanCome();
     bool SoundHasRoom() const;
     bool PicturesUnread() const { return PictureReader.load() == 0 && SoundConsumer.load() != 0; }
+    bool PicturesCanCome();
+    bool SoundCanCome();
     // Queued or being copied out, QueueLock held.
     int32_t PicturesHeldLocked() const { return PictureQueue.Count() + PicturesInRead; }
     int32_t PicturesHeld();
-    // QueuedPictureCount for the file's own decisions, which await nothing.
+    // QueuedPictureCount for looks that await nothing.
     int32_t QueueCount();
-    // A sound reader found fewer than wanted bytes: the sound that makes them up sets SoundEvent.
-    void AwaitSound(uint32_t wanted);
+    // A sound reader found fewer than wanted bytes: the sound that makes them
+    // up sets SoundEvent.
+    void ArmSound(uint32_t wanted);
     // Filter's thread: the information, waited for once per open.
     void AwaitFileInfo();
 
+    // Fixed at construction.
     const KXPlayApi* Api;
     const WaitLimits Waits;
     IPictureMemory* const PictureMemory;
 
+    // Filter's thread only.
     std::wstring FilePath;
+
+    // ControlLock: each start, pause or stop of decoding is one step with
+    // its library call and the flags it implies; held across the call. The
+    // decoding thread never blocks on it: it tries it (RequestPause).
+    CCritLock ControlLock;
+    // The decoding state, exactly one of running (Playing), paused (Paused)
+    // or never started / stopped (Stopped). Written only under ControlLock
+    // with the library call: PlayLocked runs, PauseLocked pauses,
+    // StopDecoding stops, OpenFile sets stopped with the new handle. Read
+    // anywhere.
+    std::atomic<uint8_t> Paused{0};
+    std::atomic<uint8_t> Playing{0};
+    std::atomic<uint8_t> Stopped{1};
+    // A back-pressure pause is wanted: set by RequestPause, taken (cleared)
+    // under ControlLock by MakeWantedPause, PauseDecoding and OpenFile.
+    std::atomic<uint8_t> PauseWanted{0};
+
+    // HandleLock: PlayHandle changes and the file information's values
+    // against the message thread, which never asks the library about a
+    // handle being closed nor writes values of a closed file. PlayHandle is
+    // read anywhere without it.
+    CCritLock HandleLock;
     std::atomic<KXPLAYHANDLE> PlayHandle{nullptr};
     CFileInfo Info;
-    std::atomic<uint8_t> FileEnded{0};
-    CCritLock ControlLock;
-    CCritLock HandleLock;
+
+    // QueueLock: PictureQueue, PicturesInRead and QueueDrops. The library is
+    // never called with it held, nor is a picture copied: a read takes the
+    // picture out, copies it and gives the buffer back.
     CCritLock QueueLock;
     CPictureQueue PictureQueue;
     // Pictures taken out of the queue by a read that copies them.
@@ -279,33 +305,73 @@ private:
     // Raised whenever the queue is dropped; a read that copied without
     // success puts its picture back only when no drop came meanwhile.
     uint32_t QueueDrops = 0;
-    std::atomic<int32_t> PictureBytes{0};
+
+    // Own locks (RingLock, the pool's PoolLock).
     CAudioBuffer AudioBuffer;
+    // Replaced only on the decoding thread while the size is unknown (no
+    // picture queued or being read: a close comes after the workers have
+    // stopped), and on destruction.
+    std::unique_ptr<CFramePool> FramePool;
+
+    // No lock: atomic, each written where its decision lives.
+    // The size: written by OnFirstPicture (decoding thread), cleared by
+    // CloseFile; PictureBytes is width x height x 2.
+    std::atomic<int32_t> PictureWidth{0};
+    std::atomic<int32_t> PictureHeight{0};
+    std::atomic<int32_t> PictureBytes{0};
+    // Row length, in pixels, of the buffers ReadVideoFrame fills: the first
+    // picture's width until the video stream stores its downstream one
+    // (SetDestinationStride).
+    std::atomic<int32_t> DestinationStride{0};
+    // The segment's flags, all cleared by StartSegment:
+    //  - FileEnded: nothing more is decoded for this segment. MarkFileEnded.
+    //  - PrerollReached: a seek's preroll is queued (or the file ended, or
+    //    pictures are dropped unread). ReachPreroll.
+    //  - VideoDrained: a read found no picture. ReadVideoFrame, MarkVideoDrained.
+    //  - AudioFinished: the sound has ended. ReadAudio.
+    //  - OutOfMemory: a picture was lost for want of memory; the video stream
+    //    fails once the queue is out. MarkOutOfMemory.
+    //  - SoundOutOfMemory: the ring got no storage, sound was lost; the sound
+    //    stream fails. QueueSound.
+    std::atomic<uint8_t> FileEnded{0};
+    std::atomic<uint8_t> PrerollReached{0};
+    std::atomic<uint8_t> VideoDrained{0};
+    std::atomic<uint8_t> AudioFinished{0};
+    std::atomic<uint8_t> OutOfMemory{0};
+    std::atomic<uint8_t> SoundOutOfMemory{0};
+    // The data's flags:
+    //  - DataSinceFlush: a picture or sound (or a loss) since the last drop,
+    //    which otherwise changes nothing. Queuing, MarkOutOfMemory; cleared
+    //    by DropBuffered.
+    //  - AudioStarted: the first sound arrived (the ring has been tried).
+    //    QueueSound; never cleared.
+    //  - AwaitingPicture: sound is dropped until a picture comes. Set by
+    //    DropBuffered (and at construction), cleared by picture queuing.
+    std::atomic<uint8_t> DataSinceFlush{0};
+    std::atomic<uint8_t> AudioStarted{0};
+    std::atomic<uint8_t> AwaitingPicture{1};
+    // The readers, told by the streams: PictureReader, a video stream takes
+    // the pictures (SetPictureReader; set at each open); SoundConsumer, a
+    // sound stream reads the ring (SetSoundConsumer). Pictures read by
+    // nobody while the sound is read are dropped on arrival: unread pictures
+    // must never hold the sound back.
+    std::atomic<uint8_t> PictureReader{1};
+    std::atomic<uint8_t> SoundConsumer{0};
+    // What the sound reader last wanted when it found too little (ArmSound;
+    // a sample's worth at a segment's start).
+    std::atomic<uint32_t> SoundWanted{SoundSampleBytes};
+    // Operations in progress during which nothing is held (HoldRefusal: a
+    // close, a seek's removal of the callback, a drop).
+    std::atomic<uint32_t> HoldsRefused{0};
+    CPictureBudget Budget;
+
+    // Events (see above).
     CSyncEvent SizeKnownEvent{false};
     // Armed from the start: a reader of a new object awaits the first data.
     CWakeEvent PictureSignal{true};
     CWakeEvent SoundSignal{true};
     CWakeEvent RoomSignal{false};
-    // What the sound reader last wanted when it found too little (a sample's worth at first).
-    std::atomic<uint32_t> SoundWanted{800};
-    std::atomic<int32_t> PictureWidth{0};
-    std::atomic<int32_t> PictureHeight{0};
-    std::atomic<uint8_t> Paused{0};
-    std::atomic<uint8_t> Playing{0};
-    std::atomic<uint8_t> Stopped{1};
-    std::atomic<uint8_t> DataSinceFlush{0};
-    std::atomic<uint8_t> AudioStarted{0};
-    std::atomic<uint8_t> AwaitingPicture{1};
-    std::atomic<uint8_t> PictureReader{1};
-    std::atomic<uint8_t> PauseWanted{0};
-    std::atomic<uint8_t> OutOfMemory{0};
-    std::atomic<uint8_t> SoundOutOfMemory{0};
-    std::atomic<uint32_t> HoldsRefused{0};
-    CPictureBudget Budget;
-    // Replaced only on the decoding thread while the size is unknown (no
-    // picture queued or being read: a close comes after the workers have
-    // stopped), and on destruction.
-    std::unique_ptr<CFramePool> FramePool;
+
     // Last: its thread calls the notices until it has ended.
     CNoticeWindow Notices;
 };

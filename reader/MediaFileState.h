@@ -1,21 +1,17 @@
-// The media file's state as the streams ask for it: one snapshot in one call
+// The media file's state as the streams look at it: one snapshot in one call
 // (one round trip to the 64-bit module's helper) instead of a call per
-// question. Each field is read on its own, so the snapshot is a consistent
-// set only as far as the flags' own order makes it.
+// question; taking it changes nothing. Each field is read on its own, so the
+// snapshot is a consistent set only as far as the flags' own order makes it.
 #pragma once
 
 #include <cstdint>
-
-// Who asks, and so which decision the answer includes: the video worker's
-// "can more pictures come" (which lifts a pause that no read would lift) or
-// the audio worker's "can more sound come". Anyone else asks for nothing
-// and changes nothing.
-enum class StateAsker : uint32_t { Anyone = 0, VideoWorker = 1, AudioWorker = 2 };
 
 struct MediaFileState {
     int32_t QueuedPictures = 0;
     // Bytes of one picture; 0 while the size is unknown.
     int32_t PictureBytes = 0;
+    // Row length, in pixels, of the buffers pictures are read into.
+    int32_t DestinationStride = 0;
     // Sound bytes buffered.
     uint32_t SoundBytes = 0;
     uint8_t Open = 0;
@@ -31,9 +27,6 @@ struct MediaFileState {
     // A picture could not be buffered / decoded sound was lost, for want of memory.
     uint8_t OutOfMemory = 0;
     uint8_t SoundOutOfMemory = 0;
-    // The asker's decision (see StateAsker); 0 when not asked.
-    uint8_t PicturesCanCome = 0;
-    uint8_t SoundCanCome = 0;
-    uint8_t Padding[3] = {};
+    uint8_t Padding = 0;
 };
 static_assert(sizeof(MediaFileState) == 28, "the same layout in both widths");

@@ -1,14 +1,9 @@
 #include "reader/PictureBudget.h"
 
-#include "reader/FramePool.h"
-
 #include <windows.h>
 
 namespace {
 
-constexpr int32_t PrerollDepth = 40;
-constexpr int32_t HighWaterMark = 50;
-constexpr int32_t LowWaterMark = 35;
 // Below this many pictures playback stutters, whatever the budget says.
 constexpr int32_t MinimumDepth = 4;
 constexpr uint32_t DefaultBudgetMB = 64;

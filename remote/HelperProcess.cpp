@@ -190,7 +190,9 @@ int64_t CHelperProcess::CallOnLane(int index, remote::Call call, int64_t argumen
     if (call == remote::CallReadAudio && result != 0 && data) {
         std::memcpy(data, lane->Data, static_cast<size_t>(argument));
     }
-    if (call == remote::CallState && result != 0 && data && bytes <= remote::LaneDataBytes) {
+    const bool answersState =
+        call == remote::CallState || call == remote::CallAwaitPictures || call == remote::CallAwaitSound;
+    if (answersState && data && bytes <= remote::LaneDataBytes) {
         std::memcpy(data, lane->Data, bytes);
     }
     lane->Turn = remote::TurnIdle;

@@ -44,8 +44,8 @@ public:
 
     // One call; its result, or fallback when the helper has failed. For
     // CallOpen, data (bytes) goes into the lane first; for CallReadAudio the
-    // lane's data (Argument bytes) comes back into data, for CallState the
-    // state (bytes) when the result is 1; for CallReadVideo
+    // lane's data (Argument bytes) comes back into data, for CallState,
+    // CallAwaitPictures and CallAwaitSound the state (bytes); for CallReadVideo
     // the picture is copied into data (capacity Argument bytes) and the
     // result is 1 + the pictures still queued once it is copied (the call
     // returns as soon as the copy is made), or 0.

@@ -120,10 +120,17 @@ int64_t CHostServer::Dispatch(remote::Lane* lane) {
     case remote::CallSeek:
         return file.SeekTo(static_cast<uint32_t>(lane->Argument)) ? 1 : 0;
     case remote::CallState: {
-        const MediaFileState state = file.State(static_cast<StateAsker>(lane->Argument));
+        const MediaFileState state = file.State();
         static_assert(sizeof(state) <= remote::LaneDataBytes, "the state fits the lane");
         std::memcpy(lane->Data, &state, sizeof(state));
         return 1;
+    }
+    case remote::CallAwaitPictures:
+    case remote::CallAwaitSound: {
+        MediaFileState state;
+        const bool more = lane->Call == remote::CallAwaitPictures ? file.AwaitPictures(&state) : file.AwaitSound(&state);
+        std::memcpy(lane->Data, &state, sizeof(state));
+        return more ? 1 : 0;
     }
     case remote::CallVideoDrained:
         file.MarkVideoDrained();

@@ -5,7 +5,6 @@
 
 bool CKXFileProxy::OpenFile(const wchar_t* path) {
     if (!path) return false;
-    KnownQueued = 0;
     if (!Started) {
         Started = true;
         StartFault = Helper.Start();
@@ -17,7 +16,6 @@ bool CKXFileProxy::OpenFile(const wchar_t* path) {
 }
 
 void CKXFileProxy::CloseFile() {
-    KnownQueued = 0;
     Helper.Call(remote::CallClose, 0, 0);
 }
 
@@ -46,9 +44,7 @@ double CKXFileProxy::GetPicturePeriod() {
 }
 
 bool CKXFileProxy::ReadVideoFrame(uint8_t* destination, int32_t capacity) {
-    const int64_t read = destination ? Helper.Call(remote::CallReadVideo, capacity, 0, destination) : 0;
-    KnownQueued = read > 0 ? static_cast<int32_t>(read - 1) : 0;
-    return read > 0;
+    return destination && Helper.Call(remote::CallReadVideo, capacity, 0, destination) > 0;
 }
 
 bool CKXFileProxy::ReadAudio(uint8_t* destination, uint32_t length) {
@@ -61,22 +57,26 @@ bool CKXFileProxy::ResumeDecoding() { return Helper.Call(remote::CallResume, 0, 
 void CKXFileProxy::StopDecoding() { Helper.Call(remote::CallStop, 0, 0); }
 
 bool CKXFileProxy::SeekTo(uint32_t ms) {
-    KnownQueued = 0;
     return Helper.Call(remote::CallSeek, ms, 0) != 0;
 }
 
-MediaFileState CKXFileProxy::State(StateAsker asker) {
+MediaFileState CKXFileProxy::State() {
     MediaFileState state;
-    const int32_t known = KnownQueued.load();
-    if (asker == StateAsker::VideoWorker && known > 0) {
-        state.QueuedPictures = known;
-        state.Open = 1;
-        state.PicturesCanCome = 1;
-        return state;
-    }
     MediaFileState answer;
-    if (Helper.Call(remote::CallState, static_cast<int64_t>(asker), 0, &answer, sizeof(answer)) != 0) state = answer;
+    if (Helper.Call(remote::CallState, 0, 0, &answer, sizeof(answer)) != 0) state = answer;
     return state;
+}
+
+bool CKXFileProxy::AwaitPictures(MediaFileState* state) { return Await(remote::CallAwaitPictures, state); }
+
+bool CKXFileProxy::AwaitSound(MediaFileState* state) { return Await(remote::CallAwaitSound, state); }
+
+bool CKXFileProxy::Await(remote::Call call, MediaFileState* state) {
+    // A failed helper answers nothing: the state of a closed file stays.
+    MediaFileState answer;
+    const bool more = Helper.Call(call, 0, 0, &answer, sizeof(answer)) != 0;
+    if (state) *state = answer;
+    return more;
 }
 
 void CKXFileProxy::MarkVideoDrained() { Helper.Call(remote::CallVideoDrained, 0, 0); }
@@ -86,7 +86,6 @@ void CKXFileProxy::SetDestinationStride(int32_t pixels) { Helper.Call(remote::Ca
 void CKXFileProxy::SetSoundConsumer(bool reading) { Helper.Call(remote::CallSoundConsumer, reading ? 1 : 0, 0); }
 
 void CKXFileProxy::SetPictureReader(bool reading) {
-    if (!reading) KnownQueued = 0;
     Helper.Call(remote::CallPictureReader, reading ? 1 : 0, 0);
 }
 

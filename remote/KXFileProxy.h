@@ -10,24 +10,17 @@
 // first OpenFile; until then, and after a fault, every operation answers as a
 // closed file does and FaultCode tells why.
 //
-// The state is one call (the reader's MediaFileState through the lane). A
-// picture read also tells how many pictures were queued behind the one it
-// copied; the video worker's State answers from that while it is above 0
-// instead of asking, with only the count and "more can come" (what the
-// worker reads with pictures queued). Only the video worker reads pictures,
-// and a stale count (the queue flushed since) shows as a failed read, after
-// which the state is asked for again: the reader's semantics hold, at one
-// call per picture.
+// The state is one call (the reader's MediaFileState through the lane), and
+// so are AwaitPictures and AwaitSound: the helper's reader lifts its pause
+// and arms its event there. A worker reads first and asks only after a read
+// that found nothing, so a picture costs one call.
 //
 // Threads: those of IMediaFile. Owns the helper; StartFault is written by
-// OpenFile on the filter's thread before any worker exists; KnownQueued is
-// atomic.
+// OpenFile on the filter's thread before any worker exists.
 #pragma once
 
 #include "reader/IMediaFile.h"
 #include "remote/HelperProcess.h"
-
-#include <atomic>
 
 class CKXFileProxy : public IMediaFile {
 public:
@@ -49,7 +42,10 @@ public:
     bool SeekTo(uint32_t ms) override;
     HANDLE PictureEvent() const override { return Helper.PictureEvent(); }
     HANDLE SoundEvent() const override { return Helper.SoundEvent(); }
-    MediaFileState State(StateAsker asker) override;
+    MediaFileState State() override;
+    bool AwaitPictures(MediaFileState* state) override;
+    bool AwaitSound(MediaFileState* state) override;
+
     void MarkVideoDrained() override;
     void SetDestinationStride(int32_t pixels) override;
     void SetSoundConsumer(bool reading) override;
@@ -57,8 +53,10 @@ public:
     HRESULT FaultCode() const override;
 
 private:
+    // CallAwaitPictures or CallAwaitSound: its answer, and the state after it.
+    bool Await(remote::Call call, MediaFileState* state);
+
     CHelperProcess Helper;
     HRESULT StartFault = S_OK;
     bool Started = false;
-    std::atomic<int32_t> KnownQueued{0};
 };

@@ -33,7 +33,7 @@
 namespace remote {
 
 constexpr uint32_t BlockMagic = 0x4B585648;  // "HVXK"
-constexpr uint32_t BlockVersion = 2;
+constexpr uint32_t BlockVersion = 3;
 constexpr int LaneCount = 4;
 constexpr uint32_t LaneDataBytes = 65536;
 
@@ -49,11 +49,13 @@ enum Call : uint32_t {
     CallResume,
     CallStop,
     CallSeek,              // Arguments: ms
-    CallState,             // Arguments: the StateAsker; Data: the MediaFileState; Result: 1
+    CallState,             // Data: the MediaFileState; Result: 1
     CallVideoDrained,
     CallStride,            // Arguments: pixels
     CallSoundConsumer,     // Arguments: 0 or 1
     CallPictureReader,     // Arguments: 0 or 1
+    CallAwaitPictures,     // Data: the MediaFileState after it; Result: 1 when more pictures can come
+    CallAwaitSound,        // Data: the MediaFileState after it; Result: 1 when more sound can come
     CallQuit,              // the helper answers, then ends
 };
 

@@ -48,7 +48,7 @@ protected:
         for (int i = 0; i < count; ++i) ASSERT_TRUE(Lib.Picture(width, height, static_cast<uint8_t>(i)));
     }
     bool ReadOne() {
-        std::vector<uint8_t> sink(static_cast<size_t>(File->State(StateAsker::Anyone).PictureBytes));
+        std::vector<uint8_t> sink(static_cast<size_t>(File->State().PictureBytes));
         return File->ReadVideoFrame(sink.data(), static_cast<int32_t>(sink.size()));
     }
     void Notice(UINT message, const std::function<bool()>& done) {
@@ -66,29 +66,29 @@ TEST_F(KXFileTest, OpenWiresWindowAndCallbackThenStarts) {
     EXPECT_TRUE(File->OpenFile(L"C:\\a.kx"));
     EXPECT_EQ(Lib.Calls(), OpenSequence);
     EXPECT_NE(Lib.Window(), nullptr);
-    EXPECT_TRUE(File->State(StateAsker::Anyone).Playing);
-    EXPECT_FALSE(File->State(StateAsker::Anyone).Stopped);
+    EXPECT_TRUE(File->State().Playing);
+    EXPECT_FALSE(File->State().Stopped);
 }
 
 TEST_F(KXFileTest, NullPathChangesNothing) {
     Open();
     EXPECT_FALSE(File->OpenFile(nullptr));
     EXPECT_TRUE(Lib.Calls().empty());
-    EXPECT_TRUE(File->State(StateAsker::Anyone).Open);
+    EXPECT_TRUE(File->State().Open);
 }
 
 TEST_F(KXFileTest, RefusedFileLeavesObjectClosedAndDestructible) {
     Lib.RefuseOpen(true);
     EXPECT_FALSE(File->OpenFile(L"C:\\bad.kx"));
     EXPECT_EQ(Lib.Calls(), Calls{"Open"});
-    EXPECT_FALSE(File->State(StateAsker::Anyone).Open);
+    EXPECT_FALSE(File->State().Open);
     RunBounded([&] { File.reset(); }, 10000, "destruction after a refused open");
 }
 
 TEST_F(KXFileTest, MissingLibraryFailsEveryOpen) {
     CKXFile orphan(nullptr, ShortWaits());
     for (int i = 0; i < 3; ++i) EXPECT_FALSE(orphan.OpenFile(L"C:\\a.kx"));
-    EXPECT_FALSE(orphan.State(StateAsker::Anyone).Open);
+    EXPECT_FALSE(orphan.State().Open);
     EXPECT_EQ(orphan.GetDurationMs(), 0u);
     EXPECT_EQ(orphan.GetFrameRate(), 0);
 }
@@ -97,7 +97,7 @@ TEST_F(KXFileTest, FailedStartClosesTheFile) {
     Lib.SetAnswers(FALSE, TRUE, TRUE);
     EXPECT_FALSE(File->OpenFile(L"C:\\a.kx"));
     EXPECT_EQ(Lib.Calls().back(), "Close");
-    EXPECT_FALSE(File->State(StateAsker::Anyone).Open);
+    EXPECT_FALSE(File->State().Open);
 }
 
 TEST_F(KXFileTest, ReopenClosesFirstDropsItsDataAndStartsTheNewFile) {
@@ -106,7 +106,7 @@ TEST_F(KXFileTest, ReopenClosesFirstDropsItsDataAndStartsTheNewFile) {
     EXPECT_TRUE(File->OpenFile(L"C:\\b.kx"));
     EXPECT_EQ(Lib.Calls(), Join({{"Close"}, OpenSequence}));
     EXPECT_EQ(File->QueuedPictureCount(), 0);
-    EXPECT_TRUE(File->State(StateAsker::Anyone).Playing);
+    EXPECT_TRUE(File->State().Playing);
 }
 
 TEST_F(KXFileTest, CloseResetsFileValuesAndTwiceDoesNothing) {
@@ -131,7 +131,7 @@ TEST_F(KXFileTest, FirstPictureSizeWithinLimitsFixesTheSize) {
     EXPECT_EQ(w, 1920);
     EXPECT_EQ(h, 1080);
     EXPECT_EQ(File->QueuedPictureCount(), 1);
-    EXPECT_EQ(File->State(StateAsker::Anyone).PictureBytes, 1920 * 1080 * 2);
+    EXPECT_EQ(File->State().PictureBytes, 1920 * 1080 * 2);
 }
 
 TEST_F(KXFileTest, OversizedOrEmptyFirstPictureLeavesSizeUnknown) {
@@ -140,7 +140,7 @@ TEST_F(KXFileTest, OversizedOrEmptyFirstPictureLeavesSizeUnknown) {
         File.reset(new CKXFile(Lib.Api(), ShortWaits()));
         Open();
         ASSERT_TRUE(Lib.Picture(size[0], size[1], 1, 64));
-        EXPECT_EQ(File->State(StateAsker::Anyone).PictureBytes, 0) << size[0] << "x" << size[1];
+        EXPECT_EQ(File->State().PictureBytes, 0) << size[0] << "x" << size[1];
         EXPECT_EQ(File->QueuedPictureCount(), 0);
     }
     int32_t w = 7, h = 7;
@@ -152,12 +152,12 @@ TEST_F(KXFileTest, OversizedOrEmptyFirstPictureLeavesSizeUnknown) {
 TEST_F(KXFileTest, LargeFirstPictureEndsStreamAndDropsEverything) {
     Open();
     ASSERT_TRUE(Lib.Picture(4608, 2592, 1, 64));
-    EXPECT_TRUE(File->State(StateAsker::Anyone).FileEnded);
+    EXPECT_TRUE(File->State().FileEnded);
     ASSERT_TRUE(Lib.Picture(4608, 2592, 1, 64));
     const uint8_t sound[100] = {};
     ASSERT_TRUE(Lib.Sound(sound, 100));
     EXPECT_EQ(File->QueuedPictureCount(), 0);
-    EXPECT_FALSE(File->State(StateAsker::Anyone).AudioStarted);
+    EXPECT_FALSE(File->State().AudioStarted);
 }
 
 TEST_F(KXFileTest, ChangeInOneDimensionIsQueuedInBothEndsTheStream) {
@@ -165,10 +165,10 @@ TEST_F(KXFileTest, ChangeInOneDimensionIsQueuedInBothEndsTheStream) {
     ASSERT_TRUE(Lib.Picture(704, 576, 1));
     ASSERT_TRUE(Lib.Picture(704, 288, 2));
     EXPECT_EQ(File->QueuedPictureCount(), 2);
-    EXPECT_FALSE(File->State(StateAsker::Anyone).FileEnded);
+    EXPECT_FALSE(File->State().FileEnded);
     ASSERT_TRUE(Lib.Picture(352, 288, 3));
     EXPECT_EQ(File->QueuedPictureCount(), 2);
-    EXPECT_TRUE(File->State(StateAsker::Anyone).FileEnded);
+    EXPECT_TRUE(File->State().FileEnded);
     std::vector<uint8_t> sink(704 * 576 * 2);
     EXPECT_TRUE(File->ReadVideoFrame(sink.data(), static_cast<int32_t>(sink.size())));
     EXPECT_TRUE(File->ReadVideoFrame(sink.data(), 704 * 288 * 2)) << "queued with its own length";
@@ -186,16 +186,16 @@ TEST_F(KXFileTest, SoundBeforeTheFirstPictureIsDropped) {
     Open();
     const uint8_t sound[800] = {};
     ASSERT_TRUE(Lib.Sound(sound, 800));
-    EXPECT_FALSE(File->State(StateAsker::Anyone).AudioStarted);
+    EXPECT_FALSE(File->State().AudioStarted);
     Pictures(1);
     ASSERT_TRUE(Lib.Sound(sound, 800));
-    EXPECT_EQ(File->State(StateAsker::Anyone).SoundBytes, 800u);
+    EXPECT_EQ(File->State().SoundBytes, 800u);
     File->FlushBuffers();
     ASSERT_TRUE(Lib.Sound(sound, 800));
-    EXPECT_EQ(File->State(StateAsker::Anyone).SoundBytes, 0u) << "sound after a flush waits for a picture";
+    EXPECT_EQ(File->State().SoundBytes, 0u) << "sound after a flush waits for a picture";
     Pictures(1);
     ASSERT_TRUE(Lib.Sound(sound, 800));
-    EXPECT_EQ(File->State(StateAsker::Anyone).SoundBytes, 800u);
+    EXPECT_EQ(File->State().SoundBytes, 800u);
 }
 
 TEST_F(KXFileTest, FiftiethPicturePausesOnce) {
@@ -204,8 +204,8 @@ TEST_F(KXFileTest, FiftiethPicturePausesOnce) {
     EXPECT_EQ(Lib.CountOf("Pause"), 0);
     Pictures(1);
     EXPECT_EQ(Lib.CountOf("Pause"), 1);
-    EXPECT_TRUE(File->State(StateAsker::Anyone).Paused);
-    EXPECT_FALSE(File->State(StateAsker::Anyone).Playing);
+    EXPECT_TRUE(File->State().Paused);
+    EXPECT_FALSE(File->State().Playing);
     Pictures(5);
     EXPECT_EQ(Lib.CountOf("Pause"), 1);
 }
@@ -225,18 +225,18 @@ TEST_F(KXFileTest, ReadThatLeaves34Resumes) {
 TEST_F(KXFileTest, ReadsNeverResumeAfterTheEnd) {
     Open();
     Pictures(50);
-    Notice(KX_MSG_FILE_END, [&] { return File->State(StateAsker::Anyone).FileEnded; });
+    Notice(KX_MSG_FILE_END, [&] { return File->State().FileEnded; });
     while (ReadOne()) {
     }
     EXPECT_EQ(Lib.CountOf("Play:0"), 0);
-    EXPECT_TRUE(File->VideoDrained.load());
+    EXPECT_TRUE(File->State().VideoDrained);
 }
 
 TEST_F(KXFileTest, EmptyOrTooSmallReadsKeepThePicture) {
     Open();
     std::vector<uint8_t> sink(256);
     EXPECT_FALSE(File->ReadVideoFrame(sink.data(), 256));
-    EXPECT_TRUE(File->VideoDrained.load());
+    EXPECT_TRUE(File->State().VideoDrained);
     Pictures(1);
     EXPECT_FALSE(File->ReadVideoFrame(sink.data(), 255));
     EXPECT_EQ(File->QueuedPictureCount(), 1);
@@ -248,7 +248,7 @@ TEST_F(KXFileTest, NarrowPictureIsCopiedRowByRowIntoWiderRows) {
     std::vector<uint8_t> picture(704 * 576 * 2);
     for (size_t i = 0; i < picture.size(); ++i) picture[i] = static_cast<uint8_t>(i / 1408 + i % 5);
     ASSERT_TRUE(Lib.Deliver(KX_FRAME_YUY2, 704, 576, picture.data(), static_cast<long>(picture.size())));
-    File->DestinationStride = 720;
+    File->SetDestinationStride(720);
     const int32_t needed = 575 * 1440 + 1408;
     std::vector<uint8_t> out(needed, 0xEE);
     EXPECT_FALSE(File->ReadVideoFrame(out.data(), needed - 1));
@@ -262,7 +262,7 @@ TEST_F(KXFileTest, NarrowPictureIsCopiedRowByRowIntoWiderRows) {
             ASSERT_EQ(out[row * 1440 + 1408], 0xEE) << "padding of row " << row << " written";
         }
     }
-    File->DestinationStride = 704;
+    File->SetDestinationStride(704);
     ASSERT_TRUE(Lib.Deliver(KX_FRAME_YUY2, 704, 576, picture.data(), static_cast<long>(picture.size())));
     std::vector<uint8_t> block(picture.size());
     ASSERT_TRUE(File->ReadVideoFrame(block.data(), static_cast<int32_t>(block.size())));
@@ -273,7 +273,7 @@ TEST_F(KXFileTest, ShorterPictureFillsOnlyItsOwnRowsOfWiderRows) {
     Open();
     ASSERT_TRUE(Lib.Picture(704, 576, 1));
     ASSERT_TRUE(Lib.Picture(704, 288, 2));
-    File->DestinationStride = 720;
+    File->SetDestinationStride(720);
     std::vector<uint8_t> out(720 * 576 * 2);
     ASSERT_TRUE(File->ReadVideoFrame(out.data(), static_cast<int32_t>(out.size())));
     std::fill(out.begin(), out.end(), 0xEE);
@@ -285,7 +285,7 @@ TEST_F(KXFileTest, ShorterPictureFillsOnlyItsOwnRowsOfWiderRows) {
 TEST_F(KXFileTest, NarrowerDestinationRowsAreRefused) {
     Open();
     Pictures(1, 16, 8);
-    File->DestinationStride = 8;
+    File->SetDestinationStride(8);
     std::vector<uint8_t> out(4096);
     EXPECT_FALSE(File->ReadVideoFrame(out.data(), 4096));
     EXPECT_EQ(File->QueuedPictureCount(), 1);
@@ -296,12 +296,12 @@ TEST_F(KXFileTest, AudioEndNeedsAWholeSample) {
     Pictures(1);
     std::vector<uint8_t> sound(1599, 7);
     ASSERT_TRUE(Lib.Sound(sound.data(), 1599));
-    Notice(KX_MSG_FILE_END, [&] { return File->State(StateAsker::Anyone).FileEnded; });
+    Notice(KX_MSG_FILE_END, [&] { return File->State().FileEnded; });
     std::vector<uint8_t> out(800);
     EXPECT_TRUE(File->ReadAudio(out.data(), 800)) << "800 of 1599 bytes";
-    EXPECT_FALSE(File->AudioFinished.load());
+    EXPECT_FALSE(File->State().AudioFinished);
     EXPECT_FALSE(File->ReadAudio(out.data(), 800)) << "799 bytes left";
-    EXPECT_TRUE(File->AudioFinished.load());
+    EXPECT_TRUE(File->State().AudioFinished);
 }
 
 TEST_F(KXFileTest, AudioBeforeAnySoundEndsOnlyAfterPreroll) {
@@ -309,11 +309,11 @@ TEST_F(KXFileTest, AudioBeforeAnySoundEndsOnlyAfterPreroll) {
     std::vector<uint8_t> out(800);
     Pictures(39);
     EXPECT_FALSE(File->ReadAudio(out.data(), 800));
-    EXPECT_FALSE(File->AudioFinished.load());
+    EXPECT_FALSE(File->State().AudioFinished);
     Pictures(1);
-    EXPECT_TRUE(File->PrerollReached.load());
+    EXPECT_TRUE(File->State().PrerollReached);
     EXPECT_FALSE(File->ReadAudio(out.data(), 800));
-    EXPECT_TRUE(File->AudioFinished.load());
+    EXPECT_TRUE(File->State().AudioFinished);
 }
 
 TEST_F(KXFileTest, ShortAudioReadTakesNothing) {
@@ -323,8 +323,8 @@ TEST_F(KXFileTest, ShortAudioReadTakesNothing) {
     ASSERT_TRUE(Lib.Sound(sound.data(), 500));
     std::vector<uint8_t> out(800);
     EXPECT_FALSE(File->ReadAudio(out.data(), 800));
-    EXPECT_EQ(File->State(StateAsker::Anyone).SoundBytes, 500u);
-    EXPECT_FALSE(File->AudioFinished.load());
+    EXPECT_EQ(File->State().SoundBytes, 500u);
+    EXPECT_FALSE(File->State().AudioFinished);
 }
 
 TEST_F(KXFileTest, FlushWithNothingReceivedChangesNoFlag) {
@@ -333,9 +333,9 @@ TEST_F(KXFileTest, FlushWithNothingReceivedChangesNoFlag) {
     File->FlushBuffers();
     EXPECT_EQ(File->QueuedPictureCount(), 0);
     EXPECT_FALSE(ReadOne());
-    ASSERT_TRUE(File->VideoDrained.load());
+    ASSERT_TRUE(File->State().VideoDrained);
     File->FlushBuffers();
-    EXPECT_TRUE(File->VideoDrained.load());
+    EXPECT_TRUE(File->State().VideoDrained);
 }
 
 TEST_F(KXFileTest, FlushReturnsQueuedBuffersToThePool) {
@@ -348,8 +348,8 @@ TEST_F(KXFileTest, FlushReturnsQueuedBuffersToThePool) {
     CFramePool::LimitNewBuffers(-1);
     EXPECT_EQ(File->QueuedPictureCount(), 10) << "the pool kept the flushed buffers";
     File->FlushBuffers();
-    EXPECT_FALSE(File->State(StateAsker::Anyone).Paused);
-    EXPECT_FALSE(File->PrerollReached.load());
+    EXPECT_FALSE(File->State().Paused);
+    EXPECT_FALSE(File->State().PrerollReached);
 }
 
 TEST_F(KXFileTest, SeekBeforeTheDurationIsKnownOrAtItTouchesNothing) {
@@ -375,7 +375,7 @@ TEST_F(KXFileTest, SeekWhilePlayingPausesFlushesRepositionsAndStarts) {
     EXPECT_EQ(Lib.Calls(), Join({{"RemoveCallback:0,0", "Pause", "SetCallback:0,258", "SetPlayedTimeEx:3999"},
                                  StartSequence}));
     EXPECT_EQ(File->QueuedPictureCount(), 0);
-    EXPECT_TRUE(File->State(StateAsker::Anyone).Playing);
+    EXPECT_TRUE(File->State().Playing);
 }
 
 TEST_F(KXFileTest, SeekAfterAnEndWithNothingDecodedStartsAFreshSegment) {
@@ -385,12 +385,12 @@ TEST_F(KXFileTest, SeekAfterAnEndWithNothingDecodedStartsAFreshSegment) {
     ASSERT_EQ(File->GetDurationMs(), 4000u);
     Pictures(5);
     ASSERT_TRUE(File->SeekTo(3990));
-    Notice(KX_MSG_FILE_END, [&] { return File->State(StateAsker::Anyone).FileEnded; });
-    ASSERT_TRUE(File->PrerollReached.load());
+    Notice(KX_MSG_FILE_END, [&] { return File->State().FileEnded; });
+    ASSERT_TRUE(File->State().PrerollReached);
     ASSERT_TRUE(File->SeekTo(1000));
-    EXPECT_FALSE(File->State(StateAsker::Anyone).FileEnded) << "the old position's end ended the new segment";
-    EXPECT_FALSE(File->PrerollReached.load()) << "the new position's preroll counted as reached";
-    EXPECT_TRUE(File->State(StateAsker::VideoWorker).PicturesCanCome);
+    EXPECT_FALSE(File->State().FileEnded) << "the old position's end ended the new segment";
+    EXPECT_FALSE(File->State().PrerollReached) << "the new position's preroll counted as reached";
+    EXPECT_TRUE(File->AwaitPictures(nullptr));
 }
 
 TEST_F(KXFileTest, EndNoticePostedBeforeASeekDoesNotEndTheNewSegment) {
@@ -418,10 +418,10 @@ TEST_F(KXFileTest, EndNoticePostedBeforeASeekDoesNotEndTheNewSegment) {
     Lib.DuringNextInfo([&] { SetEvent(past.get()); });
     ASSERT_TRUE(Lib.Post(KX_MSG_FILE_INFO));
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(past.get(), 5000)) << "information notice not handled";
-    EXPECT_FALSE(File->State(StateAsker::Anyone).FileEnded) << "the old position's end notice ended the new segment";
-    EXPECT_TRUE(File->State(StateAsker::VideoWorker).PicturesCanCome);
+    EXPECT_FALSE(File->State().FileEnded) << "the old position's end notice ended the new segment";
+    EXPECT_TRUE(File->AwaitPictures(nullptr));
     // The new segment's own end notice still ends it.
-    Notice(KX_MSG_FILE_END, [&] { return File->State(StateAsker::Anyone).FileEnded; });
+    Notice(KX_MSG_FILE_END, [&] { return File->State().FileEnded; });
 }
 
 TEST_F(KXFileTest, SeekFromStoppedStartsBeforePausing) {
@@ -461,8 +461,8 @@ TEST_F(KXFileTest, RefusedRepositionLeavesDecodingPausedAndEmpty) {
     EXPECT_FALSE(File->SeekTo(10));
     EXPECT_EQ(Lib.Calls(), (Calls{"RemoveCallback:0,0", "Pause", "SetCallback:0,258", "SetPlayedTimeEx:10"}));
     EXPECT_EQ(File->QueuedPictureCount(), 0);
-    EXPECT_FALSE(File->State(StateAsker::Anyone).Playing);
-    EXPECT_TRUE(File->State(StateAsker::Anyone).FileEnded) << "the streams would wait for data that cannot come";
+    EXPECT_FALSE(File->State().Playing);
+    EXPECT_TRUE(File->State().FileEnded) << "the streams would wait for data that cannot come";
 }
 
 TEST_F(KXFileTest, BufferDepthFollowsTheBudgetAndKeepsThePrerollBelowThePause) {
@@ -512,7 +512,7 @@ TEST_F(KXFileTest, PoolThatCannotGrowHoldsDecodingAndEmptyOneReportsOutOfMemory)
     EXPECT_TRUE(ReadOne());
     decoding.join();
     EXPECT_EQ(File->QueuedPictureCount(), 2) << "the held picture was lost";
-    EXPECT_FALSE(File->State(StateAsker::Anyone).OutOfMemory);
+    EXPECT_FALSE(File->State().OutOfMemory);
 
     // With nothing queued no buffer can come back: the stream is told.
     File.reset(new CKXFile(Lib.Api(), ShortWaits()));
@@ -521,9 +521,9 @@ TEST_F(KXFileTest, PoolThatCannotGrowHoldsDecodingAndEmptyOneReportsOutOfMemory)
     Pictures(1);
     CFramePool::LimitNewBuffers(-1);
     EXPECT_EQ(File->QueuedPictureCount(), 0);
-    EXPECT_TRUE(File->State(StateAsker::Anyone).OutOfMemory);
+    EXPECT_TRUE(File->State().OutOfMemory);
     File->FlushBuffers();
-    EXPECT_FALSE(File->State(StateAsker::Anyone).OutOfMemory) << "a seek tries again";
+    EXPECT_FALSE(File->State().OutOfMemory) << "a seek tries again";
 }
 
 // The filter stops decoding before its pins stop their workers; a worker's
@@ -533,21 +533,21 @@ TEST_F(KXFileTest, NoReadOrWaitRestartsDecodingAfterStop) {
     Pictures(50);
     const uint8_t sound[800] = {};
     ASSERT_TRUE(Lib.Sound(sound, 800));
-    ASSERT_TRUE(File->State(StateAsker::Anyone).Paused);
+    ASSERT_TRUE(File->State().Paused);
     File->StopDecoding();
     Lib.ForgetCalls();
     while (ReadOne()) {
     }
     std::vector<uint8_t> sink(800);
     EXPECT_TRUE(File->ReadAudio(sink.data(), 800));
-    EXPECT_FALSE(File->State(StateAsker::VideoWorker).PicturesCanCome);
-    EXPECT_FALSE(File->State(StateAsker::AudioWorker).SoundCanCome);
+    EXPECT_FALSE(File->AwaitPictures(nullptr));
+    EXPECT_FALSE(File->AwaitSound(nullptr));
     EXPECT_EQ(Lib.CountOf("Play:0"), 0) << "decoding restarted after the filter stopped it";
-    EXPECT_TRUE(File->State(StateAsker::Anyone).Stopped);
+    EXPECT_TRUE(File->State().Stopped);
     // A worker's start, or a seek, starts decoding again.
     EXPECT_TRUE(File->ResumeDecoding());
     EXPECT_EQ(Lib.CountOf("Play:0"), 1);
-    EXPECT_FALSE(File->State(StateAsker::Anyone).Stopped);
+    EXPECT_FALSE(File->State().Stopped);
 }
 
 // A library's Stop and its removal of the callback may wait for a callback in
@@ -705,25 +705,52 @@ TEST_F(KXFileTest, EventsWakeTheStreamsOnlyWhenTheyFoundNothing) {
     EXPECT_TRUE(signalled(File->SoundEvent())) << "flush";
     ASSERT_TRUE(Lib.Post(KX_MSG_FILE_END));
     EXPECT_EQ(WaitForSingleObject(File->SoundEvent(), 5000), WAIT_OBJECT_0) << "end of file";
-    EXPECT_TRUE(File->State(StateAsker::Anyone).FileEnded) << "the flag is set before the signal";
-    EXPECT_TRUE(File->PrerollReached.load()) << "nothing more comes, so the preroll is complete";
+    EXPECT_TRUE(File->State().FileEnded) << "the flag is set before the signal";
+    EXPECT_TRUE(File->State().PrerollReached) << "nothing more comes, so the preroll is complete";
+}
+
+// The state is a snapshot: a look neither lifts a pause nor arms the picture
+// event; the video worker's AwaitPictures, before it waits, does both.
+TEST_F(KXFileTest, StateOnlyLooksAwaitPicturesPreparesTheWait) {
+    const auto signalled = [](HANDLE event) { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; };
+    Open();
+    Pictures(1);
+    ASSERT_TRUE(ReadOne());
+    signalled(File->PictureEvent());
+    ASSERT_TRUE(File->PauseDecoding());
+    Lib.ForgetCalls();
+    for (int i = 0; i < 3; ++i) {
+        const MediaFileState state = File->State();
+        EXPECT_EQ(state.QueuedPictures, 0);
+        EXPECT_TRUE(state.Paused);
+    }
+    EXPECT_TRUE(Lib.Calls().empty()) << "a look at the state called the library";
+    Pictures(1);
+    EXPECT_FALSE(signalled(File->PictureEvent())) << "a look at the state armed the picture event";
+    ASSERT_TRUE(ReadOne());
+    ASSERT_TRUE(File->PauseDecoding());
+    Lib.ForgetCalls();
+    EXPECT_TRUE(File->AwaitPictures(nullptr));
+    EXPECT_EQ(Lib.Calls(), StartSequence) << "the pause no read lifts";
+    Pictures(1);
+    EXPECT_TRUE(signalled(File->PictureEvent())) << "the worker about to wait was not woken";
 }
 
 TEST_F(KXFileTest, EmptyPausedQueueResumesWhenAskedWhetherPicturesCanCome) {
     Open();
-    EXPECT_TRUE(File->State(StateAsker::VideoWorker).PicturesCanCome);
+    EXPECT_TRUE(File->AwaitPictures(nullptr));
     EXPECT_TRUE(File->PauseDecoding());
     Lib.ForgetCalls();
-    EXPECT_TRUE(File->State(StateAsker::VideoWorker).PicturesCanCome);
+    EXPECT_TRUE(File->AwaitPictures(nullptr));
     EXPECT_EQ(Lib.Calls(), StartSequence);
     File->StopDecoding();
-    EXPECT_FALSE(File->State(StateAsker::VideoWorker).PicturesCanCome);
+    EXPECT_FALSE(File->AwaitPictures(nullptr));
     File->ResumeDecoding();
     Pictures(1);
-    Notice(KX_MSG_FILE_END, [&] { return File->State(StateAsker::Anyone).FileEnded; });
-    EXPECT_TRUE(File->State(StateAsker::VideoWorker).PicturesCanCome) << "one is still queued";
+    Notice(KX_MSG_FILE_END, [&] { return File->State().FileEnded; });
+    EXPECT_TRUE(File->AwaitPictures(nullptr)) << "one is still queued";
     ASSERT_TRUE(ReadOne());
-    EXPECT_FALSE(File->State(StateAsker::VideoWorker).PicturesCanCome);
+    EXPECT_FALSE(File->AwaitPictures(nullptr));
 }
 
 namespace {
@@ -750,8 +777,8 @@ TEST_F(KXFileTest, PauseReachedInsidePlayIsNotUndoneByTheResume) {
     ASSERT_TRUE(File->OpenFile(L"C:\\b.kx"));
     EXPECT_EQ(1, Lib.CountOf("Pause"));
     EXPECT_TRUE(LibraryLastPaused(Lib));
-    EXPECT_TRUE(File->State(StateAsker::Anyone).Paused);
-    EXPECT_FALSE(File->State(StateAsker::Anyone).Playing);
+    EXPECT_TRUE(File->State().Paused);
+    EXPECT_FALSE(File->State().Playing);
 }
 
 TEST_F(KXFileTest, DecodingThreadPausingDuringAnotherThreadsResumeKeepsTheFlagsTrue) {
@@ -761,12 +788,56 @@ TEST_F(KXFileTest, DecodingThreadPausingDuringAnotherThreadsResumeKeepsTheFlagsT
         decoding.join();
     });
     ASSERT_TRUE(File->OpenFile(L"C:\\b.kx"));
-    EXPECT_EQ(LibraryLastPaused(Lib), File->State(StateAsker::Anyone).Paused);
-    EXPECT_NE(LibraryLastPaused(Lib), File->State(StateAsker::Anyone).Playing);
+    EXPECT_EQ(LibraryLastPaused(Lib), File->State().Paused);
+    EXPECT_NE(LibraryLastPaused(Lib), File->State().Playing);
     Pictures(1);
     EXPECT_TRUE(LibraryLastPaused(Lib)) << "the next picture past the mark pauses";
-    EXPECT_TRUE(File->State(StateAsker::Anyone).Paused);
-    EXPECT_FALSE(File->State(StateAsker::Anyone).Playing);
+    EXPECT_TRUE(File->State().Paused);
+    EXPECT_FALSE(File->State().Playing);
+}
+
+// The sound event set only once the ring holds a read's worth took away the
+// system call the decoding thread made for every piece of sound, and with it
+// what had slowed the thread down enough: a back-pressure pause that found
+// the control lock taken (a worker resuming, descheduled inside the
+// library's Play) was left to the holder and lost when the holder had looked
+// already, so the thread ran on past the high water and, before a sound
+// reader had started, past the ring. The thread is now held until the
+// holder has made the pause.
+TEST_F(KXFileTest, PauseWantedWhileTheControlLockIsHeldLosesNoSound) {
+    CKXFile::WaitLimits waits = ShortWaits();
+    waits.PauseHoldMs = 30000;
+    File.reset(new CKXFile(Lib.Api(), waits));
+    Open();
+    ASSERT_TRUE(File->PauseDecoding());
+    const std::vector<uint8_t> sound(800, 3);
+    UniqueEvent atMark(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    UniqueEvent done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    int delivered = 0;
+    bool ranOn = false;
+    std::thread decoding;
+    // A library that pauses from within its callback delivers nothing more
+    // once paused; without a reader the ring takes 79 pieces.
+    Lib.DuringNextPlay([&] {
+        decoding = std::thread([&] {
+            Pictures(49);
+            SetEvent(atMark.get());
+            Pictures(1);
+            for (; delivered < 100 && Lib.CountOf("Pause") < 2; ++delivered) Lib.Sound(sound.data(), 800);
+            SetEvent(done.get());
+        });
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(atMark.get(), 10000)) << "pictures not delivered";
+        // The resumer holds the lock meanwhile, as one descheduled would.
+        ranOn = WaitForSingleObject(done.get(), 300) == WAIT_OBJECT_0;
+    });
+    EXPECT_TRUE(File->ResumeDecoding());
+    const bool finished = WaitForSingleObject(done.get(), 10000) == WAIT_OBJECT_0;
+    if (!finished) File->StopDecoding();
+    decoding.join();
+    ASSERT_TRUE(finished) << "the decoding thread stayed held after the holder let go";
+    EXPECT_FALSE(ranOn) << "decoding ran on past the high water while the lock was held";
+    EXPECT_EQ(Lib.CountOf("Pause"), 2);
+    EXPECT_EQ(File->State().SoundBytes, static_cast<uint32_t>(delivered) * 800) << "sound lost";
 }
 
 TEST(KXFileObjects, SeveralObjectsWorkAtOnceAndOutliveEachOther) {
@@ -779,7 +850,7 @@ TEST(KXFileObjects, SeveralObjectsWorkAtOnceAndOutliveEachOther) {
     EXPECT_NE(lib.Window(), firstWindow);
     first.reset();
     ASSERT_TRUE(lib.Post(KX_MSG_FILE_END)) << "the second window survives the first object";
-    EXPECT_TRUE(WaitUntil(second->PictureEvent(), [&] { return second->State(StateAsker::Anyone).FileEnded; }, 5000));
+    EXPECT_TRUE(WaitUntil(second->PictureEvent(), [&] { return second->State().FileEnded; }, 5000));
     CKXFile third(lib.Api());
     EXPECT_TRUE(third.OpenFile(L"C:\\c.kx")) << "the class stays usable after an object ended";
 }
@@ -825,7 +896,7 @@ TEST(KXFileObjects, PicturesArriveWholeAndInOrderWhileRead) {
                     ASSERT_EQ(out[255], static_cast<uint8_t>(i));
                 }
                 decoder.join();
-                EXPECT_FALSE(file.VideoDrained.load());
+                EXPECT_FALSE(file.State().VideoDrained);
             }
         },
         120000, "reading pictures while they are queued");
@@ -841,7 +912,7 @@ TEST_F(KXFileTest, FullSoundRingHoldsDecodingOnlyWhileSoundIsRead) {
 
     File->FlushBuffers();
     File->ResumeDecoding();
-    File->SoundConsumer = 1;
+    File->SetSoundConsumer(true);
     Pictures(1);
     Lib.ForgetCalls();
     for (int i = 0; i < 59; ++i) ASSERT_TRUE(Lib.Sound(sound.data(), 800));
@@ -853,11 +924,11 @@ TEST_F(KXFileTest, FullSoundRingHoldsDecodingOnlyWhileSoundIsRead) {
     // reader is behind; the sound read that leaves less than two seconds does.
     ASSERT_TRUE(ReadOne());
     EXPECT_EQ(Lib.CountOf("Play:0"), 0);
-    EXPECT_TRUE(File->State(StateAsker::VideoWorker).PicturesCanCome) << "pictures come once the sound is read";
+    EXPECT_TRUE(File->AwaitPictures(nullptr)) << "pictures come once the sound is read";
     EXPECT_EQ(Lib.CountOf("Play:0"), 0);
     std::vector<uint8_t> sink(800);
     for (int i = 0; i < 20; ++i) ASSERT_TRUE(File->ReadAudio(sink.data(), 800));
-    EXPECT_EQ(File->State(StateAsker::Anyone).SoundBytes, 32000u);
+    EXPECT_EQ(File->State().SoundBytes, 32000u);
     EXPECT_EQ(Lib.CountOf("Play:0"), 0);
     ASSERT_TRUE(File->ReadAudio(sink.data(), 800));
     EXPECT_EQ(Lib.Calls(), Join({{"Pause"}, StartSequence}));

@@ -62,7 +62,7 @@ PictureLog ReadPictures(CKXFile& file, int32_t width, int32_t height, uint32_t f
     std::vector<uint8_t> buffer(static_cast<size_t>(width) * height * 2);
     for (;;) {
         if (!WaitUntil(file.PictureEvent(),
-                       [&] { return file.QueuedPictureCount() > 0 || !file.State(StateAsker::VideoWorker).PicturesCanCome; },
+                       [&] { return file.QueuedPictureCount() > 0 || !file.AwaitPictures(nullptr); },
                        StallMs)) {
             log.Problem = "no picture and no end after " + std::to_string(log.Frames.size());
             return log;
@@ -95,12 +95,12 @@ PictureLog ReadPictures(CKXFile& file, int32_t width, int32_t height, uint32_t f
 SoundLog ReadSound(CKXFile& file, CPacing* pacing) {
     SoundLog log;
     uint8_t buffer[800];
-    file.SoundConsumer = 1;
-    while (!file.AudioFinished.load()) {
+    file.SetSoundConsumer(true);
+    while (!file.State().AudioFinished) {
         if (!file.ReadAudio(buffer, 800)) {
             // The read that found too little armed the event, as the audio
             // stream's does before it waits: a wait that times out missed a wake.
-            if (!file.AudioFinished.load() && WaitForSingleObject(file.SoundEvent(), StallMs) != WAIT_OBJECT_0) {
+            if (!file.State().AudioFinished && WaitForSingleObject(file.SoundEvent(), StallMs) != WAIT_OBJECT_0) {
                 log.Problem = "no sound and no end";
                 break;
             }
@@ -114,7 +114,7 @@ SoundLog ReadSound(CKXFile& file, CPacing* pacing) {
         log.FirstSamples.push_back(first);
         if (pacing) pacing->SoundAt((first + 400) / 8);
     }
-    file.SoundConsumer = 0;
+    file.SetSoundConsumer(false);
     if (pacing) pacing->SoundDone();
     return log;
 }
@@ -161,7 +161,7 @@ TEST(ReaderWithLibrary, DeliversEveryPictureAndAllSoundInOrder) {
         // (decoding restarted, its flags not yet written); under load that
         // can be a few dozen pictures, never the bulk of the file.
         EXPECT_LT(pictures.MaxQueued, 150) << "flow control did not hold the queue";
-        EXPECT_TRUE(file.State(StateAsker::Anyone).FileEnded);
+        EXPECT_TRUE(file.State().FileEnded);
     }
 }
 
@@ -176,13 +176,13 @@ TEST(ReaderWithLibrary, SeekDeliversThePicturesAndSoundOfTheNewTime) {
     for (int i = 0; i < 40; ++i) {
         const uint32_t target = static_cast<uint32_t>((i * 7919u) % 59000u);
         ASSERT_TRUE(file.SeekTo(target));
-        ASSERT_TRUE(WaitUntil(file.PictureEvent(), [&] { return file.PrerollReached.load() != 0; }, StallMs))
+        ASSERT_TRUE(WaitUntil(file.PictureEvent(), [&] { return file.State().PrerollReached != 0; }, StallMs))
             << "no preroll after seeking to " << target;
         ASSERT_TRUE(file.ReadVideoFrame(picture.data(), static_cast<int32_t>(picture.size())));
         kxrec::TestPictureId id{};
         ASSERT_TRUE(kxrec::CheckTestPicture(picture.data(), 32, 16, 64, &id));
         EXPECT_EQ(id.frameNumber, target / 40) << "first picture after seeking to " << target;
-        ASSERT_TRUE(WaitUntil(file.SoundEvent(), [&] { return file.State(StateAsker::Anyone).SoundBytes >= 800; }, StallMs));
+        ASSERT_TRUE(WaitUntil(file.SoundEvent(), [&] { return file.State().SoundBytes >= 800; }, StallMs));
         ASSERT_TRUE(file.ReadAudio(sound, 800));
         uint32_t first = 0;
         ASSERT_TRUE(kxrec::CheckTone(sound, 800, &first));
@@ -255,7 +255,7 @@ TEST(ReaderWithLibrary, TwoFilesAtOnce) {
     EXPECT_TRUE(Consecutive(picturesB.Frames, 0, 1));
     EXPECT_EQ(soundA.FirstSamples.size(), 160u);
     EXPECT_TRUE(soundB.FirstSamples.empty()) << "a file without sound";
-    EXPECT_TRUE(b.AudioFinished.load());
+    EXPECT_TRUE(b.State().AudioFinished);
 }
 
 TEST(ReaderWithLibrary, MissingLibraryOrFunctionsFailOpens) {
@@ -275,7 +275,7 @@ TEST(ReaderWithLibrary, RefusedFilesFailCleanlyAndTheObjectStaysUsable) {
     CKXFile file;
     EXPECT_FALSE(file.OpenFile(L"C:\\no-such-folder\\missing.kxr"));
     EXPECT_FALSE(file.OpenFile(junk.Path()));
-    EXPECT_FALSE(file.State(StateAsker::Anyone).Open);
+    EXPECT_FALSE(file.State().Open);
     EXPECT_EQ(file.GetDurationMs(), 0u);
     ASSERT_TRUE(file.OpenFile(good.Path()));
     PictureLog pictures = ReadPictures(file, 32, 16, 25, nullptr);

@@ -104,7 +104,7 @@ private:
             File->GetVideoSize(&width, &height);
             File->GetDurationMs();
             File->GetFrameRate();
-            File->DestinationStride = StrideChoice();
+            File->SetDestinationStride(StrideChoice());
         } else {
             File->CloseFile();
             if (Pick(4) != 0) {
@@ -125,7 +125,7 @@ private:
                                            {0, 0},   {-2, 16}, {4098, 2160}, {4608, 2592}, {1, 1}, {32, 0}};
         const auto& size = sizes[Pick(12)];
         const int64_t exact = static_cast<int64_t>(size[0]) * size[1] * 2;
-        const int64_t known = File->State(StateAsker::Anyone).PictureBytes;
+        const int64_t known = File->State().PictureBytes;
         const int64_t lengths[] = {exact, exact, exact, 0, -1, -100000, 1, 3, exact - 1, exact + 1, known + 1,
                                    static_cast<int64_t>(Pick(4096))};
         int64_t length = lengths[Pick(12)];
@@ -143,7 +143,7 @@ private:
         } else if (length > 0) {
             std::memset(data, TinyMark, static_cast<size_t>(length));
         }
-        if (!File->State(StateAsker::Anyone).Playing) ++Late;
+        if (!File->State().Playing) ++Late;
         const bool nullData = Pick(12) == 0;
         if (!valid || nullData) ++Counts.BadCallbacks;
         if (Fake.Deliver(KX_FRAME_YUY2, size[0], size[1], nullData ? nullptr : data, static_cast<long>(length))) {
@@ -184,7 +184,7 @@ private:
     }
 
     void ReadPicture() {
-        const int32_t size = File->State(StateAsker::Anyone).PictureBytes;
+        const int32_t size = File->State().PictureBytes;
         const int32_t capacities[] = {size, size, size, size - 1, 0, -1, size * 2, static_cast<int32_t>(Pick(4096)),
                                       size * 4};
         int32_t capacity = capacities[Pick(9)];
@@ -194,7 +194,7 @@ private:
         std::memset(destination, Sentinel, region);
         const bool nullDestination = Pick(16) == 0;
         const int32_t queued = File->QueuedPictureCount();
-        const bool whole = File->DestinationStride.load() == size && capacity >= size && size > 0;
+        const bool whole = File->State().DestinationStride == size && capacity >= size && size > 0;
         const bool read = File->ReadVideoFrame(nullDestination ? nullptr : destination, capacity);
         if (nullDestination) {
             ASSERT_FALSE(read) << "a picture was read into a null buffer";
@@ -267,7 +267,7 @@ private:
 
     void CheckInvariants() {
         const int32_t queued = File->QueuedPictureCount();
-        const MediaFileState state = File->State(StateAsker::Anyone);
+        const MediaFileState state = File->State();
         const int32_t high = CPictureBudget::DepthFor(state.PictureBytes, Budget).High;
         if (queued < high) Late = 0;
         ASSERT_LE(queued, high + Late) << "the queue outgrew flow control";

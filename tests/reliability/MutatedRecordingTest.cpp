@@ -101,11 +101,11 @@ private:
 // Reads everything the file gives, as the two streams would, until no
 // picture can come and the sound has ended or stopped coming.
 void Drain(CKXFile* file) {
-    const int32_t size = file->State(StateAsker::Anyone).PictureBytes;
+    const int32_t size = file->State().PictureBytes;
     std::vector<uint8_t> picture(size > 0 ? static_cast<size_t>(size) : 1);
     std::vector<uint8_t> sound(800);
     const DWORD begin = GetTickCount();
-    file->SoundConsumer = 1;
+    file->SetSoundConsumer(true);
     for (;;) {
         ASSERT_LE(file->QueuedPictureCount(), HighWaterMark + 1) << "the queue outgrew flow control";
         ASSERT_LT(GetTickCount() - begin, DrainLimitMs) << "the file did not drain within " << DrainLimitMs << " ms";
@@ -114,10 +114,10 @@ void Drain(CKXFile* file) {
         ASSERT_TRUE(read || queued == 0) << "a queued picture did not fit a buffer of the picture size";
         while (file->ReadAudio(sound.data(), 800)) {
         }
-        if (!read && !file->State(StateAsker::VideoWorker).PicturesCanCome) break;
+        if (!read && !file->AwaitPictures(nullptr)) break;
         if (!read) WaitForSingleObject(file->PictureEvent(), 50);
     }
-    file->SoundConsumer = 0;
+    file->SetSoundConsumer(false);
 }
 
 TEST(MutatedRecordings, MediaFileObjectSurvivesDamagedFiles) {

@@ -1,5 +1,7 @@
 #include "tools/kxrec/WavReader.h"
 
+#include "recording/RecordingFormat.h"
+
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -49,7 +51,7 @@ bool CWavReader::Read(const std::wstring& path) {
         if (memcmp(chunk, "fmt ", 4) == 0) {
             uint8_t fmt[16];
             if (bytes < 16 || fread(fmt, 1, 16, file.get()) != 16) return Fail("WAV format chunk is too short");
-            if (Le16(fmt) != 1 || Le16(fmt + 2) != 1 || Le32(fmt + 4) != 8000 || Le16(fmt + 14) != 16) {
+            if (Le16(fmt) != 1 || Le16(fmt + 2) != 1 || Le32(fmt + 4) != kxrec::SoundRate || Le16(fmt + 14) != 16) {
                 return Fail("WAV sound must be PCM 8000 Hz mono 16-bit");
             }
             haveFormat = true;
