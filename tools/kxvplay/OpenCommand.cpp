@@ -21,15 +21,13 @@ std::string JsonList(const std::vector<std::wstring>& items) {
     return text + "]";
 }
 
-std::string JsonTally(const CMfPlayer::StreamTally& tally) {
-    CJsonObject json;
-    json.Add("samples", static_cast<int64_t>(tally.Samples));
-    json.Add("bytes", static_cast<int64_t>(tally.Bytes));
-    json.Add("first_time", tally.FirstTime / 1e7);
-    json.Add("end_time", tally.EndTime / 1e7);
-    json.Add("gaps", static_cast<int64_t>(tally.Gaps));
-    json.Add("overlaps", static_cast<int64_t>(tally.Overlaps));
-    return json.Text();
+void AddTally(CJsonObject* json, const std::string& prefix, const CMfPlayer::StreamTally& tally) {
+    json->Add(prefix + "_samples", static_cast<int64_t>(tally.Samples));
+    json->Add(prefix + "_bytes", static_cast<int64_t>(tally.Bytes));
+    json->Add(prefix + "_first_time", tally.FirstTime / 1e7);
+    json->Add(prefix + "_end_time", tally.EndTime / 1e7);
+    json->Add(prefix + "_gaps", static_cast<int64_t>(tally.Gaps));
+    json->Add(prefix + "_overlaps", static_cast<int64_t>(tally.Overlaps));
 }
 
 std::wstring TallyLine(const wchar_t* name, const CMfPlayer::StreamTally& tally) {
@@ -70,8 +68,8 @@ void RunOpenMf(const CommandOptions& options) {
         CJsonObject json;
         json.Add("file", player.FullPath());
         json.Add("duration", read.Duration / 1e7);
-        json.AddRaw("pictures", JsonTally(read.Pictures));
-        if (read.Sound.Present) json.AddRaw("sound", JsonTally(read.Sound));
+        AddTally(&json, "picture", read.Pictures);
+        if (read.Sound.Present) AddTally(&json, "sound", read.Sound);
         json.Add("wall_seconds", read.WallSeconds);
         json.Add("pictures_per_second", pace);
         CConsole::OutUtf8(json.Text() + "\n");
