@@ -17,7 +17,11 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-// Beyond the recording's own length, how long the session's end may take.
+// How long the session may take to resolve its topology and start (the
+// renderers' first use of the graphics stack takes over 30 s where 32-bit
+// programs run emulated), and beyond the recording's own length how long its
+// end may take once started.
+constexpr DWORD StartLimitMs = 120000;
 constexpr DWORD EndMarginMs = 30000;
 constexpr DWORD CloseLimitMs = 10000;
 
@@ -220,9 +224,9 @@ CMfPlayer::SessionSummary CMfPlayer::Play(const std::wstring& file, const std::w
     if (SUCCEEDED(hr)) hr = session->SetTopology(0, topology.Get());
     PROPVARIANT start;
     PropVariantInit(&start);
-    const DWORD began = GetTickCount();
+    DWORD began = GetTickCount();
     if (SUCCEEDED(hr)) hr = session->Start(&GUID_NULL, &start);
-    const DWORD limit = static_cast<DWORD>(summary.Duration / 10000) + EndMarginMs;
+    DWORD limit = StartLimitMs;
     HRESULT failure = hr;
     while (SUCCEEDED(failure) && !summary.Ended) {
         const DWORD spent = GetTickCount() - began;
@@ -232,6 +236,10 @@ CMfPlayer::SessionSummary CMfPlayer::Play(const std::wstring& file, const std::w
         if (SUCCEEDED(failure) && FAILED(status)) failure = status;
         if (SUCCEEDED(failure) && event == MEError) failure = E_FAIL;
         summary.Ended = SUCCEEDED(failure) && event == MESessionEnded;
+        if (SUCCEEDED(failure) && event == MESessionStarted) {
+            began = GetTickCount();
+            limit = static_cast<DWORD>(summary.Duration / 10000) + EndMarginMs;
+        }
     }
     summary.WallSeconds = (GetTickCount() - began) / 1000.0;
     if (session) {
@@ -247,8 +255,8 @@ CMfPlayer::SessionSummary CMfPlayer::Play(const std::wstring& file, const std::w
     if (session) session->Shutdown();
     if (window) DestroyWindow(window);
     if (failure == MF_E_NO_EVENTS_AVAILABLE) {
-        throw CAppError(ExitCode::GraphFailure, L"graph failure: the media session did not end within the "
-                                                L"recording's length and 30 s");
+        throw CAppError(ExitCode::GraphFailure, L"graph failure: the media session did not start within 120 s or "
+                                                L"did not end within the recording's length and 30 s");
     }
     if (FAILED(failure)) {
         throw CAppError(ExitCode::GraphFailure, L"graph failure: the media session failed playing " + file + L": " +
