@@ -123,7 +123,7 @@ void CRecordingMediaStream::Close() {
 
 CRecordingMediaStream::Take CRecordingMediaStream::TakeNext(IMediaFile* file, IMFSample** sample, HRESULT* error) {
     ComPtr<IMFMediaBuffer> buffer;
-    *error = MFCreateMemoryBuffer(SampleBytes, &buffer);
+    *error = FreeBuffer(&buffer);
     if (FAILED(*error)) return Take::Fail;
     const Take taken = What == Kind::Pictures ? TakePicture(file, buffer.Get(), error)
                                               : TakeSound(file, buffer.Get(), error);
@@ -186,6 +186,21 @@ CRecordingMediaStream::Take CRecordingMediaStream::TakeSound(IMediaFile* file, I
     const MediaFileState now = file->State(StateAsker::AudioWorker);
     if (now.AudioFinished || !now.SoundCanCome || NoDataForTooLong()) return Take::End;
     return Take::Wait;
+}
+
+HRESULT CRecordingMediaStream::FreeBuffer(IMFMediaBuffer** buffer) {
+    for (const ComPtr<IMFMediaBuffer>& kept : Pool) {
+        // Only the pool's own reference left: every sample that carried it
+        // has gone.
+        kept->AddRef();
+        if (kept->Release() == 1) return kept.CopyTo(buffer);
+    }
+    ComPtr<IMFMediaBuffer> made;
+    const HRESULT hr = MFCreateMemoryBuffer(SampleBytes, &made);
+    if (FAILED(hr)) return hr;
+    if (Pool.size() < PoolBuffers) Pool.push_back(made);
+    *buffer = made.Detach();
+    return S_OK;
 }
 
 bool CRecordingMediaStream::NoDataForTooLong() {

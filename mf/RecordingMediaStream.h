@@ -11,7 +11,8 @@
 // source (GetMediaSource answers with it), which Shutdown lets go.
 //
 // Threads: RequestSample and the event generator on any thread; TakeNext,
-// the segment and the end decisions on the source's delivery thread only.
+// the segment, the end decisions and the buffer pool on the source's
+// delivery thread only.
 // Locks: the source's SourceLock guards Active, Requests, Held, EndDecided,
 // EndSent and Failed; the delivery thread's own fields (the clock, the
 // no-data clock) need none.
@@ -24,6 +25,7 @@
 #include <wrl/client.h>
 
 #include <deque>
+#include <vector>
 
 class CRecordingMediaSource;
 
@@ -93,8 +95,13 @@ private:
     Take TakeSound(IMediaFile* file, IMFMediaBuffer* buffer, HRESULT* error);
     bool NoDataForTooLong();
     HRESULT Stamp(IMFSample* sample);
+    // A buffer of SampleBytes that no sample holds any more, else a new one
+    // (kept for reuse while the pool has room): fresh memory for every large
+    // picture would cost its pages' first touch each time.
+    HRESULT FreeBuffer(IMFMediaBuffer** buffer);
 
     static constexpr DWORD NoDataLimitMs = 10000;
+    static constexpr size_t PoolBuffers = 8;
 
     const Kind What;
     const double Period;
@@ -111,6 +118,7 @@ private:
     bool Failed = false;
 
     Microsoft::WRL::ComPtr<IMFSample> Held;
+    std::vector<Microsoft::WRL::ComPtr<IMFMediaBuffer>> Pool;
     REFERENCE_TIME SegmentStart = 0;
     int64_t SamplesInSegment = 0;
     DWORD NoDataSince = 0;
