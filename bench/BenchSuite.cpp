@@ -354,7 +354,7 @@ void CBenchSuite::MeasureStep(const MediaPlan& plan) {
 
 void CBenchSuite::MeasureMf(const MediaPlan& plan) {
     const std::string size = SizeName(plan);
-    const std::string section = "8. " + size + ", " + std::to_string(plan.Frames) +
+    const std::string section = "9. " + size + ", " + std::to_string(plan.Frames) +
                                 " pictures with sound, Media Foundation beside DirectShow";
     const std::wstring recording = Scratch + L"mf_" + Wide(size) + L".kxr";
     std::string error;

@@ -403,32 +403,40 @@ bool CRecordingMediaSource::Deliver() {
     }
     for (const ComPtr<CRecordingMediaStream>& stream : streams) {
         for (;;) {
+            // Without a request the stream takes one sample ahead, so that
+            // the copy is done by the time the next request comes.
+            bool ahead = false;
             {
                 CScopedLock hold(&SourceLock);
-                if (State != SourceState::Started || !stream->IsActive() || !stream->HasRequest()) break;
-                if (ComPtr<IMFSample> held = stream->TakeHeld()) {
-                    stream->SendSample(held.Get());
-                    continue;
-                }
-                if (stream->EndIsDecided()) {
-                    stream->SendEnd();
-                    continue;
+                if (State != SourceState::Started || !stream->IsActive() || stream->Finished()) break;
+                if (stream->HasRequest()) {
+                    if (ComPtr<IMFSample> held = stream->TakeHeld()) {
+                        stream->SendSample(held.Get());
+                        continue;
+                    }
+                    if (stream->EndIsDecided()) {
+                        stream->SendEnd();
+                        continue;
+                    }
+                } else {
+                    if (stream->IsHolding() || stream->EndIsDecided()) break;
+                    ahead = true;
                 }
             }
             ComPtr<IMFSample> sample;
             HRESULT error = S_OK;
             const CRecordingMediaStream::Take taken = stream->TakeNext(File.get(), &sample, &error);
             if (taken == CRecordingMediaStream::Take::Wait) {
-                waiting = true;
+                waiting = waiting || !ahead;
                 break;
             }
             CScopedLock hold(&SourceLock);
             if (taken == CRecordingMediaStream::Take::Sample) {
                 FileUntouched = false;
-                // Dropped by a Stop meanwhile, or held over a pause.
+                // Dropped by a Stop meanwhile, or held for the next request.
                 if (State == SourceState::Started && stream->HasRequest()) {
                     stream->SendSample(sample.Get());
-                } else if (State == SourceState::Paused) {
+                } else if (State != SourceState::Stopped) {
                     stream->Hold(sample.Get());
                 }
             } else if (taken == CRecordingMediaStream::Take::End) {
@@ -436,6 +444,7 @@ bool CRecordingMediaSource::Deliver() {
             } else {
                 stream->SendError(error);
             }
+            if (ahead) break;
         }
     }
     CScopedLock hold(&SourceLock);

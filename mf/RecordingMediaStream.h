@@ -82,9 +82,10 @@ public:
     // Wait while more can come; End once the stream's end is decided (as the
     // filter's pins decide it); Fail with the cause in *error.
     Take TakeNext(IMediaFile* file, IMFSample** sample, HRESULT* error);
-    // Delivery thread: a sample taken while the source paused, sent first
-    // once it runs again.
+    // SourceLock held: a sample taken ahead of its request (or while the
+    // source paused), sent first at the next request.
     void Hold(IMFSample* sample) { Held = sample; }
+    bool IsHolding() const { return Held != nullptr; }
     Microsoft::WRL::ComPtr<IMFSample> TakeHeld() { return std::move(Held); }
     // Shutdown: the queue ends, the source goes.
     void Close();
