@@ -11,6 +11,7 @@
 #include <mfreadwrite.h>
 #include <wrl/client.h>
 
+#include <cwchar>
 #include <vector>
 
 using Microsoft::WRL::ComPtr;
@@ -114,6 +115,20 @@ void CMfPlayer::CheckReadable(const std::wstring& file) {
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         throw CAppError(ExitCode::FileUnreadable, L"file not found: " + file);
     }
+    // Which handler MF takes for the extension, asked first: without ours,
+    // Wine's resolver hands the file to a handler of its own, which fails
+    // like a refused recording.
+    const wchar_t* dot = wcsrchr(Path.c_str(), L'.');
+    const std::wstring key = std::wstring(L"Software\\Microsoft\\Windows Media Foundation\\ByteStreamHandlers\\") +
+                             (dot ? dot : L"");
+    wchar_t ours[39];
+    StringFromGUID2(CLSID_KXVDByteStreamHandler, ours, 39);
+    bool registered = false;
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+        registered = registered || RegGetValueW(root, key.c_str(), ours, RRF_RT_REG_SZ, nullptr, nullptr, nullptr) ==
+                                       ERROR_SUCCESS;
+    }
+    if (!registered) OpenFailed(file, MF_E_UNSUPPORTED_BYTESTREAM_TYPE);
 }
 
 void CMfPlayer::OpenFailed(const std::wstring& file, HRESULT hr) {
