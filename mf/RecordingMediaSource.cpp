@@ -403,8 +403,11 @@ bool CRecordingMediaSource::Deliver() {
     }
     for (const ComPtr<CRecordingMediaStream>& stream : streams) {
         for (;;) {
-            // Without a request the stream takes one sample ahead, so that
-            // the copy is done by the time the next request comes.
+            // Without a request the picture stream takes one picture ahead,
+            // so that the copy is done by the time the next request comes.
+            // Sound is read only when asked for: read ahead, the last piece
+            // at the end of a 7.5-a-second recording went missing in 2 of 4
+            // runs.
             bool ahead = false;
             {
                 CScopedLock hold(&SourceLock);
@@ -419,7 +422,10 @@ bool CRecordingMediaSource::Deliver() {
                         continue;
                     }
                 } else {
-                    if (stream->IsHolding() || stream->EndIsDecided()) break;
+                    if (stream->StreamKind() != CRecordingMediaStream::Kind::Pictures || stream->IsHolding() ||
+                        stream->EndIsDecided()) {
+                        break;
+                    }
                     ahead = true;
                 }
             }
