@@ -3,7 +3,7 @@
 //
 //   kxbench [--smoke] [--out RESULTS.json] [--repeats N] [--cpu-seconds S]
 //           [--many N[,N...]] [--clocked | --unclocked] [--budget-mb M]
-//           [--only WxH | cpu]
+//           [--only WxH | cpu] [--mf]
 //
 // --smoke runs every measurement tiny, in seconds, to prove the bench works;
 // its figures mean nothing. The chart goes beside the JSON file, as .png.
@@ -13,7 +13,9 @@
 // in the registry for the run and puts the setting back afterwards.
 // --only runs one measurement alone: items 1-5 at one of the picture sizes
 // (352x288, 704x576, 1280x720, 1920x1080), or the clocked CPU figure (cpu),
-// for comparing two builds one after the other within minutes.
+// for comparing two builds one after the other within minutes. --mf sets the
+// Media Foundation source reader's unclocked throughput beside the DirectShow
+// graph's at 352x288 and 1920x1080, alone.
 #include "bench/BenchSuite.h"
 #include "bench/ManyFilesRun.h"
 #include "bench/RegistryDwordScope.h"
@@ -43,6 +45,7 @@ struct Arguments {
     std::vector<uint32_t> ManyCounts;  // empty: the full run's counts
     bool ManyOnly = false;
     bool StepOnly = false;             // --step: the backward step alone
+    bool MfOnly = false;               // --mf: Media Foundation beside DirectShow alone
     bool Clocked = true;
     bool Unclocked = true;
     int BudgetMB = -1;                 // below 0: the registry is left alone
@@ -84,6 +87,8 @@ Arguments Parse(int count, wchar_t** values) {
             arguments.Valid = arguments.Valid && !arguments.ManyCounts.empty();
         } else if (option == L"--step") {
             arguments.StepOnly = true;
+        } else if (option == L"--mf") {
+            arguments.MfOnly = true;
         } else if (option == L"--clocked") {
             arguments.Unclocked = false;
         } else if (option == L"--unclocked") {
@@ -131,15 +136,21 @@ public:
     wchar_t** Values;
 };
 
-// The backward step at the smallest and the largest picture size.
-int StepOnly(CBenchSuite* suite, CBenchReport* report, const std::wstring& out, bool smoke) {
+// The backward step, or Media Foundation beside DirectShow, at the smallest
+// and the largest picture size.
+int TwoSizesOnly(CBenchSuite* suite, CBenchReport* report, const std::wstring& out, bool smoke, bool mf) {
     for (const uint32_t width : {352u, 1920u}) {
         MediaPlan plan;
         plan.Width = width;
         plan.Height = width == 352 ? 288 : 1080;
-        plan.Frames = smoke ? 30 : 250;
-        std::fprintf(stderr, "kxbench: backward step at %ux%u...\n", plan.Width, plan.Height);
-        suite->MeasureStep(plan);
+        plan.Frames = smoke ? 30 : mf ? (width == 352 ? 3000 : 200) : 250;
+        std::fprintf(stderr, "kxbench: %s at %ux%u...\n", mf ? "Media Foundation" : "backward step", plan.Width,
+                     plan.Height);
+        if (mf) {
+            suite->MeasureMf(plan);
+        } else {
+            suite->MeasureStep(plan);
+        }
     }
     report->Print();
     if (!report->WriteJson(out)) {
@@ -168,6 +179,7 @@ int RunBench(const Arguments& arguments) {
     std::string mode = arguments.Smoke      ? "smoke, figures not meaningful"
                        : arguments.ManyOnly ? "many files"
                        : arguments.StepOnly ? "backward step"
+                       : arguments.MfOnly   ? "Media Foundation beside DirectShow"
                        : !arguments.Only.empty() ? "only " + std::string(arguments.Only.begin(), arguments.Only.end())
                                                  : "full";
     mode += arguments.BudgetMB > 0 ? ", PictureBudgetMB " + std::to_string(arguments.BudgetMB) + " set for the run"
@@ -181,7 +193,9 @@ int RunBench(const Arguments& arguments) {
     options.ChartPath = ChartPathFor(out);
     CBenchSuite suite(options, &report, &module);
     CManyFilesRun many(&report, BenchScratchFolder());
-    if (arguments.StepOnly) return StepOnly(&suite, &report, out, arguments.Smoke);
+    if (arguments.StepOnly || arguments.MfOnly) {
+        return TwoSizesOnly(&suite, &report, out, arguments.Smoke, arguments.MfOnly);
+    }
 
     struct Size {
         uint32_t Width, Height, Frames;
@@ -284,7 +298,7 @@ int main() {
             std::fprintf(stderr,
                          "usage: kxbench [--smoke] [--out RESULTS.json] [--repeats N] [--cpu-seconds S]\n"
                          "               [--many N[,N...]] [--clocked | --unclocked] [--budget-mb M] [--step]\n"
-                         "               [--only WxH | cpu]\n");
+                         "               [--only WxH | cpu] [--mf]\n");
             result = 2;
         } else {
             result = RunBench(arguments);

@@ -1,5 +1,7 @@
 #include "bench/BenchSuite.h"
 
+#include "bench/MfReaderRun.h"
+
 #include "bench/AllocationCounter.h"
 #include "bench/BenchGraph.h"
 #include "bench/ChildProcess.h"
@@ -351,6 +353,49 @@ void CBenchSuite::MeasureStep(const MediaPlan& plan) {
     }
     StepLatency(recording, plan, "5. " + size + ", " + std::to_string(plan.Frames) + " pictures with sound");
     DeleteFileW(recording.c_str());
+}
+
+void CBenchSuite::MeasureMf(const MediaPlan& plan) {
+    const std::string size = SizeName(plan);
+    const std::string section = "9. " + size + ", " + std::to_string(plan.Frames) +
+                                " pictures with sound, Media Foundation beside DirectShow";
+    const std::wstring recording = Scratch + L"mf_" + Wide(size) + L".kxr";
+    std::string error;
+    if (!WriteBenchRecording(recording, plan, &error)) {
+        Report->Warn(size + ": " + error);
+        return;
+    }
+    // One untimed run of each path brings the file into the page cache.
+    CMfReaderRun reader;
+    ModuleTimes times;
+    double seconds = 0;
+    uint32_t pictures = 0;
+    ModuleRun(recording, plan, &times);
+    reader.Run(Module->Module(), recording, RunTimeoutMs(plan), &seconds, &pictures);
+    std::vector<double> graphSeconds, readerSeconds;
+    for (int repeat = 0; repeat < Options.Repeats; ++repeat) {
+        if (ModuleRun(recording, plan, &times)) graphSeconds.push_back(times.Seconds);
+        const HRESULT hr = reader.Run(Module->Module(), recording, RunTimeoutMs(plan), &seconds, &pictures);
+        if (SUCCEEDED(hr) && pictures == plan.Frames) {
+            readerSeconds.push_back(seconds);
+        } else {
+            char text[128];
+            std::snprintf(text, sizeof(text), "%s: MF reader read %u of %u pictures, 0x%08lX, run left out",
+                          size.c_str(), pictures, plan.Frames, hr);
+            Report->Warn(text);
+        }
+    }
+    DeleteFileW(recording.c_str());
+    if (graphSeconds.empty() || readerSeconds.empty()) return;
+    const double graph = plan.Frames / Median(graphSeconds);
+    const double mf = plan.Frames / Median(readerSeconds);
+    Report->Add(section, "DirectShow graph, unclocked", graph, "pictures/s", "Load to EC_COMPLETE, median");
+    Report->Add(section, "MF source reader, unclocked", mf, "pictures/s",
+                "handler's BeginCreateObject to the end of both streams, median");
+    Report->Add(section, "MF over DirectShow", 100 * mf / graph, "%");
+    char detail[96];
+    std::snprintf(detail, sizeof(detail), "%.0f%% of the graph's pictures/s", 100 * mf / graph);
+    Report->Judge("MF reader at least 90% of the DirectShow graph at " + size, mf >= 0.9 * graph, detail);
 }
 
 void CBenchSuite::MeasureMemory(const MediaPlan& plan) {

@@ -40,6 +40,9 @@ public:
     void MeasureSize(const MediaPlan& plan);
     // Item 5's backward step alone, on a recording of its own.
     void MeasureStep(const MediaPlan& plan);
+    // The Media Foundation source reader's unclocked pictures a second
+    // beside the DirectShow graph's, on one recording.
+    void MeasureMf(const MediaPlan& plan);
     // Item 6: steady-state allocations and peak memory, in a child process.
     void MeasureMemory(const MediaPlan& plan);
     // Item 7: CPU share of clocked real-time playback.

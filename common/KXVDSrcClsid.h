@@ -27,3 +27,12 @@ inline constexpr const wchar_t* KXVDSourceModuleName = KXVD_MODULE_FILE;
 // {48CE716B-A9C9-41DA-8E48-A9CC52635B6D}
 inline constexpr GUID MEDIASUBTYPE_KXVDRecording =
     {0x48ce716b, 0xa9c9, 0x41da, {0x8e, 0x48, 0xa9, 0xcc, 0x52, 0x63, 0x5b, 0x6d}};
+
+// The Media Foundation byte-stream handler's class id, which the
+// ByteStreamHandlers keys of the registered extensions name; fixed for the
+// same reason as the filter's.
+// {4BA6C155-F99A-4E7E-9E77-D2E1668073D0}
+inline constexpr GUID CLSID_KXVDByteStreamHandler =
+    {0x4ba6c155, 0xf99a, 0x4e7e, {0x9e, 0x77, 0xd2, 0xe1, 0x66, 0x80, 0x73, 0xd0}};
+
+inline constexpr const wchar_t* KXVDByteStreamHandlerName = L"KXVD Recording Byte Stream Handler";

@@ -3,6 +3,7 @@
 #include "filter/AudioStream.h"
 #include "filter/VideoStream.h"
 #include "framework/ScopedLock.h"
+#include "reader/MediaFileOpen.h"
 #include "common/KXVDSrcClsid.h"
 
 #include <amvideo.h>
@@ -25,19 +26,6 @@ constexpr DWORD PrerollPollMs = 15;
 constexpr int PrerollPolls = 1001;
 // Polls with pictures queued and none added that end the wait early.
 constexpr int PrerollStallPolls = 10;
-// Opens the recording and waits for what the media types and the seeking
-// need: the first picture's size and the duration.
-HRESULT OpenRecording(IMediaFile* file, const wchar_t* path) {
-    if (!file) return E_OUTOFMEMORY;
-    if (!path) return E_FAIL;
-    // A file that failed for good (the 64-bit module's helper) tells why.
-    auto failure = [file](HRESULT otherwise) { return FAILED(file->FaultCode()) ? file->FaultCode() : otherwise; };
-    if (!file->OpenFile(path)) return failure(E_FAIL);
-    int32_t width = 0, height = 0;
-    if (!file->GetVideoSize(&width, &height) || width == 0 || height == 0) return failure(E_OUTOFMEMORY);
-    if (file->GetDurationMs() == 0) return failure(VFW_E_TIMEOUT);
-    return S_OK;
-}
 
 }  // namespace
 
@@ -134,7 +122,7 @@ HRESULT STDMETHODCALLTYPE CSrcFilter::Load(LPCOLESTR path, const AM_MEDIA_TYPE* 
     }
     // Declared before the lock, so a refused file closes after it is released.
     std::unique_ptr<IMediaFile> file = CreateMediaFile();
-    const HRESULT opened = OpenRecording(file.get(), LoadedFileName.get());
+    const HRESULT opened = OpenMediaFile(file.get(), LoadedFileName.get());
     CScopedLock hold(&StateLock);
     LoadInProgress = false;
     if (FAILED(opened)) return opened;

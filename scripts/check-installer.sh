@@ -23,6 +23,7 @@ kx_wine_prefix
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 
 clsid='{54FA89DD-1E1B-43BE-8850-760A5348165C}'
+handler='{4BA6C155-F99A-4E7E-9E77-D2E1668073D0}'
 mapper='{083863F1-70DE-11D0-BD40-00A0C911CE86}'
 folder='C:\Program Files\KXVDSrc'
 unix_folder="$WINEPREFIX/drive_c/Program Files/KXVDSrc"
@@ -63,6 +64,9 @@ check_registered() {
   want='C:\Maker' expect_value 32 'HKLM\Software\KXVD\KXVDSrc' LibraryFolder
   for view in 32 64; do
     want=$clsid expect_value $view 'HKCR\Media Type\Extensions\.kxv' 'Source Filter'
+    want=Both expect_value $view "HKCR\\CLSID\\$handler\\InprocServer32" ThreadingModel
+    want='KXVD Recording Byte Stream Handler' \
+      expect_value $view 'HKLM\Software\Microsoft\Windows Media Foundation\ByteStreamHandlers\.kxv' "$handler"
   done
 }
 # Opens the recording by its path in a graph of each width; prints nothing.

@@ -1,6 +1,7 @@
 #include "server/FactoryTemplate.h"
 
 #include "filter/SrcFilter.h"
+#include "mf/RecordingByteStreamHandler.h"
 #include "common/KXVDSrcClsid.h"
 
 #include <uuids.h>
@@ -26,6 +27,7 @@ const FilterSetupRecord SourceSetup = {
 
 const FactoryTemplate FactoryTable[] = {
     {KXVDSourceFriendlyName, &CLSID_KXVDSource, CreateSrcFilter, nullptr, &SourceSetup},
+    {KXVDByteStreamHandlerName, &CLSID_KXVDByteStreamHandler, CreateRecordingByteStreamHandler, nullptr, nullptr},
 };
 
 const int FactoryCount = sizeof(FactoryTable) / sizeof(FactoryTable[0]);

@@ -2,6 +2,7 @@
 
 #include "server/FileTypeList.h"
 #include "common/KXVDSrcClsid.h"
+#include "server/ByteStreamHandlerRegistration.h"
 
 #include <bcrypt.h>
 #include <objbase.h>
@@ -225,7 +226,8 @@ HRESULT AddExtension(const std::wstring& extension) {
         if (FAILED(hr)) return hr;
     }
     hr = SetText(key.get(), SourceFilterValue, GuidText(CLSID_KXVDSource));
-    return SUCCEEDED(hr) ? AddPlayerKey(extension) : hr;
+    if (SUCCEEDED(hr)) hr = AddPlayerKey(extension);
+    return SUCCEEDED(hr) ? CByteStreamHandlerRegistration::Add(extension) : hr;
 }
 
 // Every key under parent (in root) whose mark value names our class, with the
@@ -315,6 +317,8 @@ HRESULT CFileTypeRegistration::RemoveAll() {
                                      {L"Runtime", L"Permissions", PlayerMarkValue});
     if (SUCCEEDED(result)) result = hr;
     hr = RemovePatternKeys();
+    if (SUCCEEDED(result)) result = hr;
+    hr = CByteStreamHandlerRegistration::RemoveAll();
     if (SUCCEEDED(result)) result = hr;
     return result;
 }

@@ -26,27 +26,9 @@ STDMETHODIMP CSampleLog::SampleCB(double, IMediaSample* sample) {
     DeliveredSample entry;
     entry.HasTime = sample->GetTime(&entry.Start, &entry.Stop) == S_OK;
     entry.Discontinuity = sample->IsDiscontinuity() == S_OK;
-    entry.Bytes = sample->GetActualDataLength();
-    entry.BufferBytes = sample->GetSize();
     BYTE* data = nullptr;
     sample->GetPointer(&data);
-    uint32_t width, height;
-    {
-        std::lock_guard<std::mutex> hold(Lock);
-        width = Width;
-        height = Height;
-    }
-    if (data && StreamKind == Kind::Video) {
-        kxrec::TestPictureId id{};
-        if (static_cast<uint64_t>(entry.BufferBytes) >= uint64_t{width} * height * 2 &&
-            kxrec::CheckTestPicture(data, width, height, width * 2, &id)) {
-            entry.Frame = id.frameNumber;
-        }
-    } else if (data) {
-        uint32_t first = 0;
-        if (kxrec::CheckTone(data, static_cast<size_t>(entry.Bytes), &first)) entry.FirstTone = first;
-        entry.Silent = std::all_of(data, data + entry.Bytes, [](BYTE b) { return b == 0; });
-    }
+    Judge(data, sample->GetActualDataLength(), sample->GetSize(), &entry);
     {
         std::lock_guard<std::mutex> hold(Lock);
         Entries.push_back(entry);
@@ -57,6 +39,28 @@ STDMETHODIMP CSampleLog::SampleCB(double, IMediaSample* sample) {
     }
     SetEvent(Arrived);
     return S_OK;
+}
+
+void CSampleLog::Judge(const BYTE* data, long bytes, long bufferBytes, DeliveredSample* entry) const {
+    entry->Bytes = bytes;
+    entry->BufferBytes = bufferBytes;
+    uint32_t width, height;
+    {
+        std::lock_guard<std::mutex> hold(Lock);
+        width = Width;
+        height = Height;
+    }
+    if (data && StreamKind == Kind::Video) {
+        kxrec::TestPictureId id{};
+        if (static_cast<uint64_t>(entry->BufferBytes) >= uint64_t{width} * height * 2 &&
+            kxrec::CheckTestPicture(data, width, height, width * 2, &id)) {
+            entry->Frame = id.frameNumber;
+        }
+    } else if (data) {
+        uint32_t first = 0;
+        if (kxrec::CheckTone(data, static_cast<size_t>(entry->Bytes), &first)) entry->FirstTone = first;
+        entry->Silent = std::all_of(data, data + entry->Bytes, [](BYTE b) { return b == 0; });
+    }
 }
 
 std::vector<DeliveredSample> CSampleLog::Snapshot() const {

@@ -39,6 +39,10 @@ public:
     STDMETHODIMP SampleCB(double time, IMediaSample* sample) override;
     STDMETHODIMP BufferCB(double, BYTE*, long) override { return E_NOTIMPL; }
 
+    // Fills in what the data carries (length, picture or tone), for samples
+    // that come by other ways too (Media Foundation's).
+    void Judge(const BYTE* data, long bytes, long bufferBytes, DeliveredSample* entry) const;
+
     std::vector<DeliveredSample> Snapshot() const;
     size_t Count() const;
     // Waits until at least count samples were logged; false after timeoutMs.

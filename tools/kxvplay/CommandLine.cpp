@@ -29,13 +29,18 @@ const CommandShape Commands[] = {
      L"  delivered, gaps and repeats in the time stamps, wall time and pictures per\n"
      L"  second.\n"
      L"  --start-frame N / --stop-frame N give the range by picture number instead.\n"},
-    {L"open", 1, L"--json",
+    {L"open", 1, L"--mf --realtime --json",
      L"kxvplay open FILE [--json]\n"
+     L"kxvplay open --mf FILE [--realtime] [--json]\n"
      L"  Opens FILE by its path alone, as players do (RenderFile): the graph manager\n"
      L"  picks the source filter from the registry (extension key, else check bytes)\n"
      L"  and the renderers. Lists the graph's filters, then plays to the end on the\n"
      L"  clock. Exit 3 when another source filter was chosen: register the file type\n"
-     L"  with regsvr32 /i:\".ext\" (see the README).\n"},
+     L"  with regsvr32 /i:\".ext\" (see the README).\n"
+     L"  With --mf, as Media Foundation applications do: the source reader reads every\n"
+     L"  sample as fast as it comes and a summary follows; with --realtime the media\n"
+     L"  session plays it on the clock into the video and audio renderers to its end.\n"
+     L"  Exit 3 when no handler is registered for the extension.\n"},
     {L"export", 2, L"--format --start --stop --start-frame --stop-frame --json",
      L"kxvplay export FILE OUT [--format avi|y4m|wav] [--start SECONDS] [--stop SECONDS] [--json]\n"
      L"  The format is --format's, else OUT's extension (.y4m, .wav; anything else\n"
@@ -133,6 +138,10 @@ CommandOptions CCommandLine::Parse(const std::vector<std::wstring>& args) {
         }
         if (arg == L"--realtime") {
             options.Realtime = true;
+            continue;
+        }
+        if (arg == L"--mf") {
+            options.Mf = true;
             continue;
         }
         if (i + 1 >= args.size()) Usage(arg + L" needs a value");

@@ -13,6 +13,7 @@ struct CommandOptions {
     bool Help = false;
     bool Json = false;
     bool Realtime = false;
+    bool Mf = false;                       // open: through Media Foundation
     bool HasStart = false;
     double StartSeconds = 0;
     bool HasStop = false;
