@@ -2,6 +2,8 @@
 
 #include "filter/SrcFilter.h"
 #include "common/KXVDSrcClsid.h"
+#include "shell/RecordingPropertyStore.h"
+#include "shell/RecordingThumbnailProvider.h"
 
 #include <uuids.h>
 
@@ -26,6 +28,8 @@ const FilterSetupRecord SourceSetup = {
 
 const FactoryTemplate FactoryTable[] = {
     {KXVDSourceFriendlyName, &CLSID_KXVDSource, CreateSrcFilter, nullptr, &SourceSetup},
+    {KXVDThumbnailProviderName, &CLSID_KXVDThumbnailProvider, CreateRecordingThumbnailProvider, nullptr, nullptr},
+    {KXVDPropertyHandlerName, &CLSID_KXVDPropertyHandler, CreateRecordingPropertyStore, nullptr, nullptr},
 };
 
 const int FactoryCount = sizeof(FactoryTable) / sizeof(FactoryTable[0]);

@@ -1,6 +1,7 @@
 #include "server/FileTypeRegistration.h"
 
 #include "common/KXVDSrcClsid.h"
+#include "server/ShellHandlerRegistration.h"
 
 #include <objbase.h>
 #include <uuids.h>
@@ -172,6 +173,7 @@ HRESULT AddExtension(const std::wstring& extension) {
         if (FAILED(hr)) return hr;
     }
     hr = SetText(key.get(), SourceFilterValue, GuidText(CLSID_KXVDSource));
+    if (SUCCEEDED(hr)) hr = CShellHandlerRegistration::AddExtension(extension);
     return SUCCEEDED(hr) ? AddPlayerKey(extension) : hr;
 }
 
@@ -251,6 +253,8 @@ HRESULT CFileTypeRegistration::RemoveAll() {
                                      {L"Runtime", L"Permissions", PlayerMarkValue});
     if (SUCCEEDED(result)) result = hr;
     hr = RemovePatternKeys();
+    if (SUCCEEDED(result)) result = hr;
+    hr = CShellHandlerRegistration::RemoveAll();
     if (SUCCEEDED(result)) result = hr;
     return result;
 }
