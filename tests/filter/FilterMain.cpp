@@ -1,7 +1,8 @@
 // The test executable's entry. Run with "--library-absent-child RECORDING"
 // it is the child of the test that copies it beside a lone KXVDSrc.ax, where
 // no playback library can be found, and reports Load's result as its exit
-// code; otherwise it registers the module and runs the tests.
+// code; with "--shell-child RECORDING" the same for the Explorer handlers;
+// otherwise it registers the module and runs the tests.
 #include "ModuleSetup.h"
 
 #include <windows.h>
@@ -24,6 +25,9 @@ int main(int argc, char** argv) {
     wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &wideCount);
     if (wideCount == 3 && std::wcscmp(wide[1], L"--library-absent-child") == 0) {
         return static_cast<int>(LoadThroughModule(ModulePath().c_str(), wide[2]));
+    }
+    if (wideCount == 3 && std::wcscmp(wide[1], L"--shell-child") == 0) {
+        return static_cast<int>(ShellHandlersThroughModule(ModulePath().c_str(), wide[2]));
     }
     LocalFree(wide);
     ::testing::InitGoogleTest(&argc, argv);

@@ -20,6 +20,13 @@ bool ModuleIsLoaded();
 // one), creates the filter through the module's own class object and
 // answers Load's result for recording (E_UNEXPECTED when it got no filter).
 long LoadThroughModule(const wchar_t* modulePath, const wchar_t* recording);
+// For a child process: loads the module at modulePath, creates its thumbnail
+// provider and property handler through its own class objects, initialises
+// both with recording and asks for a thumbnail; the common result of the two
+// (S_FALSE when they differ, HRESULT_FROM_WIN32(ERROR_TIMEOUT) when either
+// took longer than ShellCallLimitMs).
+constexpr unsigned long ShellCallLimitMs = 6000;
+long ShellHandlersThroughModule(const wchar_t* modulePath, const wchar_t* recording);
 // Starts program with arguments in program's own folder (the working folder
 // is on the library search path) and waits for it at most timeoutMs. True
 // with its exit code when it ended; false, after ending it, when it did not.

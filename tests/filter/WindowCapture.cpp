@@ -45,6 +45,24 @@ bool CWindowCapture::Take(HWND window) {
     return taken;
 }
 
+bool CWindowCapture::TakeBitmap(HBITMAP bitmap) {
+    DIBSECTION section = {};
+    if (!bitmap || GetObjectW(bitmap, sizeof(section), &section) != sizeof(section) || !section.dsBm.bmBits ||
+        section.dsBmih.biBitCount != 32 || section.dsBmih.biHeight >= 0) {
+        return false;
+    }
+    const int width = section.dsBmih.biWidth;
+    const int height = -section.dsBmih.biHeight;
+    Rows.resize(static_cast<size_t>(width) * height * 3);
+    const uint8_t* bits = static_cast<const uint8_t*>(section.dsBm.bmBits);
+    for (size_t pixel = 0; pixel < static_cast<size_t>(width) * height; ++pixel) {
+        memcpy(&Rows[pixel * 3], bits + pixel * 4, 3);
+    }
+    CapturedWidth = width;
+    CapturedHeight = height;
+    return true;
+}
+
 int CWindowCapture::DistanceTo(const ExpectedPicture& expected) const {
     if (CapturedWidth == 0) return 255;
     int worst = 0;
