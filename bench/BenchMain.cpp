@@ -4,6 +4,7 @@
 //   kxbench [--smoke] [--out RESULTS.json] [--repeats N] [--cpu-seconds S]
 //           [--many N[,N...]] [--clocked | --unclocked] [--budget-mb M]
 //           [--only WxH | cpu]
+//   kxbench --thumbnail [--repeats N] [--smoke]
 //
 // --smoke runs every measurement tiny, in seconds, to prove the bench works;
 // its figures mean nothing. The chart goes beside the JSON file, as .png.
@@ -14,9 +15,12 @@
 // --only runs one measurement alone: items 1-5 at one of the picture sizes
 // (352x288, 704x576, 1280x720, 1920x1080), or the clocked CPU figure (cpu),
 // for comparing two builds one after the other within minutes.
+// --thumbnail times the Explorer thumbnail of a 1920x1080 recording from a
+// cold start of the module, N rounds (default 10).
 #include "bench/BenchSuite.h"
 #include "bench/ManyFilesRun.h"
 #include "bench/RegistryDwordScope.h"
+#include "bench/ThumbnailRun.h"
 #include "common/KXVDSrcClsid.h"
 
 #include <objbase.h>
@@ -38,11 +42,13 @@ struct Arguments {
     bool Smoke = false;
     bool Valid = true;
     int Repeats = 3;
+    bool RepeatsGiven = false;
     uint32_t CpuSeconds = 20;
     std::wstring Out;
     std::vector<uint32_t> ManyCounts;  // empty: the full run's counts
     bool ManyOnly = false;
     bool StepOnly = false;             // --step: the backward step alone
+    bool Thumbnail = false;            // --thumbnail: the thumbnail's cold start alone
     bool Clocked = true;
     bool Unclocked = true;
     int BudgetMB = -1;                 // below 0: the registry is left alone
@@ -76,6 +82,7 @@ Arguments Parse(int count, wchar_t** values) {
             arguments.Out = values[++i];
         } else if (option == L"--repeats" && hasValue) {
             arguments.Repeats = std::max(1, _wtoi(values[++i]));
+            arguments.RepeatsGiven = true;
         } else if (option == L"--cpu-seconds" && hasValue) {
             arguments.CpuSeconds = static_cast<uint32_t>(std::max(2, _wtoi(values[++i])));
         } else if (option == L"--many" && hasValue) {
@@ -84,6 +91,8 @@ Arguments Parse(int count, wchar_t** values) {
             arguments.Valid = arguments.Valid && !arguments.ManyCounts.empty();
         } else if (option == L"--step") {
             arguments.StepOnly = true;
+        } else if (option == L"--thumbnail") {
+            arguments.Thumbnail = true;
         } else if (option == L"--clocked") {
             arguments.Unclocked = false;
         } else if (option == L"--unclocked") {
@@ -276,6 +285,8 @@ int main() {
     int result = 0;
     if (block.Count == 5 && std::wcscmp(block.Values[1], L"--memory-child") == 0) {
         result = CBenchSuite::MemoryChild(block.Values[2], static_cast<uint32_t>(_wtoi(block.Values[3])), block.Values[4]);
+    } else if (block.Count == 3 && std::wcscmp(block.Values[1], L"--thumbnail-child") == 0) {
+        result = CThumbnailRun::Child(block.Values[2]);
     } else if (block.Count > 1 && std::wcscmp(block.Values[1], L"--many-child") == 0) {
         result = CManyFilesRun::Child(block.Count, block.Values);
     } else {
@@ -284,8 +295,12 @@ int main() {
             std::fprintf(stderr,
                          "usage: kxbench [--smoke] [--out RESULTS.json] [--repeats N] [--cpu-seconds S]\n"
                          "               [--many N[,N...]] [--clocked | --unclocked] [--budget-mb M] [--step]\n"
-                         "               [--only WxH | cpu]\n");
+                         "               [--only WxH | cpu]\n"
+                         "       kxbench --thumbnail [--repeats N] [--smoke]\n");
             result = 2;
+        } else if (arguments.Thumbnail) {
+            result = CThumbnailRun::Measure(arguments.Smoke ? 1 : (arguments.RepeatsGiven ? arguments.Repeats : 10),
+                                            arguments.Smoke);
         } else {
             result = RunBench(arguments);
         }

@@ -7,7 +7,6 @@
 
 #include <mmsystem.h>
 
-#include <cmath>
 #include <memory>
 #include <new>
 #include <string>
@@ -93,8 +92,7 @@ HRESULT STDMETHODCALLTYPE CRecordingPropertyStore::Initialize(LPCWSTR path, DWOR
             {shellkeys::MediaDuration, Whole64(static_cast<ULONGLONG>(facts->DurationMs) * 10000)},
             {shellkeys::VideoFrameWidth, Whole32(static_cast<ULONG>(facts->Width))},
             {shellkeys::VideoFrameHeight, Whole32(static_cast<ULONG>(facts->Height))},
-            // Pictures per 1000 s from the exact period: 7500 for 7.5 a second.
-            {shellkeys::VideoFrameRate, Whole32(static_cast<ULONG>(std::llround(1e10 / facts->PicturePeriod)))},
+            {shellkeys::VideoFrameRate, Whole32(CShellRecording::FramesPerKilosecond(facts->FrameTotal, facts->DurationMs))},
             {shellkeys::VideoFourCC, Whole32(mmioFOURCC('Y', 'U', 'Y', '2'))},
         };
         if (facts->HasSound) {

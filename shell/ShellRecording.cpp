@@ -6,6 +6,7 @@
 #include <vfwmsgs.h>
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 namespace {
@@ -70,6 +71,19 @@ HRESULT CShellRecording::ReadPicture(int64_t n, BgrImage* image) {
     if (!File->ReadVideoFrame(picture.data(), static_cast<int32_t>(bytes))) return Failure(E_FAIL);
     *image = CYuy2Converter::Convert(picture.data(), Known.Width, Known.Height, static_cast<size_t>(Known.Width) * 2);
     return S_OK;
+}
+
+uint32_t CShellRecording::FramesPerKilosecond(int64_t frameTotal, uint32_t durationMs) {
+    if (frameTotal <= 0 || durationMs == 0) return 0;
+    const double frames = static_cast<double>(frameTotal) * 1e6;
+    const double exact = frames / durationMs;
+    const double lowest = frames / (static_cast<double>(durationMs) + 1.0);
+    const double highest = durationMs > 1 ? frames / (static_cast<double>(durationMs) - 1.0) : exact;
+    for (const double step : {1000.0, 500.0, 250.0, 100.0, 10.0, 1.0}) {
+        const double candidate = std::round(exact / step) * step;
+        if (candidate >= lowest && candidate <= highest) return static_cast<uint32_t>(candidate);
+    }
+    return static_cast<uint32_t>(std::llround(exact));
 }
 
 HRESULT CShellRecording::ProbeSound() {

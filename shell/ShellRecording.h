@@ -44,6 +44,13 @@ public:
     // a recording under ten pictures.
     static int64_t ThumbnailPicture(int64_t frameTotal) { return frameTotal < 10 ? 0 : frameTotal / 10; }
 
+    // The frame rate in pictures per 1000 s from the library's frame total
+    // and whole-millisecond duration: the roundest rate (whole, halves,
+    // quarters, tenths, ...) that the total over a duration within a
+    // millisecond of the reported one gives, so 30 pictures in 3999 ms are
+    // 7500 (7.5 a second), not 7502.
+    static uint32_t FramesPerKilosecond(int64_t frameTotal, uint32_t durationMs);
+
     // Reads pictures from the start until sound has come or a second of
     // pictures went by without any (or the file ended); sets Facts().HasSound.
     HRESULT ProbeSound();

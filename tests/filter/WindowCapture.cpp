@@ -46,17 +46,30 @@ bool CWindowCapture::Take(HWND window) {
 }
 
 bool CWindowCapture::TakeBitmap(HBITMAP bitmap) {
+    // Wine's GetObject reports a top-down section's height as positive, so
+    // the rows are read through GetDIBits in the order asked for.
     DIBSECTION section = {};
     if (!bitmap || GetObjectW(bitmap, sizeof(section), &section) != sizeof(section) || !section.dsBm.bmBits ||
-        section.dsBmih.biBitCount != 32 || section.dsBmih.biHeight >= 0) {
+        section.dsBmih.biBitCount != 32) {
         return false;
     }
-    const int width = section.dsBmih.biWidth;
-    const int height = -section.dsBmih.biHeight;
+    const int width = section.dsBm.bmWidth;
+    const int height = section.dsBm.bmHeight;
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    std::vector<uint8_t> bits(static_cast<size_t>(width) * height * 4);
+    HDC screen = GetDC(nullptr);
+    const int rows = GetDIBits(screen, bitmap, 0, static_cast<UINT>(height), bits.data(), &info, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    if (rows != height) return false;
     Rows.resize(static_cast<size_t>(width) * height * 3);
-    const uint8_t* bits = static_cast<const uint8_t*>(section.dsBm.bmBits);
     for (size_t pixel = 0; pixel < static_cast<size_t>(width) * height; ++pixel) {
-        memcpy(&Rows[pixel * 3], bits + pixel * 4, 3);
+        memcpy(&Rows[pixel * 3], &bits[pixel * 4], 3);
     }
     CapturedWidth = width;
     CapturedHeight = height;

@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 using Microsoft::WRL::ComPtr;
 
@@ -36,20 +37,29 @@ int64_t Number(IPropertyStore* store, const GUID& format, DWORD id) {
     return number;
 }
 
-// A 32-bit top-down bitmap as BGR rows.
+// A thumbnail's pixels as BGR rows, top row first; empty when the bitmap
+// cannot be read.
 BgrImage BitmapPixels(HBITMAP bitmap) {
-    DIBSECTION section = {};
+    BITMAP shape = {};
     BgrImage image;
-    if (GetObjectW(bitmap, sizeof(section), &section) != sizeof(section) || !section.dsBm.bmBits ||
-        section.dsBmih.biBitCount != 32) {
+    if (GetObjectW(bitmap, sizeof(shape), &shape) != sizeof(shape) || shape.bmWidth <= 0 || shape.bmHeight <= 0) {
         return image;
     }
-    const int height = section.dsBmih.biHeight < 0 ? -section.dsBmih.biHeight : section.dsBmih.biHeight;
-    image = BgrImage(section.dsBmih.biWidth, height, 0);
-    for (int y = 0; y < height; ++y) {
-        const int row = section.dsBmih.biHeight < 0 ? y : height - 1 - y;
-        const uint8_t* source = static_cast<const uint8_t*>(section.dsBm.bmBits) + static_cast<size_t>(row) * image.Width * 4;
-        for (int x = 0; x < image.Width; ++x) std::memcpy(image.At(x, y), source + static_cast<size_t>(x) * 4, 3);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = shape.bmWidth;
+    info.bmiHeader.biHeight = -shape.bmHeight;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    std::vector<uint8_t> bits(static_cast<size_t>(shape.bmWidth) * shape.bmHeight * 4);
+    HDC screen = GetDC(nullptr);
+    const int rows = GetDIBits(screen, bitmap, 0, static_cast<UINT>(shape.bmHeight), bits.data(), &info, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    if (rows != shape.bmHeight) return image;
+    image = BgrImage(shape.bmWidth, shape.bmHeight, 0);
+    for (size_t pixel = 0; pixel < static_cast<size_t>(shape.bmWidth) * shape.bmHeight; ++pixel) {
+        std::memcpy(&image.Pixels[pixel * 3], &bits[pixel * 4], 3);
     }
     return image;
 }
