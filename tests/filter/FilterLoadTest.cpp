@@ -212,15 +212,8 @@ TEST_F(FilterLoadTest, LoadFailsWhenThePlaybackLibraryIsAbsent) {
     RecordingPlan plan;
     plan.DurationMs = 1000;
     const std::wstring recording = Recording(L"present.kxr", plan);
-    // A folder with the module and a copy of this program, and no library.
-    const std::wstring program = Temp.File(L"lonely.exe");
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    ASSERT_FALSE(CopyModuleInto(Temp.File(L"")).empty());
-    ASSERT_TRUE(CopyFileW(self, program.c_str(), FALSE));
-
     DWORD code = 0;
-    ASSERT_TRUE(RunChildProcess(program, L"--library-absent-child \"" + recording + L"\"", 60000, &code))
+    ASSERT_TRUE(RunBesideLoneModule(Temp.File(L""), L"--library-absent-child \"" + recording + L"\"", &code))
         << "the child did not start or did not finish within 60 s";
     EXPECT_EQ(static_cast<DWORD>(E_FAIL), code);
 }

@@ -108,6 +108,23 @@ long ShellHandlersThroughModule(const wchar_t* modulePath, const wchar_t* record
     return results[0] == results[1] ? results[0] : S_FALSE;
 }
 
+bool WriteNonProgram(const std::wstring& path) {
+    HANDLE fake = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (fake == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool whole = WriteFile(fake, "not a program", 13, &written, nullptr) && written == 13;
+    CloseHandle(fake);
+    return whole;
+}
+
+bool RunBesideLoneModule(const std::wstring& folder, const std::wstring& arguments, unsigned long* exitCode) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::wstring program = (folder.back() == L'\\' ? folder : folder + L"\\") + L"lonely.exe";
+    if (CopyModuleInto(folder).empty() || !CopyFileW(self, program.c_str(), FALSE)) return false;
+    return RunChildProcess(program, arguments, 60000, exitCode);
+}
+
 bool RunChildProcess(const std::wstring& program, const std::wstring& arguments, unsigned long timeoutMs,
                      unsigned long* exitCode) {
     std::wstring command = L"\"" + program + L"\" " + arguments;

@@ -27,6 +27,13 @@ long LoadThroughModule(const wchar_t* modulePath, const wchar_t* recording);
 // took longer than ShellCallLimitMs).
 constexpr unsigned long ShellCallLimitMs = 6000;
 long ShellHandlersThroughModule(const wchar_t* modulePath, const wchar_t* recording);
+// Something that is no program at all, written under path (a helper that
+// cannot start); false when it cannot be written.
+bool WriteNonProgram(const std::wstring& path);
+// Copies the module (CopyModuleInto) and this program into folder, which
+// holds no playback library, and runs the copy there with arguments, at most
+// 60 s. True with its exit code when it ended.
+bool RunBesideLoneModule(const std::wstring& folder, const std::wstring& arguments, unsigned long* exitCode);
 // Starts program with arguments in program's own folder (the working folder
 // is on the library search path) and waits for it at most timeoutMs. True
 // with its exit code when it ended; false, after ending it, when it did not.

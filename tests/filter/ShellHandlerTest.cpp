@@ -95,16 +95,11 @@ protected:
         return number;
     }
 
-    // Runs this program as a child beside a copy of the module in the test's
-    // folder, which holds no playback library; the child's result.
+    // The handlers' common result in a child beside a copy of the module in
+    // the test's folder, which holds no playback library.
     DWORD HandlersBesideLoneModule(const std::wstring& recording) {
-        const std::wstring program = Temp.File(L"shellchild.exe");
-        wchar_t self[MAX_PATH];
-        GetModuleFileNameW(nullptr, self, MAX_PATH);
-        EXPECT_FALSE(CopyModuleInto(Temp.File(L"")).empty());
-        EXPECT_TRUE(CopyFileW(self, program.c_str(), FALSE));
         DWORD code = 0;
-        EXPECT_TRUE(RunChildProcess(program, L"--shell-child \"" + recording + L"\"", 60000, &code))
+        EXPECT_TRUE(RunBesideLoneModule(Temp.File(L""), L"--shell-child \"" + recording + L"\"", &code))
             << "the child did not finish within 60 s";
         return code;
     }
@@ -201,14 +196,10 @@ TEST_F(ShellHandlerTest, MissingLibraryOrHelperFailsWithinTheBound) {
     const std::wstring recording = Recording(L"present.kxr", plan);
     EXPECT_EQ(static_cast<DWORD>(E_FAIL), HandlersBesideLoneModule(recording)) << "without the playback library";
 #ifdef _WIN64
-    // Something that is no program at all under the helper's name.
-    HANDLE fake = CreateFileW(Temp.File(L"KXVDHost.exe").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, fake);
-    DWORD written = 0;
-    WriteFile(fake, "not a program", 13, &written, nullptr);
-    CloseHandle(fake);
-    EXPECT_EQ(static_cast<DWORD>(CO_E_SERVER_EXEC_FAILURE), HandlersBesideLoneModule(recording))
-        << "with a helper that cannot run";
+    ASSERT_TRUE(WriteNonProgram(Temp.File(L"KXVDHost.exe")));
+    // The copies stay; run the child again without copying the helper back.
+    DWORD code = 0;
+    ASSERT_TRUE(RunChildProcess(Temp.File(L"lonely.exe"), L"--shell-child \"" + recording + L"\"", 60000, &code));
+    EXPECT_EQ(static_cast<DWORD>(CO_E_SERVER_EXEC_FAILURE), code) << "with a helper that cannot run";
 #endif
 }
