@@ -124,8 +124,21 @@ struct ShellKey {
     std::vector<std::pair<const wchar_t*, std::wstring>> Values;
 };
 
-UniqueKey OpenBase(const ShellKey& shell, REGSAM access) {
-    return OpenKey(shell.Root, shell.Base.empty() ? std::wstring() : shell.Base, access);
+// Whether the other width's module, in the other registry view, holds the
+// extension too. On 64-bit Windows the extension's own key and its
+// association key lie outside the redirected part of HKCR, so both modules
+// write the same values there, and the first removal must leave them to the
+// second.
+bool OtherViewHolds(const std::wstring& extension, const std::wstring& handler) {
+#ifndef _WIN64
+    BOOL wow64 = FALSE;
+    if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64) return false;
+    const REGSAM otherView = KEY_WOW64_64KEY;
+#else
+    const REGSAM otherView = KEY_WOW64_32KEY;
+#endif
+    UniqueKey key = OpenKey(HKEY_LOCAL_MACHINE, std::wstring(PropertyHandlersKey) + L"\\" + extension, KEY_READ | otherView);
+    return key && HoldsText(key.get(), L"", handler);
 }
 
 // Writes the values; a key not ours yet keeps its owner's first.
@@ -146,7 +159,7 @@ HRESULT Take(const ShellKey& shell) {
 // Gives a key of ours back, then removes what is left empty of the part we
 // created.
 HRESULT Release(const ShellKey& shell) {
-    UniqueKey base = OpenBase(shell, KEY_READ | KEY_WRITE);
+    UniqueKey base = OpenKey(shell.Root, shell.Base, KEY_READ | KEY_WRITE);
     if (!base) return S_OK;
     {
         UniqueKey key = OpenKey(base.get(), shell.Relative, KEY_READ | KEY_WRITE);
@@ -178,7 +191,7 @@ std::vector<ShellKey> ShellKeys(const std::wstring& extension) {
          {{L"", thumbnail}}},
         {HKEY_CLASSES_ROOT, L"", extension, ShellMarkValue, handler, {{L"PerceivedType", L"video"}, {ShellMarkValue, handler}}},
         lists,
-        // Last: it is the record of the extension being ours.
+        // Last: it is the record of the extension being ours, in this view.
         {HKEY_LOCAL_MACHINE, PropertyHandlersKey, extension, L"", handler, {{L"", handler}}},
     };
 }
@@ -200,10 +213,10 @@ HRESULT CShellHandlerRegistration::AddExtension(const std::wstring& extension) {
 }
 
 HRESULT CShellHandlerRegistration::RemoveAll() {
+    const std::wstring handler = GuidText(CLSID_KXVDPropertyHandler);
     std::vector<std::wstring> ours;
     {
         UniqueKey handlers = OpenKey(HKEY_LOCAL_MACHINE, PropertyHandlersKey, KEY_READ);
-        const std::wstring handler = GuidText(CLSID_KXVDPropertyHandler);
         for (DWORD index = 0; handlers; ++index) {
             wchar_t name[256];
             DWORD length = 256;
@@ -216,7 +229,9 @@ HRESULT CShellHandlerRegistration::RemoveAll() {
     }
     HRESULT result = S_OK;
     for (const std::wstring& extension : ours) {
+        const bool shared = OtherViewHolds(extension, handler);
         for (const ShellKey& shell : ShellKeys(extension)) {
+            if (shared && shell.Root == HKEY_CLASSES_ROOT) continue;
             const HRESULT hr = Release(shell);
             if (SUCCEEDED(result)) result = hr;
         }

@@ -13,7 +13,10 @@
 // empty go too. The property handler key is the record of which extensions
 // are ours: removal finds them there, whichever list registered them.
 //
-// Every key is written in the registry view of the calling module's width.
+// Every key is written in the registry view of the calling module's width;
+// on 64-bit Windows HKCR\.ext and HKCR\SystemFileAssociations are shared by
+// both views, and a removal leaves them while the other width's module still
+// has the extension.
 // Called on the thread that runs the module's registration exports; keeps no
 // state, takes no lock.
 #pragma once
