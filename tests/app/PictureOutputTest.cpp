@@ -200,8 +200,17 @@ TEST_F(PictureOutputTest, ThumbAndPropsGoThroughTheRegisteredHandlers) {
     EXPECT_EQ(3, Kxvplay({L"props", shellPath}).ExitCode) << "no handler is registered yet";
     ASSERT_EQ(S_OK, InstallFileTypes(true, L".kxthumb"));
 
-    const ChildResult made = Kxvplay({L"thumb", shellPath, thumb, L"--size", L"352", L"--json"});
-    const ChildResult props = Kxvplay({L"props", shellPath, L"--json"});
+    // Exit code 5 with the handler's 5 s bound used up: the 64-bit helper's
+    // start on a loaded machine; try again (the time is the bench's matter).
+    auto run = [this](const std::vector<std::wstring>& args) {
+        ChildResult result = Kxvplay(args);
+        for (int attempt = 1; attempt < 3 && result.ExitCode == 5 && result.Err.find("bound") != std::string::npos; ++attempt) {
+            result = Kxvplay(args);
+        }
+        return result;
+    };
+    const ChildResult made = run({L"thumb", shellPath, thumb, L"--size", L"352", L"--json"});
+    const ChildResult props = run({L"props", shellPath, L"--json"});
     EXPECT_EQ(S_OK, InstallFileTypes(false, nullptr));
     ASSERT_EQ(0, made.ExitCode) << made.Err;
     EXPECT_EQ("288", JsonField(made.Out, "height")) << made.Out;

@@ -25,7 +25,8 @@ long LoadThroughModule(const wchar_t* modulePath, const wchar_t* recording);
 // both with recording and asks for a thumbnail; the common result of the two
 // (S_FALSE when they differ, HRESULT_FROM_WIN32(ERROR_TIMEOUT) when either
 // took longer than ShellCallLimitMs).
-constexpr unsigned long ShellCallLimitMs = 6000;
+// The handlers' 5 s bound and the slack a loaded machine needs around it.
+constexpr unsigned long ShellCallLimitMs = 8000;
 long ShellHandlersThroughModule(const wchar_t* modulePath, const wchar_t* recording);
 // Something that is no program at all, written under path (a helper that
 // cannot start); false when it cannot be written.

@@ -42,6 +42,13 @@ CLSID RegisteredClass(HKEY root, const std::wstring& key) {
     return id;
 }
 
+// A handler gives up after its 5 s bound; on a machine shared with other
+// work (a load of 16 on 2 cores was seen) starting the 64-bit module's helper
+// alone can take that long. The content cases try again then: how long a
+// thumbnail takes is the bench's matter (kxbench --thumbnail).
+constexpr int Attempts = 3;
+const HRESULT GaveUp = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+
 class ShellHandlerTest : public FilterTest {
 protected:
     void SetUp() override {
@@ -55,21 +62,25 @@ protected:
 
     // The handler registered for the extension, initialised with path.
     template <class Handler>
-    HRESULT Open(HKEY root, const std::wstring& key, const std::wstring& path, ComPtr<Handler>* handler) {
+    HRESULT Open(HKEY root, const std::wstring& key, const std::wstring& path, ComPtr<Handler>* handler,
+                 int attempts = Attempts) {
         const CLSID id = RegisteredClass(root, key);
         if (IsEqualCLSID(id, CLSID_NULL)) return REGDB_E_CLASSNOTREG;
-        ComPtr<IInitializeWithFile> file;
-        HRESULT hr = CoCreateInstance(id, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&file));
-        if (SUCCEEDED(hr)) hr = file->Initialize(path.c_str(), STGM_READ);
-        if (SUCCEEDED(hr)) hr = file.As(handler);
+        HRESULT hr = GaveUp;
+        for (int attempt = 0; attempt < attempts && hr == GaveUp; ++attempt) {
+            ComPtr<IInitializeWithFile> file;
+            hr = CoCreateInstance(id, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&file));
+            if (SUCCEEDED(hr)) hr = file->Initialize(path.c_str(), STGM_READ);
+            if (SUCCEEDED(hr)) hr = file.As(handler);
+        }
         return hr;
     }
     HRESULT OpenThumbnail(const std::wstring& path, ComPtr<IThumbnailProvider>* provider) {
         return Open(HKEY_CLASSES_ROOT, std::wstring(Extension) + L"\\ShellEx\\" + GuidText(__uuidof(IThumbnailProvider)),
                     path, provider);
     }
-    HRESULT OpenProperties(const std::wstring& path, ComPtr<IPropertyStore>* store) {
-        return Open(HKEY_LOCAL_MACHINE, std::wstring(PropertyHandlers) + Extension, path, store);
+    HRESULT OpenProperties(const std::wstring& path, ComPtr<IPropertyStore>* store, int attempts = Attempts) {
+        return Open(HKEY_LOCAL_MACHINE, std::wstring(PropertyHandlers) + Extension, path, store, attempts);
     }
 
     // The thumbnail of size pixels, captured; fails the test when there is none.
@@ -78,7 +89,9 @@ protected:
         ASSERT_EQ(S_OK, OpenThumbnail(path, &provider));
         HBITMAP bitmap = nullptr;
         WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
-        ASSERT_EQ(S_OK, provider->GetThumbnail(size, &bitmap, &alpha));
+        HRESULT hr = GaveUp;
+        for (int attempt = 0; attempt < Attempts && hr == GaveUp; ++attempt) hr = provider->GetThumbnail(size, &bitmap, &alpha);
+        ASSERT_EQ(S_OK, hr);
         EXPECT_EQ(WTSAT_RGB, alpha);
         EXPECT_TRUE(capture->TakeBitmap(bitmap)) << "not a 32-bit top-down DIB section";
         DeleteObject(bitmap);
@@ -186,7 +199,7 @@ TEST_F(ShellHandlerTest, RefusedFileFailsWithinTheBound) {
 
     begin = GetTickCount();
     ComPtr<IPropertyStore> store;
-    EXPECT_TRUE(FAILED(OpenProperties(path, &store)));
+    EXPECT_TRUE(FAILED(OpenProperties(path, &store, 1)));
     EXPECT_LE(GetTickCount() - begin, ShellCallLimitMs);
 }
 
@@ -194,8 +207,13 @@ TEST_F(ShellHandlerTest, MissingLibraryOrHelperFailsWithinTheBound) {
     RecordingPlan plan;
     plan.DurationMs = 1000;
     const std::wstring recording = Recording(L"present.kxr", plan);
+#ifndef _WIN64
     EXPECT_EQ(static_cast<DWORD>(E_FAIL), HandlersBesideLoneModule(recording)) << "without the playback library";
-#ifdef _WIN64
+#else
+    // The helper's start may use up the bound on a loaded machine.
+    const DWORD missing = HandlersBesideLoneModule(recording);
+    EXPECT_TRUE(missing == static_cast<DWORD>(E_FAIL) || missing == static_cast<DWORD>(GaveUp))
+        << "without the playback library: 0x" << std::hex << missing;
     ASSERT_TRUE(WriteNonProgram(Temp.File(L"KXVDHost.exe")));
     // The copies stay; run the child again without copying the helper back.
     DWORD code = 0;
