@@ -198,6 +198,11 @@ TEST_F(PictureOutputTest, ThumbAndPropsGoThroughTheRegisteredHandlers) {
     ASSERT_TRUE(CopyFileW(path.c_str(), shellPath.c_str(), FALSE));
     const std::wstring thumb = Temp.File(L"thumb.png");
     EXPECT_EQ(3, Kxvplay({L"props", shellPath}).ExitCode) << "no handler is registered yet";
+    // The removal below takes our signature's check bytes too; registering
+    // again (last: it ends this thread's COM) puts them back.
+    struct Reregister {
+        ~Reregister() { RegisterModule(); }
+    } reregister;
     ASSERT_EQ(S_OK, InstallFileTypes(true, L".kxthumb"));
 
     // Exit code 5 with the handler's 5 s bound used up: the 64-bit helper's

@@ -56,7 +56,9 @@ protected:
         ASSERT_EQ(S_OK, InstallFileTypes(true, Extension));
     }
     void TearDown() override {
+        // The removal takes our signature's check bytes too: register again.
         EXPECT_EQ(S_OK, InstallFileTypes(false, nullptr));
+        EXPECT_TRUE(RegisterModule());
         FilterTest::TearDown();
     }
 
