@@ -4,6 +4,7 @@
 //   kxbench [--smoke] [--out RESULTS.json] [--repeats N] [--cpu-seconds S]
 //           [--many N[,N...]] [--clocked | --unclocked] [--budget-mb M]
 //           [--only WxH | cpu] [--mf]
+//   kxbench --thumbnail [--repeats N] [--smoke]
 //
 // --smoke runs every measurement tiny, in seconds, to prove the bench works;
 // its figures mean nothing. The chart goes beside the JSON file, as .png.
@@ -16,9 +17,12 @@
 // for comparing two builds one after the other within minutes. --mf sets the
 // Media Foundation source reader's unclocked throughput beside the DirectShow
 // graph's at 352x288 and 1920x1080, alone.
+// --thumbnail times the Explorer thumbnail of a 1920x1080 recording from a
+// cold start of the module, N rounds (default 10).
 #include "bench/BenchSuite.h"
 #include "bench/ManyFilesRun.h"
 #include "bench/RegistryDwordScope.h"
+#include "bench/ThumbnailRun.h"
 #include "common/KXVDSrcClsid.h"
 
 #include <objbase.h>
@@ -40,12 +44,14 @@ struct Arguments {
     bool Smoke = false;
     bool Valid = true;
     int Repeats = 3;
+    bool RepeatsGiven = false;
     uint32_t CpuSeconds = 20;
     std::wstring Out;
     std::vector<uint32_t> ManyCounts;  // empty: the full run's counts
     bool ManyOnly = false;
     bool StepOnly = false;             // --step: the backward step alone
     bool MfOnly = false;               // --mf: Media Foundation beside DirectShow alone
+    bool Thumbnail = false;            // --thumbnail: the thumbnail's cold start alone
     bool Clocked = true;
     bool Unclocked = true;
     int BudgetMB = -1;                 // below 0: the registry is left alone
@@ -79,6 +85,7 @@ Arguments Parse(int count, wchar_t** values) {
             arguments.Out = values[++i];
         } else if (option == L"--repeats" && hasValue) {
             arguments.Repeats = std::max(1, _wtoi(values[++i]));
+            arguments.RepeatsGiven = true;
         } else if (option == L"--cpu-seconds" && hasValue) {
             arguments.CpuSeconds = static_cast<uint32_t>(std::max(2, _wtoi(values[++i])));
         } else if (option == L"--many" && hasValue) {
@@ -89,6 +96,8 @@ Arguments Parse(int count, wchar_t** values) {
             arguments.StepOnly = true;
         } else if (option == L"--mf") {
             arguments.MfOnly = true;
+        } else if (option == L"--thumbnail") {
+            arguments.Thumbnail = true;
         } else if (option == L"--clocked") {
             arguments.Unclocked = false;
         } else if (option == L"--unclocked") {
@@ -290,6 +299,8 @@ int main() {
     int result = 0;
     if (block.Count == 5 && std::wcscmp(block.Values[1], L"--memory-child") == 0) {
         result = CBenchSuite::MemoryChild(block.Values[2], static_cast<uint32_t>(_wtoi(block.Values[3])), block.Values[4]);
+    } else if (block.Count == 3 && std::wcscmp(block.Values[1], L"--thumbnail-child") == 0) {
+        result = CThumbnailRun::Child(block.Values[2]);
     } else if (block.Count > 1 && std::wcscmp(block.Values[1], L"--many-child") == 0) {
         result = CManyFilesRun::Child(block.Count, block.Values);
     } else {
@@ -298,8 +309,12 @@ int main() {
             std::fprintf(stderr,
                          "usage: kxbench [--smoke] [--out RESULTS.json] [--repeats N] [--cpu-seconds S]\n"
                          "               [--many N[,N...]] [--clocked | --unclocked] [--budget-mb M] [--step]\n"
-                         "               [--only WxH | cpu] [--mf]\n");
+                         "               [--only WxH | cpu] [--mf]\n"
+                         "       kxbench --thumbnail [--repeats N] [--smoke]\n");
             result = 2;
+        } else if (arguments.Thumbnail) {
+            result = CThumbnailRun::Measure(arguments.Smoke ? 1 : (arguments.RepeatsGiven ? arguments.Repeats : 10),
+                                            arguments.Smoke);
         } else {
             result = RunBench(arguments);
         }

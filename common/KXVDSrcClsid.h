@@ -36,3 +36,14 @@ inline constexpr GUID CLSID_KXVDByteStreamHandler =
     {0x4ba6c155, 0xf99a, 0x4e7e, {0x9e, 0x77, 0xd2, 0xe1, 0x66, 0x80, 0x73, 0xd0}};
 
 inline constexpr const wchar_t* KXVDByteStreamHandlerName = L"KXVD Recording Byte Stream Handler";
+// The Explorer handlers of the same module (shell/): the thumbnail provider
+// and the property handler, each a class of its own, fixed for the same
+// reason: the per-extension shell keys name them.
+// {F86E3A00-A7D5-45C7-8FFE-38A74BFC7767}
+inline constexpr GUID CLSID_KXVDThumbnailProvider =
+    {0xf86e3a00, 0xa7d5, 0x45c7, {0x8f, 0xfe, 0x38, 0xa7, 0x4b, 0xfc, 0x77, 0x67}};
+inline constexpr const wchar_t* KXVDThumbnailProviderName = L"KXVD Recording Thumbnail";
+// {D1823AAE-1D10-4909-9481-8C72F2AAB065}
+inline constexpr GUID CLSID_KXVDPropertyHandler =
+    {0xd1823aae, 0x1d10, 0x4909, {0x94, 0x81, 0x8c, 0x72, 0xf2, 0xaa, 0xb0, 0x65}};
+inline constexpr const wchar_t* KXVDPropertyHandlerName = L"KXVD Recording Properties";

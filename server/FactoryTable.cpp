@@ -3,6 +3,8 @@
 #include "filter/SrcFilter.h"
 #include "mf/RecordingByteStreamHandler.h"
 #include "common/KXVDSrcClsid.h"
+#include "shell/RecordingPropertyStore.h"
+#include "shell/RecordingThumbnailProvider.h"
 
 #include <uuids.h>
 
@@ -28,6 +30,8 @@ const FilterSetupRecord SourceSetup = {
 const FactoryTemplate FactoryTable[] = {
     {KXVDSourceFriendlyName, &CLSID_KXVDSource, CreateSrcFilter, nullptr, &SourceSetup},
     {KXVDByteStreamHandlerName, &CLSID_KXVDByteStreamHandler, CreateRecordingByteStreamHandler, nullptr, nullptr},
+    {KXVDThumbnailProviderName, &CLSID_KXVDThumbnailProvider, CreateRecordingThumbnailProvider, nullptr, nullptr},
+    {KXVDPropertyHandlerName, &CLSID_KXVDPropertyHandler, CreateRecordingPropertyStore, nullptr, nullptr},
 };
 
 const int FactoryCount = sizeof(FactoryTable) / sizeof(FactoryTable[0]);

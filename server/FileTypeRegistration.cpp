@@ -3,6 +3,7 @@
 #include "server/FileTypeList.h"
 #include "common/KXVDSrcClsid.h"
 #include "server/ByteStreamHandlerRegistration.h"
+#include "server/ShellHandlerRegistration.h"
 
 #include <bcrypt.h>
 #include <objbase.h>
@@ -226,6 +227,7 @@ HRESULT AddExtension(const std::wstring& extension) {
         if (FAILED(hr)) return hr;
     }
     hr = SetText(key.get(), SourceFilterValue, GuidText(CLSID_KXVDSource));
+    if (SUCCEEDED(hr)) hr = CShellHandlerRegistration::AddExtension(extension);
     if (SUCCEEDED(hr)) hr = AddPlayerKey(extension);
     return SUCCEEDED(hr) ? CByteStreamHandlerRegistration::Add(extension) : hr;
 }
@@ -319,6 +321,8 @@ HRESULT CFileTypeRegistration::RemoveAll() {
     hr = RemovePatternKeys();
     if (SUCCEEDED(result)) result = hr;
     hr = CByteStreamHandlerRegistration::RemoveAll();
+    if (SUCCEEDED(result)) result = hr;
+    hr = CShellHandlerRegistration::RemoveAll();
     if (SUCCEEDED(result)) result = hr;
     return result;
 }

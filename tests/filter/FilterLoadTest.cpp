@@ -213,15 +213,8 @@ TEST_F(FilterLoadTest, LoadFailsWhenThePlaybackLibraryIsAbsent) {
     RecordingPlan plan;
     plan.DurationMs = 1000;
     const std::wstring recording = Recording(L"present.kxr", plan);
-    // A folder with the module and a copy of this program, and no library.
-    const std::wstring program = Temp.File(L"lonely.exe");
-    std::wstring self;
-    ASSERT_EQ(S_OK, CWidePath::OfModule(nullptr, &self));
-    ASSERT_FALSE(CopyModuleInto(Temp.File(L"")).empty());
-    ASSERT_TRUE(CopyFileW(self.c_str(), program.c_str(), FALSE));
-
     DWORD code = 0;
-    ASSERT_TRUE(RunChildProcess(program, L"--library-absent-child \"" + recording + L"\"", 60000, &code))
+    ASSERT_TRUE(RunBesideLoneModule(Temp.File(L""), L"--library-absent-child \"" + recording + L"\"", &code))
         << "the child did not start or did not finish within 60 s";
     EXPECT_EQ(static_cast<DWORD>(E_FAIL), code);
 }

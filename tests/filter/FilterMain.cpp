@@ -2,7 +2,8 @@
 // it is the child of the test that copies it beside a lone KXVDSrc.ax, where
 // no playback library can be found, and reports Load's result as its exit
 // code; with "--registered-child RECORDING" it loads the recording into the
-// filter COM creates from the registry and reports the same; otherwise it
+// filter COM creates from the registry and reports the same; with
+// "--shell-child RECORDING" the same for the Explorer handlers; otherwise it
 // registers the module and runs the tests.
 #include "ModuleSetup.h"
 
@@ -29,6 +30,9 @@ int main(int argc, char** argv) {
     }
     if (wideCount == 3 && std::wcscmp(wide[1], L"--registered-child") == 0) {
         return static_cast<int>(LoadThroughRegistration(wide[2]));
+    }
+    if (wideCount == 3 && std::wcscmp(wide[1], L"--shell-child") == 0) {
+        return static_cast<int>(ShellHandlersThroughModule(ModulePath().c_str(), wide[2]));
     }
     LocalFree(wide);
     ::testing::InitGoogleTest(&argc, argv);

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 #include <dshow.h>
+#include <propsys.h>
+#include <thumbcache.h>
 
 std::wstring ModulePath() {
     std::wstring exe;
@@ -81,6 +83,58 @@ long LoadThroughRegistration(const wchar_t* recording) {
     }
     CoUninitialize();
     return result;
+}
+
+long ShellHandlersThroughModule(const wchar_t* modulePath, const wchar_t* recording) {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    HMODULE loaded = LoadLibraryW(modulePath);
+    using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    auto entry = loaded ? reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(loaded, "DllGetClassObject")))
+                        : nullptr;
+    HRESULT results[2] = {E_UNEXPECTED, E_UNEXPECTED};
+    bool late = false;
+    const CLSID* classes[2] = {&CLSID_KXVDThumbnailProvider, &CLSID_KXVDPropertyHandler};
+    for (int i = 0; i < 2 && entry; ++i) {
+        IClassFactory* factory = nullptr;
+        if (FAILED(entry(*classes[i], IID_IClassFactory, reinterpret_cast<void**>(&factory)))) continue;
+        IInitializeWithFile* handler = nullptr;
+        if (SUCCEEDED(factory->CreateInstance(nullptr, __uuidof(IInitializeWithFile), reinterpret_cast<void**>(&handler)))) {
+            const DWORD begin = GetTickCount();
+            results[i] = handler->Initialize(recording, STGM_READ);
+            IThumbnailProvider* provider = nullptr;
+            if (SUCCEEDED(results[i]) &&
+                SUCCEEDED(handler->QueryInterface(__uuidof(IThumbnailProvider), reinterpret_cast<void**>(&provider)))) {
+                HBITMAP bitmap = nullptr;
+                WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
+                results[i] = provider->GetThumbnail(64, &bitmap, &alpha);
+                if (bitmap) DeleteObject(bitmap);
+                provider->Release();
+            }
+            late = late || GetTickCount() - begin > ShellCallLimitMs;
+            handler->Release();
+        }
+        factory->Release();
+    }
+    CoUninitialize();
+    if (late) return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+    return results[0] == results[1] ? results[0] : S_FALSE;
+}
+
+bool WriteNonProgram(const std::wstring& path) {
+    HANDLE fake = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (fake == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool whole = WriteFile(fake, "not a program", 13, &written, nullptr) && written == 13;
+    CloseHandle(fake);
+    return whole;
+}
+
+bool RunBesideLoneModule(const std::wstring& folder, const std::wstring& arguments, unsigned long* exitCode) {
+    std::wstring self;
+    if (FAILED(CWidePath::OfModule(nullptr, &self))) return false;
+    const std::wstring program = (folder.back() == L'\\' ? folder : folder + L"\\") + L"lonely.exe";
+    if (CopyModuleInto(folder).empty() || !CopyFileW(self.c_str(), program.c_str(), FALSE)) return false;
+    return RunChildProcess(program, arguments, 60000, exitCode);
 }
 
 bool RunChildProcess(const std::wstring& program, const std::wstring& arguments, unsigned long timeoutMs,

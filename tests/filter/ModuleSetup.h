@@ -24,6 +24,21 @@ long LoadThroughModule(const wchar_t* modulePath, const wchar_t* recording);
 // applications do (so from the registered module), and answers Load's result
 // for recording.
 long LoadThroughRegistration(const wchar_t* recording);
+// For a child process: loads the module at modulePath, creates its thumbnail
+// provider and property handler through its own class objects, initialises
+// both with recording and asks for a thumbnail; the common result of the two
+// (S_FALSE when they differ, HRESULT_FROM_WIN32(ERROR_TIMEOUT) when either
+// took longer than ShellCallLimitMs).
+// The handlers' 5 s bound and the slack a loaded machine needs around it.
+constexpr unsigned long ShellCallLimitMs = 8000;
+long ShellHandlersThroughModule(const wchar_t* modulePath, const wchar_t* recording);
+// Something that is no program at all, written under path (a helper that
+// cannot start); false when it cannot be written.
+bool WriteNonProgram(const std::wstring& path);
+// Copies the module (CopyModuleInto) and this program into folder, which
+// holds no playback library, and runs the copy there with arguments, at most
+// 60 s. True with its exit code when it ended.
+bool RunBesideLoneModule(const std::wstring& folder, const std::wstring& arguments, unsigned long* exitCode);
 // Starts program with arguments in program's own folder (the working folder
 // is on the library search path) and waits for it at most timeoutMs. True
 // with its exit code when it ended; false, after ending it, when it did not.

@@ -2,6 +2,22 @@
 
 #include <algorithm>
 
+namespace {
+
+// A top-down DIB of width x height with the given bits per pixel.
+BITMAPINFO TopDownInfo(int width, int height, WORD bitCount) {
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = bitCount;
+    info.bmiHeader.biCompression = BI_RGB;
+    return info;
+}
+
+}  // namespace
+
 bool CWindowCapture::Take(HWND window) {
     RECT client = {};
     if (!window || !GetClientRect(window, &client) || client.right <= 0 || client.bottom <= 0) return false;
@@ -13,13 +29,7 @@ bool CWindowCapture::Take(HWND window) {
     HDC screen = GetDC(nullptr);
     if (!screen) return false;
     HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO info = TopDownInfo(width, height, 24);
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     bool taken = false;
@@ -43,6 +53,31 @@ bool CWindowCapture::Take(HWND window) {
     if (memory) DeleteDC(memory);
     ReleaseDC(nullptr, screen);
     return taken;
+}
+
+bool CWindowCapture::TakeBitmap(HBITMAP bitmap) {
+    // Wine's GetObject reports a top-down section's height as positive, so
+    // the rows are read through GetDIBits in the order asked for.
+    DIBSECTION section = {};
+    if (!bitmap || GetObjectW(bitmap, sizeof(section), &section) != sizeof(section) || !section.dsBm.bmBits ||
+        section.dsBmih.biBitCount != 32) {
+        return false;
+    }
+    const int width = section.dsBm.bmWidth;
+    const int height = section.dsBm.bmHeight;
+    BITMAPINFO info = TopDownInfo(width, height, 32);
+    std::vector<uint8_t> bits(static_cast<size_t>(width) * height * 4);
+    HDC screen = GetDC(nullptr);
+    const int rows = GetDIBits(screen, bitmap, 0, static_cast<UINT>(height), bits.data(), &info, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    if (rows != height) return false;
+    Rows.resize(static_cast<size_t>(width) * height * 3);
+    for (size_t pixel = 0; pixel < static_cast<size_t>(width) * height; ++pixel) {
+        memcpy(&Rows[pixel * 3], &bits[pixel * 4], 3);
+    }
+    CapturedWidth = width;
+    CapturedHeight = height;
+    return true;
 }
 
 int CWindowCapture::DistanceTo(const ExpectedPicture& expected) const {

@@ -30,6 +30,9 @@ public:
     // Replaces the capture with the window's client area; false when the
     // window has none on the screen.
     bool Take(HWND window);
+    // Replaces the capture with a 32-bit DIB section's pixels (a thumbnail);
+    // false for any other bitmap.
+    bool TakeBitmap(HBITMAP bitmap);
 
     int Width() const { return CapturedWidth; }
     int Height() const { return CapturedHeight; }

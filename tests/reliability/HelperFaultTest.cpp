@@ -116,13 +116,7 @@ TEST_F(HelperFaultTest, MissingOrRefusingHelperFailsLoadWithItsOwnCode) {
     ASSERT_TRUE(RunChildProcess(program, arguments, 60000, &code)) << "the child did not finish within 60 s";
     EXPECT_EQ(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND)), code) << "Load without KXVDHost.exe";
 
-    // Something that is no program at all under the helper's name.
-    HANDLE fake = CreateFileW(Temp.File(L"KXVDHost.exe").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, fake);
-    DWORD written = 0;
-    WriteFile(fake, "not a program", 13, &written, nullptr);
-    CloseHandle(fake);
+    ASSERT_TRUE(WriteNonProgram(Temp.File(L"KXVDHost.exe")));
     ASSERT_TRUE(RunChildProcess(program, arguments, 60000, &code)) << "the child did not finish within 60 s";
     EXPECT_EQ(static_cast<DWORD>(CO_E_SERVER_EXEC_FAILURE), code) << "Load with a helper that cannot start";
     ExpectGoodLoad();

@@ -350,3 +350,58 @@ TEST_F(RegistrationTest, RegisteringTwiceGivesTheSameContent) {
     EXPECT_EQ(S_OK, module.UnregisterServer());
     EXPECT_FALSE(KeyExists(ClassKeyName()));
 }
+
+// The Explorer handlers of a named extension, in the module's own view:
+// written for the extensions named and no other, taken over from another
+// product and given back whole, and gone with the module's removal.
+TEST_F(RegistrationTest, ShellHandlerKeysPerNamedExtensionAndGivenBack) {
+    const std::wstring thumbnailKey = L"\\ShellEx\\{E357FCCD-A995-4576-B01F-234630154E96}";
+    const std::wstring handlers = L"Software\\Microsoft\\Windows\\CurrentVersion\\PropertySystem\\PropertyHandlers\\";
+    const wchar_t theirs[] = L"{11111111-2222-3333-4444-555555555555}";
+    WriteForeignKey(HKEY_CLASSES_ROOT, std::wstring(L".kxshellowned") + thumbnailKey, nullptr, theirs);
+    WriteForeignKey(HKEY_LOCAL_MACHINE, handlers + L".kxshellowned", nullptr, theirs);
+    WriteForeignKey(HKEY_CLASSES_ROOT, L".kxshellowned", L"PerceivedType", L"text");
+    WriteForeignKey(HKEY_CLASSES_ROOT, L"SystemFileAssociations\\.kxshellowned", L"InfoTip", L"prop:System.Size");
+    auto owned = [&] {
+        std::map<std::wstring, std::wstring> values;
+        DumpTree(HKEY_CLASSES_ROOT, L".kxshellowned", L"ext", &values);
+        DumpTree(HKEY_CLASSES_ROOT, L"SystemFileAssociations\\.kxshellowned", L"assoc", &values);
+        DumpTree(HKEY_LOCAL_MACHINE, handlers + L".kxshellowned", L"handler", &values);
+        return values;
+    };
+    const auto before = owned();
+
+    ASSERT_EQ(0u, RunRegsvr32(false, L"/i:\".kxshella;.kxshellowned\""));
+    ASSERT_EQ(0u, RunRegsvr32(false, L"/i:\".kxshella;.kxshellowned\"")) << "a second run must keep the real owner";
+    wchar_t thumbnail[39], properties[39];
+    StringFromGUID2(CLSID_KXVDThumbnailProvider, thumbnail, 39);
+    StringFromGUID2(CLSID_KXVDPropertyHandler, properties, 39);
+    for (const std::wstring extension : {L".kxshella", L".kxshellowned"}) {
+        EXPECT_EQ(thumbnail, StringValue(extension + thumbnailKey, nullptr)) << extension;
+        EXPECT_EQ(properties, StringValue(handlers + extension, nullptr, HKEY_LOCAL_MACHINE)) << extension;
+        EXPECT_EQ(L"video", StringValue(extension, L"PerceivedType")) << extension;
+        for (const wchar_t* list : {L"PreviewDetails", L"FullDetails", L"InfoTip"}) {
+            EXPECT_NE(std::wstring::npos,
+                      StringValue(L"SystemFileAssociations\\" + extension, list).find(L"System.Media.Duration"))
+                << extension << " " << list;
+        }
+    }
+    EXPECT_EQ(1, NumberValue(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + thumbnail, L"DisableProcessIsolation"));
+    EXPECT_FALSE(KeyExists(L".kxshellb")) << "a key for an extension nobody named";
+#ifdef _WIN64
+    // The 32-bit view's handler list is the 32-bit module's.
+    HKEY other = nullptr;
+    EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, (handlers + L".kxshella").c_str(), 0,
+                                           KEY_READ | KEY_WOW64_32KEY, &other));
+    if (other) RegCloseKey(other);
+#endif
+
+    ASSERT_EQ(0u, RunRegsvr32(true));
+    EXPECT_EQ(before, owned()) << "the other product's keys did not come back as they were";
+    EXPECT_FALSE(KeyExists(L".kxshella"));
+    EXPECT_FALSE(KeyExists(L"SystemFileAssociations\\.kxshella"));
+    EXPECT_FALSE(KeyExists(handlers + L".kxshella", HKEY_LOCAL_MACHINE));
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, L".kxshellowned");
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, L"SystemFileAssociations\\.kxshellowned");
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, (handlers + L".kxshellowned").c_str());
+}

@@ -67,6 +67,15 @@ const CommandShape Commands[] = {
      L"kxvplay sheet FILE OUT.png [--json]\n"
      L"  Writes a contact sheet: evenly spaced pictures of the whole recording as\n"
      L"  thumbnails in a grid, each labelled with its time (mm:ss.fff).\n"},
+    {L"thumb", 2, L"--size --json",
+     L"kxvplay thumb FILE OUT.png [--size N] [--json]\n"
+     L"  Writes the thumbnail Explorer shows, through the thumbnail provider\n"
+     L"  registered for FILE's extension (regsvr32 /i:\".ext\"), N pixels on the\n"
+     L"  longer side (default 256, at most 4096).\n"},
+    {L"props", 1, L"--json",
+     L"kxvplay props FILE [--json]\n"
+     L"  The details Explorer shows (duration, frame size and rate, FourCC, sound),\n"
+     L"  through the property handler registered for FILE's extension.\n"},
 };
 
 const wchar_t ExitCodeHelp[] =
@@ -177,6 +186,11 @@ CommandOptions CCommandLine::Parse(const std::vector<std::wstring>& args) {
                 Usage(L"--every needs a whole number from 1");
             }
             options.Every = static_cast<unsigned>(number);
+        } else if (arg == L"--size") {
+            if (number < 1 || number > 4096 || number != std::floor(number)) {
+                Usage(L"--size needs a whole number of pixels from 1 to 4096");
+            }
+            options.Size = static_cast<unsigned>(number);
         }
     }
     if (options.Arguments.size() != shape->Positional) {

@@ -8,7 +8,7 @@
 #include <vector>
 
 struct CommandOptions {
-    std::wstring Command;                  // info, play, open, export, frame, frames, sheet
+    std::wstring Command;                  // info, play, open, export, frame, frames, sheet, thumb, props
     std::vector<std::wstring> Arguments;   // positional, in order
     bool Help = false;
     bool Json = false;
@@ -24,6 +24,7 @@ struct CommandOptions {
     long long StopFrame = 0;
     double Rate = 1.0;
     unsigned Every = 1;
+    unsigned Size = 256;                   // thumb: the longer side in pixels
     std::wstring Format;                   // export: avi, y4m or wav; empty: by the output's name
 };
 

@@ -11,3 +11,5 @@ void RunExport(const CommandOptions& options);
 void RunFrame(const CommandOptions& options);
 void RunFrames(const CommandOptions& options);
 void RunSheet(const CommandOptions& options);
+void RunThumb(const CommandOptions& options);
+void RunProps(const CommandOptions& options);

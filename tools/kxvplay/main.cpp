@@ -28,6 +28,8 @@ int Dispatch(const std::vector<std::wstring>& args) {
     else if (options.Command == L"export") RunExport(options);
     else if (options.Command == L"frame") RunFrame(options);
     else if (options.Command == L"frames") RunFrames(options);
+    else if (options.Command == L"thumb") RunThumb(options);
+    else if (options.Command == L"props") RunProps(options);
     else RunSheet(options);
     return static_cast<int>(ExitCode::Ok);
 }
