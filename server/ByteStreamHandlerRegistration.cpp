@@ -1,5 +1,7 @@
 #include "server/ByteStreamHandlerRegistration.h"
 
+#include "server/RegistryKey.h"
+
 #include "common/KXVDSrcClsid.h"
 
 #include <objbase.h>
@@ -14,11 +16,6 @@ const wchar_t PreviousPrefix[] = L"KXVD Previous ";
 constexpr size_t PreviousPrefixChars = ARRAYSIZE(PreviousPrefix) - 1;
 constexpr DWORD NameChars = 256;
 
-struct KeyCloser {
-    void operator()(HKEY key) const { RegCloseKey(key); }
-};
-using UniqueKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
-
 HRESULT FromWin32(LONG error) { return HRESULT_FROM_WIN32(static_cast<DWORD>(error)); }
 
 std::wstring OurValueName() {
@@ -32,17 +29,6 @@ bool IsClassIdName(const std::wstring& name) {
     return name.size() == 38 && SUCCEEDED(CLSIDFromString(name.c_str(), &id));
 }
 
-std::vector<std::wstring> ValueNames(HKEY key) {
-    std::vector<std::wstring> names;
-    for (DWORD index = 0;; ++index) {
-        wchar_t name[NameChars];
-        DWORD length = NameChars;
-        if (RegEnumValueW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        names.push_back(name);
-    }
-    return names;
-}
-
 // Moves a value to another name, data and type as they are.
 HRESULT Rename(HKEY key, const std::wstring& from, const std::wstring& to) {
     BYTE data[1024];
@@ -54,29 +40,22 @@ HRESULT Rename(HKEY key, const std::wstring& from, const std::wstring& to) {
     return FromWin32(error);
 }
 
-bool IsEmptyKey(HKEY key) {
-    DWORD subkeys = 0, values = 0;
-    return RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
-                            nullptr, nullptr) == ERROR_SUCCESS &&
-           subkeys == 0 && values == 0;
-}
-
 HRESULT Release(HKEY handlers, const std::wstring& extension, const std::wstring& ours) {
     {
         HKEY opened = nullptr;
         const LONG error = RegOpenKeyExW(handlers, extension.c_str(), 0, KEY_READ | KEY_WRITE, &opened);
         if (error != ERROR_SUCCESS) return FromWin32(error);
-        UniqueKey key(opened);
+        CRegistryKey key(opened);
         if (RegQueryValueExW(key.get(), ours.c_str(), nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
             return S_OK;
         }
         HRESULT result = FromWin32(RegDeleteValueW(key.get(), ours.c_str()));
-        for (const std::wstring& name : ValueNames(key.get())) {
+        for (const std::wstring& name : CRegistryKey::ValueNames(key.get())) {
             if (name.compare(0, PreviousPrefixChars, PreviousPrefix) != 0) continue;
             const HRESULT hr = Rename(key.get(), name, name.substr(PreviousPrefixChars));
             if (SUCCEEDED(result)) result = hr;
         }
-        if (FAILED(result) || !IsEmptyKey(key.get())) return result;
+        if (FAILED(result) || !CRegistryKey::IsEmpty(key.get())) return result;
     }
     return FromWin32(RegDeleteKeyW(handlers, extension.c_str()));
 }
@@ -89,9 +68,9 @@ HRESULT CByteStreamHandlerRegistration::Add(const std::wstring& extension) {
     const LONG error = RegCreateKeyExW(HKEY_LOCAL_MACHINE, name.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE,
                                        nullptr, &opened, nullptr);
     if (error != ERROR_SUCCESS) return FromWin32(error);
-    UniqueKey key(opened);
+    CRegistryKey key(opened);
     const std::wstring ours = OurValueName();
-    for (const std::wstring& other : ValueNames(key.get())) {
+    for (const std::wstring& other : CRegistryKey::ValueNames(key.get())) {
         if (!IsClassIdName(other) || _wcsicmp(other.c_str(), ours.c_str()) == 0) continue;
         const HRESULT hr = Rename(key.get(), other, PreviousPrefix + other);
         if (FAILED(hr)) return hr;
@@ -107,7 +86,7 @@ HRESULT CByteStreamHandlerRegistration::RemoveAll() {
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, HandlersKey, 0, KEY_READ | KEY_WRITE, &opened) != ERROR_SUCCESS) {
         return S_OK;
     }
-    UniqueKey handlers(opened);
+    CRegistryKey handlers(opened);
     std::vector<std::wstring> extensions;
     for (DWORD index = 0;; ++index) {
         wchar_t name[NameChars];

@@ -1,5 +1,7 @@
 #include "server/FileTypeRegistration.h"
 
+#include "server/RegistryKey.h"
+
 #include "server/FileTypeList.h"
 #include "common/KXVDSrcClsid.h"
 #include "server/ByteStreamHandlerRegistration.h"
@@ -27,11 +29,6 @@ constexpr DWORD NameChars = 256;
 HRESULT FromWin32(LONG error) {
     return HRESULT_FROM_WIN32(static_cast<DWORD>(error));
 }
-
-struct KeyCloser {
-    void operator()(HKEY key) const { RegCloseKey(key); }
-};
-using UniqueKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
 
 std::wstring GuidText(const GUID& id) {
     wchar_t text[39];
@@ -94,23 +91,6 @@ std::wstring StreamTypeKeyName() {
     return std::wstring(MediaTypeKey) + L"\\" + GuidText(MEDIATYPE_Stream);
 }
 
-UniqueKey OpenKey(HKEY parent, const std::wstring& name, REGSAM access) {
-    HKEY opened = nullptr;
-    if (RegOpenKeyExW(parent, name.c_str(), 0, access, &opened) != ERROR_SUCCESS) return UniqueKey();
-    return UniqueKey(opened);
-}
-
-HRESULT CreateKey(HKEY parent, const std::wstring& name, UniqueKey* key, bool* existed) {
-    HKEY opened = nullptr;
-    DWORD disposition = 0;
-    const LONG error = RegCreateKeyExW(parent, name.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &opened,
-                                       &disposition);
-    if (error != ERROR_SUCCESS) return FromWin32(error);
-    key->reset(opened);
-    if (existed) *existed = disposition == REG_OPENED_EXISTING_KEY;
-    return S_OK;
-}
-
 bool ReadText(HKEY key, const wchar_t* name, std::wstring* text) {
     wchar_t data[NameChars] = {};
     DWORD bytes = sizeof(data) - sizeof(wchar_t);
@@ -168,42 +148,22 @@ void GiveBack(HKEY key, const wchar_t* name) {
     }
 }
 
-bool IsEmptyKey(HKEY key) {
-    DWORD subkeys = 0, values = 0;
-    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
-                         nullptr, nullptr) != ERROR_SUCCESS) {
-        return false;
-    }
-    return subkeys == 0 && values == 0;
-}
-
-std::vector<std::wstring> SubkeyNames(HKEY key) {
-    std::vector<std::wstring> names;
-    for (DWORD index = 0;; ++index) {
-        wchar_t name[NameChars];
-        DWORD length = NameChars;
-        if (RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        names.push_back(name);
-    }
-    return names;
-}
-
 // Hands a taken key back: restores or deletes the values we set, and
 // removes the key when nothing of anyone else is left in it.
 HRESULT ReleaseKey(HKEY parent, const std::wstring& name, const std::vector<const wchar_t*>& values) {
     {
-        UniqueKey key = OpenKey(parent, name, KEY_READ | KEY_WRITE);
+        CRegistryKey key = CRegistryKey::Open(parent, name, KEY_READ | KEY_WRITE);
         if (!key) return S_OK;
         for (const wchar_t* value : values) GiveBack(key.get(), value);
-        if (!IsEmptyKey(key.get())) return S_OK;
+        if (!CRegistryKey::IsEmpty(key.get())) return S_OK;
     }
     const LONG error = RegDeleteKeyW(parent, name.c_str());
     return error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND ? S_OK : FromWin32(error);
 }
 
 HRESULT AddPlayerKey(const std::wstring& extension) {
-    UniqueKey key;
-    HRESULT hr = CreateKey(HKEY_LOCAL_MACHINE, std::wstring(PlayerExtensionsKey) + L"\\" + extension, &key, nullptr);
+    CRegistryKey key;
+    HRESULT hr = CRegistryKey::Create(HKEY_LOCAL_MACHINE, std::wstring(PlayerExtensionsKey) + L"\\" + extension, &key, nullptr);
     if (FAILED(hr)) return hr;
     if (!NamesOurClass(key.get(), PlayerMarkValue)) {
         for (const wchar_t* value : {L"Runtime", L"Permissions"}) {
@@ -218,8 +178,8 @@ HRESULT AddPlayerKey(const std::wstring& extension) {
 }
 
 HRESULT AddExtension(const std::wstring& extension) {
-    UniqueKey key;
-    HRESULT hr = CreateKey(HKEY_CLASSES_ROOT, std::wstring(ExtensionsKey) + L"\\" + extension, &key, nullptr);
+    CRegistryKey key;
+    HRESULT hr = CRegistryKey::Create(HKEY_CLASSES_ROOT, std::wstring(ExtensionsKey) + L"\\" + extension, &key, nullptr);
     if (FAILED(hr)) return hr;
     // Someone else's extension is taken over: the deployer named it.
     if (!NamesOurClass(key.get(), SourceFilterValue)) {
@@ -237,10 +197,10 @@ HRESULT AddExtension(const std::wstring& extension) {
 HRESULT ReleaseKeysNamingUs(HKEY root, const wchar_t* parent, const wchar_t* mark,
                             const std::vector<const wchar_t*>& values) {
     HRESULT result = S_OK;
-    UniqueKey keys = OpenKey(root, parent, KEY_READ);
+    CRegistryKey keys = CRegistryKey::Open(root, parent, KEY_READ);
     if (!keys) return S_OK;
-    for (const std::wstring& name : SubkeyNames(keys.get())) {
-        UniqueKey key = OpenKey(keys.get(), name, KEY_READ);
+    for (const std::wstring& name : CRegistryKey::SubkeyNames(keys.get())) {
+        CRegistryKey key = CRegistryKey::Open(keys.get(), name, KEY_READ);
         if (!key || !NamesOurClass(key.get(), mark)) continue;
         key.reset();
         const HRESULT hr = ReleaseKey(keys.get(), name, values);
@@ -253,7 +213,7 @@ HRESULT ReleaseKeysNamingUs(HKEY root, const wchar_t* parent, const wchar_t* mar
 // ours; S_OK when it is not there or not ours.
 HRESULT RemoveKeyNamingUs(HKEY parent, const std::wstring& name) {
     {
-        UniqueKey key = OpenKey(parent, name, KEY_READ);
+        CRegistryKey key = CRegistryKey::Open(parent, name, KEY_READ);
         if (!key || !NamesOurClass(key.get(), SourceFilterValue)) return S_OK;
     }
     const LONG error = RegDeleteTreeW(parent, name.c_str());
@@ -264,13 +224,13 @@ HRESULT RemoveKeyNamingUs(HKEY parent, const std::wstring& name) {
 // pattern, and the one of earlier versions.
 HRESULT RemovePatternKeys() {
     HRESULT result = S_OK;
-    UniqueKey types = OpenKey(HKEY_CLASSES_ROOT, MediaTypeKey, KEY_READ);
+    CRegistryKey types = CRegistryKey::Open(HKEY_CLASSES_ROOT, MediaTypeKey, KEY_READ);
     if (!types) return S_OK;
-    for (const std::wstring& major : SubkeyNames(types.get())) {
+    for (const std::wstring& major : CRegistryKey::SubkeyNames(types.get())) {
         if (_wcsicmp(major.c_str(), L"Extensions") == 0) continue;
-        UniqueKey majorKey = OpenKey(types.get(), major, KEY_ALL_ACCESS);
+        CRegistryKey majorKey = CRegistryKey::Open(types.get(), major, KEY_ALL_ACCESS);
         if (!majorKey) continue;
-        for (const std::wstring& minor : SubkeyNames(majorKey.get())) {
+        for (const std::wstring& minor : CRegistryKey::SubkeyNames(majorKey.get())) {
             const HRESULT hr = RemoveKeyNamingUs(majorKey.get(), minor);
             if (SUCCEEDED(result)) result = hr;
         }
@@ -284,8 +244,8 @@ const wchar_t* const CFileTypeRegistration::SignaturePattern = L"0,4,,4B585652";
 
 HRESULT CFileTypeRegistration::AddPatterns(const std::vector<std::wstring>& patterns) {
     if (patterns.empty()) return S_OK;
-    UniqueKey streamKey;
-    HRESULT hr = CreateKey(HKEY_CLASSES_ROOT, StreamTypeKeyName(), &streamKey, nullptr);
+    CRegistryKey streamKey;
+    HRESULT hr = CRegistryKey::Create(HKEY_CLASSES_ROOT, StreamTypeKeyName(), &streamKey, nullptr);
     if (FAILED(hr)) return hr;
     // The key of earlier versions held every pattern as values "0", "1", ...
     // of one key, of which Wine's graph manager tries only those no longer
@@ -297,8 +257,8 @@ HRESULT CFileTypeRegistration::AddPatterns(const std::vector<std::wstring>& patt
         if (!CFileTypeList::CanonicalPattern(pattern, &canonical)) return E_INVALIDARG;
         GUID subtype = {};
         hr = PatternSubtype(canonical, &subtype);
-        UniqueKey key;
-        if (SUCCEEDED(hr)) hr = CreateKey(streamKey.get(), GuidText(subtype), &key, nullptr);
+        CRegistryKey key;
+        if (SUCCEEDED(hr)) hr = CRegistryKey::Create(streamKey.get(), GuidText(subtype), &key, nullptr);
         if (SUCCEEDED(hr)) hr = SetText(key.get(), L"0", canonical);
         if (SUCCEEDED(hr)) hr = SetText(key.get(), SourceFilterValue, GuidText(CLSID_KXVDSource));
     }

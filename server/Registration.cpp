@@ -1,5 +1,7 @@
 #include "server/Registration.h"
 
+#include "server/RegistryKey.h"
+
 #include "framework/BaseFilter.h"
 #include "common/WidePath.h"
 #include "server/FactoryTemplate.h"
@@ -22,23 +24,10 @@ HRESULT FromWin32(LONG error) {
     return static_cast<HRESULT>(0x80070000u | static_cast<ULONG>(error));
 }
 
-struct KeyCloser {
-    void operator()(HKEY key) const { RegCloseKey(key); }
-};
-using UniqueKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
-
 std::wstring ClassKeyName(const CLSID& classId) {
     wchar_t text[39];
     StringFromGUID2(classId, text, 39);
     return std::wstring(L"CLSID\\") + text;
-}
-
-HRESULT CreateKey(HKEY parent, const wchar_t* name, UniqueKey* key) {
-    HKEY opened = nullptr;
-    const LONG error = RegCreateKeyExW(parent, name, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &opened, nullptr);
-    if (error != ERROR_SUCCESS) return FromWin32(error);
-    key->reset(opened);
-    return S_OK;
 }
 
 HRESULT SetText(HKEY key, const wchar_t* name, const wchar_t* text) {
@@ -50,10 +39,10 @@ HRESULT SetText(HKEY key, const wchar_t* name, const wchar_t* text) {
 // The class key with its server key, written in full or not at all.
 HRESULT WriteClassKey(const std::wstring& keyName, const wchar_t* description, const wchar_t* modulePath,
                       const wchar_t* threadingModel, const wchar_t* serverKeyName) {
-    UniqueKey classKey, serverKey;
-    HRESULT hr = CreateKey(HKEY_CLASSES_ROOT, keyName.c_str(), &classKey);
+    CRegistryKey classKey, serverKey;
+    HRESULT hr = CRegistryKey::Create(HKEY_CLASSES_ROOT, keyName.c_str(), &classKey);
     if (SUCCEEDED(hr)) hr = SetText(classKey.get(), nullptr, description);
-    if (SUCCEEDED(hr)) hr = CreateKey(classKey.get(), serverKeyName, &serverKey);
+    if (SUCCEEDED(hr)) hr = CRegistryKey::Create(classKey.get(), serverKeyName, &serverKey);
     if (SUCCEEDED(hr)) hr = SetText(serverKey.get(), nullptr, modulePath);
     if (SUCCEEDED(hr)) hr = SetText(serverKey.get(), L"ThreadingModel", threadingModel);
     return hr;
@@ -64,7 +53,7 @@ bool RemoveTree(HKEY parent, const wchar_t* name) {
     HKEY opened = nullptr;
     if (RegOpenKeyExW(parent, name, 0, MAXIMUM_ALLOWED, &opened) != ERROR_SUCCESS) return true;
     {
-        UniqueKey key(opened);
+        CRegistryKey key(opened);
         DWORD index = 0;
         for (;;) {
             wchar_t child[NameChars];

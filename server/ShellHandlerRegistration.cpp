@@ -1,5 +1,7 @@
 #include "server/ShellHandlerRegistration.h"
 
+#include "server/RegistryKey.h"
+
 #include "common/KXVDSrcClsid.h"
 
 #include <objbase.h>
@@ -37,30 +39,10 @@ HRESULT FromWin32(LONG error) {
     return HRESULT_FROM_WIN32(static_cast<DWORD>(error));
 }
 
-struct KeyCloser {
-    void operator()(HKEY key) const { RegCloseKey(key); }
-};
-using UniqueKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
-
 std::wstring GuidText(const GUID& id) {
     wchar_t text[39];
     StringFromGUID2(id, text, 39);
     return text;
-}
-
-UniqueKey OpenKey(HKEY parent, const std::wstring& name, REGSAM access) {
-    HKEY opened = nullptr;
-    if (RegOpenKeyExW(parent, name.c_str(), 0, access, &opened) != ERROR_SUCCESS) return UniqueKey();
-    return UniqueKey(opened);
-}
-
-HRESULT CreateKey(HKEY parent, const std::wstring& name, UniqueKey* key) {
-    HKEY opened = nullptr;
-    const LONG error =
-        RegCreateKeyExW(parent, name.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &opened, nullptr);
-    if (error != ERROR_SUCCESS) return FromWin32(error);
-    key->reset(opened);
-    return S_OK;
 }
 
 // The name a replaced value is kept under.
@@ -106,13 +88,6 @@ void GiveBack(HKEY key, const wchar_t* name) {
     }
 }
 
-bool IsEmptyKey(HKEY key) {
-    DWORD subkeys = 0, values = 0;
-    return RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
-                            nullptr, nullptr) == ERROR_SUCCESS &&
-           subkeys == 0 && values == 0;
-}
-
 // One key we take: root\base\relative (base may be empty), ours while its
 // mark value holds our class; relative is what we create and remove again.
 struct ShellKey {
@@ -137,14 +112,14 @@ bool OtherViewHolds(const std::wstring& extension, const std::wstring& handler) 
 #else
     const REGSAM otherView = KEY_WOW64_32KEY;
 #endif
-    UniqueKey key = OpenKey(HKEY_LOCAL_MACHINE, std::wstring(PropertyHandlersKey) + L"\\" + extension, KEY_READ | otherView);
+    CRegistryKey key = CRegistryKey::Open(HKEY_LOCAL_MACHINE, std::wstring(PropertyHandlersKey) + L"\\" + extension, KEY_READ | otherView);
     return key && HoldsText(key.get(), L"", handler);
 }
 
 // Writes the values; a key not ours yet keeps its owner's first.
 HRESULT Take(const ShellKey& shell) {
-    UniqueKey key;
-    HRESULT hr = CreateKey(shell.Root, shell.Base.empty() ? shell.Relative : shell.Base + L"\\" + shell.Relative, &key);
+    CRegistryKey key;
+    HRESULT hr = CRegistryKey::Create(shell.Root, shell.Base.empty() ? shell.Relative : shell.Base + L"\\" + shell.Relative, &key);
     const bool taken = SUCCEEDED(hr) && HoldsText(key.get(), shell.Mark, shell.Ours);
     for (const auto& value : shell.Values) {
         if (SUCCEEDED(hr) && !taken) hr = KeepPrevious(key.get(), value.first);
@@ -159,17 +134,17 @@ HRESULT Take(const ShellKey& shell) {
 // Gives a key of ours back, then removes what is left empty of the part we
 // created.
 HRESULT Release(const ShellKey& shell) {
-    UniqueKey base = OpenKey(shell.Root, shell.Base, KEY_READ | KEY_WRITE);
+    CRegistryKey base = CRegistryKey::Open(shell.Root, shell.Base, KEY_READ | KEY_WRITE);
     if (!base) return S_OK;
     {
-        UniqueKey key = OpenKey(base.get(), shell.Relative, KEY_READ | KEY_WRITE);
+        CRegistryKey key = CRegistryKey::Open(base.get(), shell.Relative, KEY_READ | KEY_WRITE);
         if (!key || !HoldsText(key.get(), shell.Mark, shell.Ours)) return S_OK;
         for (const auto& value : shell.Values) GiveBack(key.get(), value.first);
     }
     for (std::wstring path = shell.Relative; !path.empty();) {
         {
-            UniqueKey key = OpenKey(base.get(), path, KEY_READ);
-            if (!key || !IsEmptyKey(key.get())) break;
+            CRegistryKey key = CRegistryKey::Open(base.get(), path, KEY_READ);
+            if (!key || !CRegistryKey::IsEmpty(key.get())) break;
         }
         const LONG error = RegDeleteKeyW(base.get(), path.c_str());
         if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) return FromWin32(error);
@@ -199,8 +174,8 @@ std::vector<ShellKey> ShellKeys(const std::wstring& extension) {
 }  // namespace
 
 HRESULT CShellHandlerRegistration::AddExtension(const std::wstring& extension) {
-    UniqueKey key;
-    HRESULT hr = CreateKey(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidText(CLSID_KXVDThumbnailProvider), &key);
+    CRegistryKey key;
+    HRESULT hr = CRegistryKey::Create(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidText(CLSID_KXVDThumbnailProvider), &key);
     if (SUCCEEDED(hr)) {
         const DWORD disable = 1;
         hr = FromWin32(RegSetValueExW(key.get(), L"DisableProcessIsolation", 0, REG_DWORD,
@@ -216,14 +191,14 @@ HRESULT CShellHandlerRegistration::RemoveAll() {
     const std::wstring handler = GuidText(CLSID_KXVDPropertyHandler);
     std::vector<std::wstring> ours;
     {
-        UniqueKey handlers = OpenKey(HKEY_LOCAL_MACHINE, PropertyHandlersKey, KEY_READ);
+        CRegistryKey handlers = CRegistryKey::Open(HKEY_LOCAL_MACHINE, PropertyHandlersKey, KEY_READ);
         for (DWORD index = 0; handlers; ++index) {
             wchar_t name[256];
             DWORD length = 256;
             if (RegEnumKeyExW(handlers.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
                 break;
             }
-            UniqueKey key = OpenKey(handlers.get(), name, KEY_READ);
+            CRegistryKey key = CRegistryKey::Open(handlers.get(), name, KEY_READ);
             if (key && HoldsText(key.get(), L"", handler)) ours.push_back(name);
         }
     }
