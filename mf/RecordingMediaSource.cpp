@@ -1,6 +1,7 @@
 #include "mf/RecordingMediaSource.h"
 
 #include "framework/ScopedLock.h"
+#include "common/KXPlayApi.h"
 #include "mf/RecordingMediaStream.h"
 #include "reader/MediaFileOpen.h"
 
@@ -16,11 +17,9 @@ namespace {
 
 constexpr DWORD PictureStreamId = 0;
 constexpr DWORD SoundStreamId = 1;
-// Sound goes out in pieces of 50 ms, 800 bytes, as the sound pin sends it.
-constexpr double SoundPeriod = 500000;
-constexpr DWORD SoundBytes = 800;
-// 25 pictures a second, where the file tells no period.
-constexpr double DefaultPicturePeriod = 400000;
+// Sound goes out in pieces of 50 ms, as the sound pin sends it.
+constexpr DWORD SoundBytes = IMediaFile::SoundSampleBytes;
+constexpr double SoundPeriod = 1e7 * SoundBytes / IMediaFile::SoundBytesPerSecond;
 // How long creation waits to see whether the recording has sound: the first
 // sound, or the preroll queued (or the end) without any.
 constexpr DWORD SoundDecisionMs = 5000;
@@ -85,7 +84,7 @@ HRESULT SoundType(IMFMediaType** type) {
     if (SUCCEEDED(hr)) hr = made->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Audio);
     if (SUCCEEDED(hr)) hr = made->SetGUID(MF_MT_SUBTYPE, MFAudioFormat_PCM);
     if (SUCCEEDED(hr)) hr = made->SetUINT32(MF_MT_AUDIO_NUM_CHANNELS, 1);
-    if (SUCCEEDED(hr)) hr = made->SetUINT32(MF_MT_AUDIO_SAMPLES_PER_SECOND, 8000);
+    if (SUCCEEDED(hr)) hr = made->SetUINT32(MF_MT_AUDIO_SAMPLES_PER_SECOND, KX_PCM_RATE);
     if (SUCCEEDED(hr)) hr = made->SetUINT32(MF_MT_AUDIO_BITS_PER_SAMPLE, 16);
     if (SUCCEEDED(hr)) hr = made->SetUINT32(MF_MT_AUDIO_BLOCK_ALIGNMENT, 2);
     if (SUCCEEDED(hr)) hr = made->SetUINT32(MF_MT_AUDIO_AVG_BYTES_PER_SECOND, 16000);
@@ -112,7 +111,7 @@ HRESULT CRecordingMediaSource::Create(const wchar_t* path, IMFMediaSource** sour
     if (FAILED(opened)) return opened;
     int32_t width = 0, height = 0;
     file->GetVideoSize(&width, &height);
-    const double period = file->GetPicturePeriod() > 0 ? file->GetPicturePeriod() : DefaultPicturePeriod;
+    const double period = file->GetPicturePeriod() > 0 ? file->GetPicturePeriod() : CPictureGrid::DefaultPeriod;
     const uint32_t durationMs = file->GetDurationMs();
     const CPictureGrid grid(period, durationMs);
     const bool sound = AwaitSoundDecision(file.get());

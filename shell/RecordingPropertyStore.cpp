@@ -1,5 +1,6 @@
 #include "shell/RecordingPropertyStore.h"
 
+#include "common/KXPlayApi.h"
 #include "framework/ScopedLock.h"
 #include "shell/BoundedWork.h"
 #include "shell/ShellPropertyKeys.h"
@@ -14,7 +15,7 @@
 namespace {
 
 // The only sound the playback library delivers: 8 kHz mono.
-constexpr ULONG SoundRate = 8000;
+constexpr ULONG SoundRate = KX_PCM_RATE;
 constexpr ULONG SoundChannels = 1;
 
 PROPVARIANT Whole32(ULONG number) {
