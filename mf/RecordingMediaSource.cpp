@@ -243,7 +243,7 @@ HRESULT STDMETHODCALLTYPE CRecordingMediaSource::Start(IMFPresentationDescriptor
     }
     State = SourceState::Started;
     Commands.push_back(std::move(command));
-    Wake.Set();
+    WakeDelivery();
     return S_OK;
 }
 
@@ -253,7 +253,7 @@ HRESULT STDMETHODCALLTYPE CRecordingMediaSource::Pause() {
     if (State != SourceState::Started) return MF_E_INVALID_STATE_TRANSITION;
     State = SourceState::Paused;
     Commands.push_back(Command{Command::Kind::Pause, -1, {}});
-    Wake.Set();
+    WakeDelivery();
     return S_OK;
 }
 
@@ -263,7 +263,7 @@ HRESULT STDMETHODCALLTYPE CRecordingMediaSource::Stop() {
     State = SourceState::Stopped;
     for (const ComPtr<CRecordingMediaStream>& stream : Streams) stream->DropRequests();
     Commands.push_back(Command{Command::Kind::Stop, -1, {}});
-    Wake.Set();
+    WakeDelivery();
     return S_OK;
 }
 
@@ -282,8 +282,8 @@ void CRecordingMediaSource::Close() {
         if (IsShutDown) return;
         IsShutDown = true;
         Commands.clear();
+        WakeDelivery();
     }
-    Wake.Set();
     if (Thread) WaitForSingleObject(Thread.Get(), INFINITE);
     Thread.Reset();
     File->StopDecoding();
@@ -302,24 +302,47 @@ DWORD WINAPI CRecordingMediaSource::DeliveryThread(void* source) {
     return 0;
 }
 
+void CRecordingMediaSource::WakeDelivery() {
+    WakePending = true;
+    if (Sleeping == Sleep::Idle) IdleWake.WakeAll();
+    if (Sleeping == Sleep::ForData) Wake.Set();
+}
+
 void CRecordingMediaSource::DeliveryLoop() {
-    const HANDLE handles[] = {Wake.Handle(), File->PictureEvent(), File->SoundEvent()};
-    bool waiting = false;
     for (;;) {
-        WaitForMultipleObjects(3, handles, FALSE, waiting ? DataPollMs : INFINITE);
         for (;;) {
             Command command;
             {
                 CScopedLock hold(&SourceLock);
                 if (IsShutDown) return;
+                // What woke the thread is looked at in this pass.
+                WakePending = false;
                 if (Commands.empty()) break;
                 command = std::move(Commands.front());
                 Commands.pop_front();
             }
             Perform(command);
         }
-        waiting = Deliver();
+        Rest(Deliver());
     }
+}
+
+void CRecordingMediaSource::Rest(Need need) {
+    {
+        CScopedLock hold(&SourceLock);
+        if (WakePending || IsShutDown) return;
+        if (need == Need::Nothing) {
+            Sleeping = Sleep::Idle;
+            IdleWake.Wait(&SourceLock);
+            Sleeping = Sleep::Awake;
+            return;
+        }
+        Sleeping = Sleep::ForData;
+    }
+    const HANDLE handles[] = {Wake.Handle(), File->PictureEvent(), File->SoundEvent()};
+    WaitForMultipleObjects(3, handles, FALSE, need == Need::DataRequested ? DataPollMs : INFINITE);
+    CScopedLock hold(&SourceLock);
+    Sleeping = Sleep::Awake;
 }
 
 void CRecordingMediaSource::Perform(const Command& command) {
@@ -393,8 +416,8 @@ void CRecordingMediaSource::PerformStart(const Command& command) {
     }
 }
 
-bool CRecordingMediaSource::Deliver() {
-    bool waiting = false;
+CRecordingMediaSource::Need CRecordingMediaSource::Deliver() {
+    Need need = Need::Nothing;
     std::vector<ComPtr<CRecordingMediaStream>> streams;
     {
         CScopedLock hold(&SourceLock);
@@ -432,7 +455,8 @@ bool CRecordingMediaSource::Deliver() {
             HRESULT error = S_OK;
             const CRecordingMediaStream::Take taken = stream->TakeNext(File.get(), &sample, &error);
             if (taken == CRecordingMediaStream::Take::Wait) {
-                waiting = waiting || !ahead;
+                if (!ahead) need = Need::DataRequested;
+                if (need == Need::Nothing) need = Need::DataAhead;
                 break;
             }
             CScopedLock hold(&SourceLock);
@@ -461,7 +485,7 @@ bool CRecordingMediaSource::Deliver() {
         EndOfPresentationSent = true;
         QueueSourceEvent(MEEndOfPresentation, S_OK, 0, false);
     }
-    return waiting;
+    return need;
 }
 
 void CRecordingMediaSource::QueueSourceEvent(MediaEventType type, HRESULT status, REFERENCE_TIME time,
