@@ -9,6 +9,8 @@
 #include <mfreadwrite.h>
 #include <wrl/client.h>
 
+#include <utility>
+
 using Microsoft::WRL::ComPtr;
 
 namespace {
@@ -33,13 +35,13 @@ public:
     STDMETHODIMP GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }
     STDMETHODIMP Invoke(IMFAsyncResult* result) override {
         MF_OBJECT_TYPE type = MF_OBJECT_INVALID;
-        Outcome = Handler->EndCreateObject(result, &type, &Created);
+        Outcome = Handler->EndCreateObject(result, &type, Created.ReleaseAndGetAddressOf());
         SetEvent(Done);
         return S_OK;
     }
 
     IMFByteStreamHandler* Handler = nullptr;
-    IUnknown* Created = nullptr;
+    ComPtr<IUnknown> Created;
     HRESULT Outcome = E_PENDING;
     HANDLE Done;
 };
@@ -74,8 +76,7 @@ HRESULT CMfReaderRun::Run(HMODULE module, const std::wstring& recording, DWORD t
                                     &creation, nullptr);
     if (FAILED(hr)) return hr;
     if (WaitForSingleObject(creation.Done, timeoutMs) != WAIT_OBJECT_0) return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
-    ComPtr<IUnknown> created;
-    created.Attach(creation.Created);
+    const ComPtr<IUnknown> created = std::move(creation.Created);
     if (FAILED(creation.Outcome)) return creation.Outcome;
     ComPtr<IMFMediaSource> source;
     ComPtr<IMFSourceReader> reader;

@@ -233,11 +233,10 @@ HRESULT STDMETHODCALLTYPE CRecordingMediaSource::Start(IMFPresentationDescriptor
         const DWORD bytes = id == PictureStreamId ? PictureBytes : SoundBytes;
         const auto kind = id == PictureStreamId ? CRecordingMediaStream::Kind::Pictures
                                                 : CRecordingMediaStream::Kind::Sound;
-        ComPtr<CRecordingMediaStream> stream;
-        stream.Attach(new (std::nothrow) CRecordingMediaStream(this, Descriptors[id].Get(), kind, period, bytes,
-                                                               &made));
+        // Born without a reference: the ComPtr's is its first.
+        const ComPtr<CRecordingMediaStream> stream =
+            new (std::nothrow) CRecordingMediaStream(this, Descriptors[id].Get(), kind, period, bytes, &made);
         if (!stream) return E_OUTOFMEMORY;
-        stream->InnerAddRef();
         if (FAILED(made)) return made;
         Streams.push_back(stream);
     }

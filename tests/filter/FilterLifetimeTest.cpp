@@ -8,15 +8,6 @@
 
 namespace {
 
-using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
-
-HRESULT ModuleCanUnloadNow() {
-    HMODULE module = GetModuleHandleW(KXVDSourceModuleName);
-    if (!module) return E_FAIL;
-    auto entry = reinterpret_cast<CanUnloadNow>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
-    return entry ? entry() : E_FAIL;
-}
-
 class FilterLifetimeTest : public FilterTest {};
 
 }  // namespace

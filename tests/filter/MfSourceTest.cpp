@@ -61,11 +61,11 @@ public:
     STDMETHODIMP GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }
     STDMETHODIMP Invoke(IMFAsyncResult* result) override {
         MF_OBJECT_TYPE type = MF_OBJECT_INVALID;
-        Outcome.set_value(Handler->EndCreateObject(result, &type, &Created));
+        Outcome.set_value(Handler->EndCreateObject(result, &type, Created.ReleaseAndGetAddressOf()));
         return S_OK;
     }
     IMFByteStreamHandler* Handler = nullptr;
-    IUnknown* Created = nullptr;
+    ComPtr<IUnknown> Created;
     std::promise<HRESULT> Outcome;
 };
 
@@ -80,6 +80,11 @@ protected:
         EXPECT_EQ(S_OK, InstallFileTypes(false, nullptr));
         EXPECT_TRUE(RegisterModule());
         MFShutdown();
+        // Shut down and released, a source and its streams are gone: they
+        // hold picture buffers, and the module could never unload.
+        if (ModuleIsLoaded()) {
+            EXPECT_EQ(S_OK, ModuleCanUnloadNow()) << "an object of the module outlived the test";
+        }
         FilterTest::TearDown();
     }
 
@@ -96,9 +101,7 @@ protected:
         if (FAILED(hr)) return hr;
         if (outcome.wait_for(std::chrono::milliseconds(EventLimitMs)) != std::future_status::ready) return E_ABORT;
         hr = outcome.get();
-        ComPtr<IUnknown> created;
-        created.Attach(wait.Created);
-        return SUCCEEDED(hr) ? created.As(source) : hr;
+        return SUCCEEDED(hr) ? wait.Created.As(source) : hr;
     }
 
     // The generator's events up to and including last (MEUnknown: whatever

@@ -52,6 +52,14 @@ bool ModuleIsLoaded() {
     return GetModuleHandleW(KXVDSourceModuleName) != nullptr;
 }
 
+long ModuleCanUnloadNow() {
+    using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
+    HMODULE module = GetModuleHandleW(KXVDSourceModuleName);
+    if (!module) return E_FAIL;
+    auto entry = reinterpret_cast<CanUnloadNow>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+    return entry ? entry() : E_FAIL;
+}
+
 long LoadThroughModule(const wchar_t* modulePath, const wchar_t* recording) {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     HRESULT result = E_UNEXPECTED;

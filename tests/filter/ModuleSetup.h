@@ -16,6 +16,10 @@ bool RegisterModule();
 long InstallFileTypes(bool install, const wchar_t* list);
 // Whether the module is loaded in this process right now.
 bool ModuleIsLoaded();
+// DllCanUnloadNow of the loaded module; S_OK when no object of it is alive
+// (its live-object count is 0 and no server lock is held). E_FAIL when the
+// module is not loaded.
+long ModuleCanUnloadNow();
 // For a child process: loads the module at modulePath (not the registered
 // one), creates the filter through the module's own class object and
 // answers Load's result for recording (E_UNEXPECTED when it got no filter).

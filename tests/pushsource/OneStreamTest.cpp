@@ -1,5 +1,7 @@
 #include "OneStreamTest.h"
 
+#include "common/AdoptReference.h"
+
 #include <gtest/gtest.h>
 
 void OneStreamTest::SetUp() {
@@ -7,7 +9,7 @@ void OneStreamTest::SetUp() {
     Source = CTestPushSource::Create(1);
     ASSERT_NE(nullptr, Source);
     Stream = Source->Stream(0);
-    Sink.Attach(new CHandSink());
+    Sink = AdoptReference(new CHandSink());
 }
 
 void OneStreamTest::TearDown() {

@@ -4,6 +4,7 @@
 
 #include "HandSink.h"
 #include "TestPushSource.h"
+#include "common/AdoptReference.h"
 
 #include <uuids.h>
 #include <vfwmsgs.h>
@@ -113,8 +114,7 @@ TEST_F(SourceTest, FreshWorkerAnswersOnlyTheHandshakeAndExitDuringPushingIsRefus
     Make(1);
     CTestPushStream* stream = Source->Stream(0);
     stream->Script.Slow = true;
-    ComPtr<CHandSink> sink;
-    sink.Attach(new CHandSink());
+    const ComPtr<CHandSink> sink = AdoptReference(new CHandSink());
     ASSERT_EQ(S_OK, Pin(0)->Connect(sink.Get(), nullptr));
     ASSERT_EQ(S_OK, stream->CBaseOutputPin::Activate());
     ASSERT_TRUE(stream->StartThread());
@@ -140,8 +140,7 @@ TEST_F(SourceTest, FailedWorkerStartLeavesThePinInactiveAndCanBeRetried) {
     Make(1);
     CTestPushStream* stream = Source->Stream(0);
     stream->Script.WorkerStartResult = E_ACCESSDENIED;
-    ComPtr<CHandSink> sink;
-    sink.Attach(new CHandSink());
+    const ComPtr<CHandSink> sink = AdoptReference(new CHandSink());
     ASSERT_EQ(S_OK, Pin(0)->Connect(sink.Get(), nullptr));
     EXPECT_EQ(E_ACCESSDENIED, Source->Filter()->Pause());
     FILTER_STATE state = State_Running;
@@ -162,8 +161,7 @@ TEST_F(SourceTest, ReleasingAnActiveFilterStopsItsWorkerBeforeDeletingTheStream)
     Make(1);
     CTestPushStream* stream = Source->Stream(0);
     stream->Script.Slow = true;
-    ComPtr<CHandSink> sink;
-    sink.Attach(new CHandSink());
+    const ComPtr<CHandSink> sink = AdoptReference(new CHandSink());
     ASSERT_EQ(S_OK, Pin(0)->Connect(sink.Get(), nullptr));
     ASSERT_EQ(S_OK, Source->Filter()->Run(0));
     ASSERT_TRUE(stream->WaitForNoDataAnswer()) << "the worker never started pushing";

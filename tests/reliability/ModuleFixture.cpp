@@ -5,19 +5,6 @@
 #include "ModuleSetup.h"
 #include "common/KXVDSrcClsid.h"
 
-namespace {
-
-using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
-
-}  // namespace
-
-HRESULT ModuleCanUnloadNow() {
-    HMODULE module = GetModuleHandleW(KXVDSourceModuleName);
-    if (!module) return E_FAIL;
-    auto entry = reinterpret_cast<CanUnloadNow>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
-    return entry ? entry() : E_FAIL;
-}
-
 bool ModuleFreedWhenUnused() {
     CoFreeUnusedLibrariesEx(0, 0);
     return !ModuleIsLoaded();

@@ -18,10 +18,6 @@ using Microsoft::WRL::ComPtr;
 
 class CFaultySink;
 
-// DllCanUnloadNow of the loaded module; S_OK when no object of it is alive
-// (its live-object count is 0 and no server lock is held). E_FAIL when the
-// module is not loaded.
-HRESULT ModuleCanUnloadNow();
 // CoFreeUnusedLibrariesEx with no delay, then whether the module is gone.
 bool ModuleFreedWhenUnused();
 

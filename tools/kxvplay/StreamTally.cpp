@@ -1,13 +1,13 @@
 #include "StreamTally.h"
 
+#include "common/AdoptReference.h"
+
 #include <algorithm>
 
 CStreamTally::CStreamTally(Kind kind, REFERENCE_TIME limit) : StreamKind(kind), Limit(limit) {}
 
 Microsoft::WRL::ComPtr<CStreamTally> CStreamTally::Create(Kind kind, REFERENCE_TIME limit) {
-    Microsoft::WRL::ComPtr<CStreamTally> tally;
-    tally.Attach(new CStreamTally(kind, limit));
-    return tally;
+    return AdoptReference(new CStreamTally(kind, limit));
 }
 
 STDMETHODIMP_(ULONG) CStreamTally::AddRef() {
