@@ -408,7 +408,7 @@ bool CKXFile::ReadAudio(uint8_t* destination, uint32_t length) {
         return false;
     }
     RoomSignal.Notify();
-    ResumeIfDrained(QueueCount());
+    ResumeIfDrained(QueuedPictureCount());
     return true;
 }
 
@@ -491,7 +491,7 @@ bool CKXFile::HoldDecoding(Room hasRoom, DWORD limitMs) {
 
 bool CKXFile::StoresFull() {
     if (IsSet(SoundConsumer) && AudioBuffer.Available() >= SoundHighWater) return true;
-    return !PicturesUnread() && QueueCount() >= Budget.High();
+    return !PicturesUnread() && QueuedPictureCount() >= Budget.High();
 }
 
 bool CKXFile::ResumeDecoding() {
@@ -607,14 +607,14 @@ double CKXFile::GetPicturePeriod() {
 
 int32_t CKXFile::QueuedPictureCount() {
     CScopedLock hold(&QueueLock);
+    return PictureQueue.Count();
+}
+
+int32_t CKXFile::CountOrArmPictures() {
+    CScopedLock hold(&QueueLock);
     const int32_t count = PictureQueue.Count();
     if (count == 0) PictureSignal.Arm();
     return count;
-}
-
-int32_t CKXFile::QueueCount() {
-    CScopedLock hold(&QueueLock);
-    return PictureQueue.Count();
 }
 
 void CKXFile::ArmSound(uint32_t wanted) {
@@ -642,7 +642,7 @@ bool CKXFile::AwaitSound(MediaFileState* state) {
 }
 
 bool CKXFile::PicturesCanCome() {
-    if (QueuedPictureCount() > 0) return true;
+    if (CountOrArmPictures() > 0) return true;
     if (!PlayHandle.load() || IsSet(FileEnded)) return false;
     // Held for the sound reader to catch up: pictures come once it has.
     if (IsSet(Paused) && !SoundHasRoom()) return true;
@@ -656,13 +656,13 @@ bool CKXFile::PicturesCanCome() {
 bool CKXFile::SoundCanCome() {
     if (!PlayHandle.load() || IsSet(Stopped)) return false;
     // A pause that only unread pictures made: no picture read would lift it.
-    ResumeIfDrained(QueueCount());
+    ResumeIfDrained(QueuedPictureCount());
     return true;
 }
 
 MediaFileState CKXFile::State() {
     MediaFileState state;
-    state.QueuedPictures = QueueCount();
+    state.QueuedPictures = QueuedPictureCount();
     state.PictureBytes = PictureBytes.load();
     state.DestinationStride = DestinationStride.load();
     state.SoundBytes = AudioBuffer.Available();

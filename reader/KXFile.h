@@ -44,7 +44,7 @@
 // reached, data is lost, a segment starts, on a close and a stop, and for
 // data only when their reader found none since the last signal (CWakeEvent:
 // under Wine each signal is a wineserver round trip). PictureEvent is armed
-// by QueuedPictureCount answering 0 (AwaitPictures), a ReadVideoFrame
+// by AwaitPictures finding none queued, a ReadVideoFrame
 // without a picture, and a segment's start; SoundEvent by a ReadAudio that
 // finds too little and a segment's start, and is then set once the ring
 // holds what that read wanted (SoundWanted), not for every piece: a read
@@ -137,8 +137,7 @@ public:
 
     HANDLE PictureEvent() const override { return PictureSignal.Handle(); }
     HANDLE SoundEvent() const override { return SoundSignal.Handle(); }
-    // Pictures queued; arms PictureEvent when there are none (the caller
-    // is about to wait for one).
+    // Pictures queued; only looks.
     int32_t QueuedPictureCount();
     MediaFileState State() override;
     // Video worker: whether more pictures can come, after lifting a pause
@@ -255,8 +254,9 @@ private:
     // Queued or being copied out, QueueLock held.
     int32_t PicturesHeldLocked() const { return PictureQueue.Count() + PicturesInRead; }
     int32_t PicturesHeld();
-    // QueuedPictureCount for looks that await nothing.
-    int32_t QueueCount();
+    // Pictures queued; arms PictureEvent when there are none (the video
+    // worker is about to wait for one).
+    int32_t CountOrArmPictures();
     // A sound reader found fewer than wanted bytes: the sound that makes them
     // up sets SoundEvent.
     void ArmSound(uint32_t wanted);

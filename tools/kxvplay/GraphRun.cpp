@@ -45,7 +45,7 @@ std::wstring CGraphRun::ProgressText() const {
     swprintf(text, 256, L"%ls %ls / %ls  pictures %llu  sound %.2f s  speed %.1fx", Settings.Verb.c_str(),
              Wide(CContactSheet::TimeLabel(position)).c_str(),
              Wide(CContactSheet::TimeLabel(Settings.RangeEnd)).c_str(),
-             static_cast<unsigned long long>(video.Samples), static_cast<double>(audio.Bytes) / 16000.0,
+             static_cast<unsigned long long>(video.Samples), static_cast<double>(audio.Bytes) / CStreamTally::SoundBytesPerSecond,
              wall > 0 ? media / wall : 0.0);
     return text;
 }

@@ -87,6 +87,7 @@ void RunInfo(const CommandOptions& options) {
         CConsole::OutUtf8(json.Text() + "\n");
         return;
     }
+    const std::wstring soundText = sound ? L"yes, " + std::to_wstring(KX_PCM_RATE) + L" Hz mono 16-bit" : L"no";
     wchar_t text[512];
     swprintf(text, 512,
              L"File:       %ls\n"
@@ -99,7 +100,7 @@ void RunInfo(const CommandOptions& options) {
              graph.FullPath().c_str(), facts.Width, facts.Height, facts.FramesPerSecond, seconds,
              CContactSheet::TimeLabel(facts.Duration).c_str(), facts.FrameTotal, facts.PicturePeriod / 1e4,
              facts.PicturePeriod > 0 ? 1e7 / facts.PicturePeriod : 0.0,
-             sound ? L"yes, 8000 Hz mono 16-bit" : L"no");
+             soundText.c_str());
     std::wstring out = text;
     for (const PinDescription& pin : facts.Pins) {
         out += L"Pin " + pin.Id + L" \"" + pin.Name + L"\": " + pin.Type + L"\n";

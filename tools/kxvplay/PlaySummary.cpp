@@ -9,7 +9,7 @@ void CPlaySummary::AddTo(CJsonObject* json) const {
     json->Add("pictures", static_cast<int64_t>(Video.Samples))
         .Add("picture_gaps", static_cast<int64_t>(Video.Gaps))
         .Add("picture_repeats", static_cast<int64_t>(Video.Repeats))
-        .Add("sound_seconds", static_cast<double>(Audio.Bytes) / 16000.0)
+        .Add("sound_seconds", static_cast<double>(Audio.Bytes) / CStreamTally::SoundBytesPerSecond)
         .Add("sound_bytes", static_cast<int64_t>(Audio.Bytes))
         .Add("sound_samples", static_cast<int64_t>(Audio.Samples))
         .Add("sound_gaps", static_cast<int64_t>(Audio.Gaps))
@@ -30,7 +30,7 @@ std::wstring CPlaySummary::Text() const {
              L"Pictures/s: %.1f\n"
              L"End:        %ls\n",
              static_cast<unsigned long long>(Video.Samples), static_cast<unsigned long long>(Video.Gaps),
-             static_cast<unsigned long long>(Video.Repeats), static_cast<double>(Audio.Bytes) / 16000.0,
+             static_cast<unsigned long long>(Video.Repeats), static_cast<double>(Audio.Bytes) / CStreamTally::SoundBytesPerSecond,
              static_cast<unsigned long long>(Audio.Bytes), static_cast<unsigned long long>(Audio.Samples),
              static_cast<unsigned long long>(Audio.Gaps), static_cast<unsigned long long>(Audio.Repeats),
              Outcome.WallSeconds,

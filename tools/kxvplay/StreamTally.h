@@ -11,6 +11,8 @@
 // called under Lock, so it never sees two samples of its stream at once.
 #pragma once
 
+#include "common/KXPlayApi.h"
+
 #include <qedit.h>
 #include <windows.h>
 #include <wrl/client.h>
@@ -33,6 +35,8 @@ struct TallyCounts {
 class CStreamTally final : public ISampleGrabberCB {
 public:
     enum class Kind { Video, Audio };
+    // The source's sound: the library's rate, mono, 16-bit.
+    static constexpr double SoundBytesPerSecond = KX_PCM_RATE * 2.0;
     // Called for each counted sample (picture or sound): its index from 0,
     // start stamp, data.
     using SampleHandler = std::function<void(uint64_t index, REFERENCE_TIME start, const BYTE* data, long bytes)>;
