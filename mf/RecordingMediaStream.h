@@ -8,7 +8,10 @@
 // until sample n + 1 starts; the first of a segment is a discontinuity.
 //
 // Owns its event queue and the request tokens; holds a reference to the
-// source (GetMediaSource answers with it), which Shutdown lets go.
+// source for its whole life: a reader may call a stream after the source's
+// Shutdown and after the application let go of the source, and every call
+// looks at the source's lock and state. The source lets go of its streams at
+// Shutdown, so no cycle outlives it.
 //
 // Threads: RequestSample and the event generator on any thread; TakeNext,
 // the segment, the end decisions and the buffer pool on the source's
@@ -87,7 +90,7 @@ public:
     void Hold(IMFSample* sample) { Held = sample; }
     bool IsHolding() const { return Held != nullptr; }
     Microsoft::WRL::ComPtr<IMFSample> TakeHeld() { return std::move(Held); }
-    // Shutdown: the queue ends, the source goes.
+    // Shutdown: the queue ends, the requests go.
     void Close();
 
 private:
