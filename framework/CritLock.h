@@ -18,6 +18,5 @@ public:
     void Unlock() { LeaveCriticalSection(&Section); }
 
 private:
-    friend class CCondition;
     CRITICAL_SECTION Section;
 };

@@ -242,7 +242,7 @@ HRESULT STDMETHODCALLTYPE CRecordingMediaSource::Start(IMFPresentationDescriptor
     }
     State = SourceState::Started;
     Commands.push_back(std::move(command));
-    WakeDelivery();
+    Wake.Set();
     return S_OK;
 }
 
@@ -252,7 +252,7 @@ HRESULT STDMETHODCALLTYPE CRecordingMediaSource::Pause() {
     if (State != SourceState::Started) return MF_E_INVALID_STATE_TRANSITION;
     State = SourceState::Paused;
     Commands.push_back(Command{Command::Kind::Pause, -1, {}});
-    WakeDelivery();
+    Wake.Set();
     return S_OK;
 }
 
@@ -262,7 +262,7 @@ HRESULT STDMETHODCALLTYPE CRecordingMediaSource::Stop() {
     State = SourceState::Stopped;
     for (const ComPtr<CRecordingMediaStream>& stream : Streams) stream->DropRequests();
     Commands.push_back(Command{Command::Kind::Stop, -1, {}});
-    WakeDelivery();
+    Wake.Set();
     return S_OK;
 }
 
@@ -281,8 +281,8 @@ void CRecordingMediaSource::Close() {
         if (IsShutDown) return;
         IsShutDown = true;
         Commands.clear();
-        WakeDelivery();
     }
+    Wake.Set();
     if (Thread) WaitForSingleObject(Thread.Get(), INFINITE);
     Thread.Reset();
     File->StopDecoding();
@@ -301,47 +301,24 @@ DWORD WINAPI CRecordingMediaSource::DeliveryThread(void* source) {
     return 0;
 }
 
-void CRecordingMediaSource::WakeDelivery() {
-    WakePending = true;
-    if (Sleeping == Sleep::Idle) IdleWake.WakeAll();
-    if (Sleeping == Sleep::ForData) Wake.Set();
-}
-
 void CRecordingMediaSource::DeliveryLoop() {
+    const HANDLE handles[] = {Wake.Handle(), File->PictureEvent(), File->SoundEvent()};
+    bool waiting = false;
     for (;;) {
+        WaitForMultipleObjects(3, handles, FALSE, waiting ? DataPollMs : INFINITE);
         for (;;) {
             Command command;
             {
                 CScopedLock hold(&SourceLock);
                 if (IsShutDown) return;
-                // What woke the thread is looked at in this pass.
-                WakePending = false;
                 if (Commands.empty()) break;
                 command = std::move(Commands.front());
                 Commands.pop_front();
             }
             Perform(command);
         }
-        Rest(Deliver());
+        waiting = Deliver();
     }
-}
-
-void CRecordingMediaSource::Rest(Need need) {
-    {
-        CScopedLock hold(&SourceLock);
-        if (WakePending || IsShutDown) return;
-        if (need == Need::Nothing) {
-            Sleeping = Sleep::Idle;
-            IdleWake.Wait(&SourceLock);
-            Sleeping = Sleep::Awake;
-            return;
-        }
-        Sleeping = Sleep::ForData;
-    }
-    const HANDLE handles[] = {Wake.Handle(), File->PictureEvent(), File->SoundEvent()};
-    WaitForMultipleObjects(3, handles, FALSE, need == Need::DataRequested ? DataPollMs : INFINITE);
-    CScopedLock hold(&SourceLock);
-    Sleeping = Sleep::Awake;
 }
 
 void CRecordingMediaSource::Perform(const Command& command) {
@@ -415,8 +392,8 @@ void CRecordingMediaSource::PerformStart(const Command& command) {
     }
 }
 
-CRecordingMediaSource::Need CRecordingMediaSource::Deliver() {
-    Need need = Need::Nothing;
+bool CRecordingMediaSource::Deliver() {
+    bool waiting = false;
     std::vector<ComPtr<CRecordingMediaStream>> streams;
     {
         CScopedLock hold(&SourceLock);
@@ -454,8 +431,7 @@ CRecordingMediaSource::Need CRecordingMediaSource::Deliver() {
             HRESULT error = S_OK;
             const CRecordingMediaStream::Take taken = stream->TakeNext(File.get(), &sample, &error);
             if (taken == CRecordingMediaStream::Take::Wait) {
-                if (!ahead) need = Need::DataRequested;
-                if (need == Need::Nothing) need = Need::DataAhead;
+                waiting = waiting || !ahead;
                 break;
             }
             CScopedLock hold(&SourceLock);
@@ -484,7 +460,7 @@ CRecordingMediaSource::Need CRecordingMediaSource::Deliver() {
         EndOfPresentationSent = true;
         QueueSourceEvent(MEEndOfPresentation, S_OK, 0, false);
     }
-    return need;
+    return waiting;
 }
 
 void CRecordingMediaSource::QueueSourceEvent(MediaEventType type, HRESULT status, REFERENCE_TIME time,

@@ -14,18 +14,11 @@
 // alone calls the media file after creation (commands, reads, stamps); it is
 // joined by Shutdown (and by the destructor) before the file goes.
 //
-// The delivery thread sleeps in one of two ways: on IdleWake while nothing
-// it could do waits for the file (a wake then costs no kernel call, and
-// every request a reader makes is one), or on the Wake event and the file's
-// picture and sound events while a stream waits for data.
-//
-// Locks: SourceLock guards State, Commands, IsShutDown, WakePending,
-// Sleeping and every stream's requests and end flags
-// (CRecordingMediaStream); it is taken before the event queues' own locks
-// and never held across a call into the media file.
+// Locks: SourceLock guards State, Commands, IsShutDown and every stream's
+// requests and end flags (CRecordingMediaStream); it is taken before the
+// event queues' own locks and never held across a call into the media file.
 #pragma once
 
-#include "framework/Condition.h"
 #include "framework/CritLock.h"
 #include "framework/SyncEvent.h"
 #include "framework/UniqueHandle.h"
@@ -66,9 +59,9 @@ public:
     HRESULT STDMETHODCALLTYPE Pause() override;
     HRESULT STDMETHODCALLTYPE Shutdown() override;
 
-    // SourceLock held (a stream's RequestSample, a state change): the
-    // delivery thread makes a pass, in whichever way it sleeps.
-    void WakeDelivery();
+    // A stream's RequestSample, SourceLock held by the caller: wakes the
+    // delivery thread.
+    void WakeDelivery() { Wake.Set(); }
     CCritLock* Lock() { return &SourceLock; }
     // SourceLock held: the state requests are taken in.
     bool Running() const { return State == SourceState::Started; }
@@ -77,9 +70,6 @@ public:
 
 private:
     enum class SourceState { Stopped, Paused, Started };
-    // How the delivery thread sleeps, and what a pass found it needs.
-    enum class Sleep { Awake, Idle, ForData };
-    enum class Need { Nothing, DataAhead, DataRequested };
     struct Command {
         enum class Kind { Start, Pause, Stop } What = Kind::Stop;
         // Start: the position, or -1 to go on from where the source is.
@@ -97,12 +87,9 @@ private:
     void DeliveryLoop();
     void Perform(const Command& command);
     void PerformStart(const Command& command);
-    // Fills what requests it can; says whether a stream waits for data, and
-    // whether one with a request does (the wait then needs a time-out for the
-    // streams' no-data bound).
-    Need Deliver();
-    // Sleeps until woken, or until the file has data when need says so.
-    void Rest(Need need);
+    // Fills what requests it can; true while a stream with a request waits
+    // for data (the wait then needs a time-out for the streams' no-data bound).
+    bool Deliver();
     void QueueSourceEvent(MediaEventType type, HRESULT status, REFERENCE_TIME time, bool timed);
     // Ends the thread and the queues; SourceLock not held. Any thread but the
     // delivery thread.
@@ -122,9 +109,6 @@ private:
     bool IsShutDown = false;
     std::deque<Command> Commands;
     std::vector<Microsoft::WRL::ComPtr<CRecordingMediaStream>> Streams;
-    bool WakePending = false;
-    Sleep Sleeping = Sleep::Awake;
-    CCondition IdleWake;
     CSyncEvent Wake{false};
     CUniqueHandle Thread;
 
