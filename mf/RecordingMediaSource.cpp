@@ -451,11 +451,18 @@ bool CRecordingMediaSource::Deliver() {
             if (ahead) break;
         }
     }
+    // The presentation ends once every active stream has, and only with no
+    // start waiting: a pass between a Start and its performance would find
+    // the new streams not yet active and end a presentation not begun.
     CScopedLock hold(&SourceLock);
-    bool allEnded = !Streams.empty() && State == SourceState::Started;
+    bool anyActive = false;
+    bool allEnded = State == SourceState::Started && Commands.empty();
     for (const ComPtr<CRecordingMediaStream>& stream : Streams) {
-        if (stream->IsActive() && !stream->Finished()) allEnded = false;
+        if (!stream->IsActive()) continue;
+        anyActive = true;
+        if (!stream->Finished()) allEnded = false;
     }
+    allEnded = allEnded && anyActive;
     if (allEnded && !EndOfPresentationSent) {
         EndOfPresentationSent = true;
         QueueSourceEvent(MEEndOfPresentation, S_OK, 0, false);
