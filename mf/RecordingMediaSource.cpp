@@ -87,7 +87,7 @@ HRESULT SoundType(IMFMediaType** type) {
     if (SUCCEEDED(hr)) hr = made->SetUINT32(MF_MT_AUDIO_SAMPLES_PER_SECOND, KX_PCM_RATE);
     if (SUCCEEDED(hr)) hr = made->SetUINT32(MF_MT_AUDIO_BITS_PER_SAMPLE, 16);
     if (SUCCEEDED(hr)) hr = made->SetUINT32(MF_MT_AUDIO_BLOCK_ALIGNMENT, 2);
-    if (SUCCEEDED(hr)) hr = made->SetUINT32(MF_MT_AUDIO_AVG_BYTES_PER_SECOND, 16000);
+    if (SUCCEEDED(hr)) hr = made->SetUINT32(MF_MT_AUDIO_AVG_BYTES_PER_SECOND, IMediaFile::SoundBytesPerSecond);
     if (SUCCEEDED(hr)) hr = made->SetUINT32(MF_MT_ALL_SAMPLES_INDEPENDENT, TRUE);
     if (SUCCEEDED(hr)) *type = made.Detach();
     return hr;
