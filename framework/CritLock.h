@@ -18,5 +18,6 @@ public:
     void Unlock() { LeaveCriticalSection(&Section); }
 
 private:
+    friend class CCondition;
     CRITICAL_SECTION Section;
 };

@@ -27,6 +27,9 @@ constexpr DWORD SoundDecisionPollMs = 10;
 // While a stream waits for data its no-data bound is checked this often;
 // data itself wakes the thread through the file's events.
 constexpr DWORD DataPollMs = 50;
+// How long the streams hold their answers after a start from stopped for a
+// client that does not come back for the source's events.
+constexpr DWORD StartGateLimitMs = 2000;
 
 // The frame rate as the ratio with the smallest denominator that gives the
 // period to a part in 5000, so 7.5, 12.5 and 29.97 keep their value although
@@ -169,17 +172,53 @@ HRESULT STDMETHODCALLTYPE CRecordingMediaSource::InnerQueryInterface(REFIID id, 
     return CUnknown::InnerQueryInterface(id, out);
 }
 
-// The queue itself answers MF_E_SHUTDOWN once Close has shut it down.
+// The queue itself answers MF_E_SHUTDOWN once Close has shut it down. A
+// blocking GetEvent waits in the queue with SourceLock not held.
 HRESULT STDMETHODCALLTYPE CRecordingMediaSource::GetEvent(DWORD flags, IMFMediaEvent** event) {
-    return Events->GetEvent(flags, event);
+    {
+        CScopedLock hold(&SourceLock);
+        EventsAskedFor();
+    }
+    const HRESULT hr = Events->GetEvent(flags, event);
+    if (SUCCEEDED(hr)) {
+        CScopedLock hold(&SourceLock);
+        EventTaken(*event);
+    }
+    return hr;
 }
 
 HRESULT STDMETHODCALLTYPE CRecordingMediaSource::BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) {
+    {
+        CScopedLock hold(&SourceLock);
+        EventsAskedFor();
+    }
     return Events->BeginGetEvent(callback, state);
 }
 
 HRESULT STDMETHODCALLTYPE CRecordingMediaSource::EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) {
-    return Events->EndGetEvent(result, event);
+    const HRESULT hr = Events->EndGetEvent(result, event);
+    if (SUCCEEDED(hr)) {
+        CScopedLock hold(&SourceLock);
+        EventTaken(*event);
+    }
+    return hr;
+}
+
+void CRecordingMediaSource::EventsAskedFor() {
+    if (StartGate != Gate::AwaitReturn) return;
+    StartGate = Gate::Open;
+    WakeDelivery();
+}
+
+void CRecordingMediaSource::EventTaken(IMFMediaEvent* event) {
+    MediaEventType type = MEUnknown;
+    if (FAILED(event->GetType(&type)) || type != MESourceStarted || StartsUntaken == 0) return;
+    if (--StartsUntaken == 0 && StartGate == Gate::AwaitTaken) StartGate = Gate::AwaitReturn;
+}
+
+bool CRecordingMediaSource::GateOpen() {
+    if (StartGate != Gate::Open && GetTickCount() - GateClosedAt >= StartGateLimitMs) StartGate = Gate::Open;
+    return StartGate == Gate::Open;
 }
 
 HRESULT STDMETHODCALLTYPE CRecordingMediaSource::QueueEvent(MediaEventType type, REFGUID extendedType,
@@ -240,9 +279,16 @@ HRESULT STDMETHODCALLTYPE CRecordingMediaSource::Start(IMFPresentationDescriptor
         if (FAILED(made)) return made;
         Streams.push_back(stream);
     }
+    // Performed in order, this start sends MESourceStarted from stopped and
+    // when it resumes, MESourceSeeked otherwise.
+    if (State == SourceState::Stopped || command.Position < 0) ++StartsUntaken;
+    if (State == SourceState::Stopped) {
+        StartGate = Gate::AwaitTaken;
+        GateClosedAt = GetTickCount();
+    }
     State = SourceState::Started;
     Commands.push_back(std::move(command));
-    Wake.Set();
+    WakeDelivery();
     return S_OK;
 }
 
@@ -252,7 +298,7 @@ HRESULT STDMETHODCALLTYPE CRecordingMediaSource::Pause() {
     if (State != SourceState::Started) return MF_E_INVALID_STATE_TRANSITION;
     State = SourceState::Paused;
     Commands.push_back(Command{Command::Kind::Pause, -1, {}});
-    Wake.Set();
+    WakeDelivery();
     return S_OK;
 }
 
@@ -262,7 +308,7 @@ HRESULT STDMETHODCALLTYPE CRecordingMediaSource::Stop() {
     State = SourceState::Stopped;
     for (const ComPtr<CRecordingMediaStream>& stream : Streams) stream->DropRequests();
     Commands.push_back(Command{Command::Kind::Stop, -1, {}});
-    Wake.Set();
+    WakeDelivery();
     return S_OK;
 }
 
@@ -281,8 +327,8 @@ void CRecordingMediaSource::Close() {
         if (IsShutDown) return;
         IsShutDown = true;
         Commands.clear();
+        WakeDelivery();
     }
-    Wake.Set();
     if (Thread) WaitForSingleObject(Thread.Get(), INFINITE);
     Thread.Reset();
     File->StopDecoding();
@@ -301,24 +347,47 @@ DWORD WINAPI CRecordingMediaSource::DeliveryThread(void* source) {
     return 0;
 }
 
+void CRecordingMediaSource::WakeDelivery() {
+    WakePending = true;
+    if (Sleeping == Sleep::Idle) IdleWake.WakeAll();
+    if (Sleeping == Sleep::ForData) Wake.Set();
+}
+
 void CRecordingMediaSource::DeliveryLoop() {
-    const HANDLE handles[] = {Wake.Handle(), File->PictureEvent(), File->SoundEvent()};
-    bool waiting = false;
     for (;;) {
-        WaitForMultipleObjects(3, handles, FALSE, waiting ? DataPollMs : INFINITE);
         for (;;) {
             Command command;
             {
                 CScopedLock hold(&SourceLock);
                 if (IsShutDown) return;
+                // What woke the thread is looked at in this pass.
+                WakePending = false;
                 if (Commands.empty()) break;
                 command = std::move(Commands.front());
                 Commands.pop_front();
             }
             Perform(command);
         }
-        waiting = Deliver();
+        Rest(Deliver());
     }
+}
+
+void CRecordingMediaSource::Rest(Need need) {
+    {
+        CScopedLock hold(&SourceLock);
+        if (WakePending || IsShutDown) return;
+        if (need == Need::Nothing) {
+            Sleeping = Sleep::Idle;
+            IdleWake.Wait(&SourceLock);
+            Sleeping = Sleep::Awake;
+            return;
+        }
+        Sleeping = Sleep::ForData;
+    }
+    const HANDLE handles[] = {Wake.Handle(), File->PictureEvent(), File->SoundEvent()};
+    WaitForMultipleObjects(3, handles, FALSE, need == Need::DataRequested ? DataPollMs : INFINITE);
+    CScopedLock hold(&SourceLock);
+    Sleeping = Sleep::Awake;
 }
 
 void CRecordingMediaSource::Perform(const Command& command) {
@@ -392,8 +461,8 @@ void CRecordingMediaSource::PerformStart(const Command& command) {
     }
 }
 
-bool CRecordingMediaSource::Deliver() {
-    bool waiting = false;
+CRecordingMediaSource::Need CRecordingMediaSource::Deliver() {
+    Need need = Need::Nothing;
     std::vector<ComPtr<CRecordingMediaStream>> streams;
     {
         CScopedLock hold(&SourceLock);
@@ -410,7 +479,10 @@ bool CRecordingMediaSource::Deliver() {
             {
                 CScopedLock hold(&SourceLock);
                 if (State != SourceState::Started || !stream->IsActive() || stream->Finished()) break;
-                if (stream->HasRequest()) {
+                const bool open = GateOpen();
+                // A closed gate's bound is kept by the wait for data.
+                if (!open && stream->HasRequest()) need = Need::DataRequested;
+                if (open && stream->HasRequest()) {
                     if (ComPtr<IMFSample> held = stream->TakeHeld()) {
                         stream->SendSample(held.Get());
                         continue;
@@ -431,14 +503,15 @@ bool CRecordingMediaSource::Deliver() {
             HRESULT error = S_OK;
             const CRecordingMediaStream::Take taken = stream->TakeNext(File.get(), &sample, &error);
             if (taken == CRecordingMediaStream::Take::Wait) {
-                waiting = waiting || !ahead;
+                if (!ahead) need = Need::DataRequested;
+                if (need == Need::Nothing) need = Need::DataAhead;
                 break;
             }
             CScopedLock hold(&SourceLock);
             if (taken == CRecordingMediaStream::Take::Sample) {
                 FileUntouched = false;
                 // Dropped by a Stop meanwhile, or held for the next request.
-                if (State == SourceState::Started && stream->HasRequest()) {
+                if (State == SourceState::Started && stream->HasRequest() && GateOpen()) {
                     stream->SendSample(sample.Get());
                 } else if (State != SourceState::Stopped) {
                     stream->Hold(sample.Get());
@@ -467,7 +540,7 @@ bool CRecordingMediaSource::Deliver() {
         EndOfPresentationSent = true;
         QueueSourceEvent(MEEndOfPresentation, S_OK, 0, false);
     }
-    return waiting;
+    return need;
 }
 
 void CRecordingMediaSource::QueueSourceEvent(MediaEventType type, HRESULT status, REFERENCE_TIME time,

@@ -14,11 +14,25 @@
 // alone calls the media file after creation (commands, reads, stamps); it is
 // joined by Shutdown (and by the destructor) before the file goes.
 //
-// Locks: SourceLock guards State, Commands, IsShutDown and every stream's
-// requests and end flags (CRecordingMediaStream); it is taken before the
-// event queues' own locks and never held across a call into the media file.
+// After a start from stopped, the streams answer no request until whoever
+// reads the source's events has taken its MESourceStarted and come back for
+// the next event (or, for a client that never does, two seconds pass). A
+// client that judges from that event whether the source runs, as Wine's
+// source reader does, and gets a sample first starts the source again, and
+// the restart delivers the first pictures twice.
+//
+// The delivery thread sleeps in one of two ways: on IdleWake while nothing
+// it could do waits for the file (a wake then costs no kernel call, and
+// every request a reader makes is one), or on the Wake event and the file's
+// picture and sound events while a stream waits for data.
+//
+// Locks: SourceLock guards State, Commands, IsShutDown, WakePending,
+// Sleeping, the start gate's fields and every stream's requests and end flags
+// (CRecordingMediaStream); it is taken before the event queues' own locks
+// and never held across a call into the media file.
 #pragma once
 
+#include "framework/Condition.h"
 #include "framework/CritLock.h"
 #include "framework/SyncEvent.h"
 #include "framework/UniqueHandle.h"
@@ -59,9 +73,9 @@ public:
     HRESULT STDMETHODCALLTYPE Pause() override;
     HRESULT STDMETHODCALLTYPE Shutdown() override;
 
-    // A stream's RequestSample, SourceLock held by the caller: wakes the
-    // delivery thread.
-    void WakeDelivery() { Wake.Set(); }
+    // SourceLock held (a stream's RequestSample, a state change): the
+    // delivery thread makes a pass, in whichever way it sleeps.
+    void WakeDelivery();
     CCritLock* Lock() { return &SourceLock; }
     // SourceLock held: the state requests are taken in.
     bool Running() const { return State == SourceState::Started; }
@@ -70,6 +84,12 @@ public:
 
 private:
     enum class SourceState { Stopped, Paused, Started };
+    // How the delivery thread sleeps, and what a pass found it needs.
+    enum class Sleep { Awake, Idle, ForData };
+    enum class Need { Nothing, DataAhead, DataRequested };
+    // Closed by a start from stopped; the reader of the source's events takes
+    // the start's event, then comes back.
+    enum class Gate { Open, AwaitTaken, AwaitReturn };
     struct Command {
         enum class Kind { Start, Pause, Stop } What = Kind::Stop;
         // Start: the position, or -1 to go on from where the source is.
@@ -87,10 +107,20 @@ private:
     void DeliveryLoop();
     void Perform(const Command& command);
     void PerformStart(const Command& command);
-    // Fills what requests it can; true while a stream with a request waits
-    // for data (the wait then needs a time-out for the streams' no-data bound).
-    bool Deliver();
+    // Fills what requests it can; says whether a stream waits for data, and
+    // whether one with a request does (the wait then needs a time-out for the
+    // streams' no-data bound).
+    Need Deliver();
+    // Sleeps until woken, or until the file has data when need says so.
+    void Rest(Need need);
     void QueueSourceEvent(MediaEventType type, HRESULT status, REFERENCE_TIME time, bool timed);
+    // SourceLock held. A caller of GetEvent or BeginGetEvent has come back,
+    // and an event it took may be the start's.
+    void EventsAskedFor();
+    void EventTaken(IMFMediaEvent* event);
+    // Whether the streams may answer requests; opens the gate once its bound
+    // has passed.
+    bool GateOpen();
     // Ends the thread and the queues; SourceLock not held. Any thread but the
     // delivery thread.
     void Close();
@@ -109,6 +139,13 @@ private:
     bool IsShutDown = false;
     std::deque<Command> Commands;
     std::vector<Microsoft::WRL::ComPtr<CRecordingMediaStream>> Streams;
+    bool WakePending = false;
+    Sleep Sleeping = Sleep::Awake;
+    CCondition IdleWake;
+    Gate StartGate = Gate::Open;
+    DWORD GateClosedAt = 0;
+    // MESourceStarted events queued and not yet taken by the events' reader.
+    int StartsUntaken = 0;
     CSyncEvent Wake{false};
     CUniqueHandle Thread;
 
