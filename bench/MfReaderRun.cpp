@@ -1,6 +1,7 @@
 #include "bench/MfReaderRun.h"
 
 #include "bench/Stopwatch.h"
+#include "common/AsyncResultWait.h"
 #include "common/KXVDSrcClsid.h"
 #include "mf/ByteStreamHandlerInterface.h"
 
@@ -9,44 +10,8 @@
 #include <mfreadwrite.h>
 #include <wrl/client.h>
 
-#include <utility>
 
 using Microsoft::WRL::ComPtr;
-
-namespace {
-
-// Signals the handler's completion; lives on the stack of Run, which waits
-// for it before it returns.
-class CCreation : public IMFAsyncCallback {
-public:
-    CCreation() : Done(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-    ~CCreation() { CloseHandle(Done); }
-    CCreation(const CCreation&) = delete;
-    CCreation& operator=(const CCreation&) = delete;
-
-    STDMETHODIMP QueryInterface(REFIID id, void** out) override {
-        if (!out) return E_POINTER;
-        if (!IsEqualIID(id, IID_IUnknown) && !IsEqualIID(id, IID_IMFAsyncCallback)) return E_NOINTERFACE;
-        *out = static_cast<IMFAsyncCallback*>(this);
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(IMFAsyncResult* result) override {
-        MF_OBJECT_TYPE type = MF_OBJECT_INVALID;
-        Outcome = Handler->EndCreateObject(result, &type, Created.ReleaseAndGetAddressOf());
-        SetEvent(Done);
-        return S_OK;
-    }
-
-    IMFByteStreamHandler* Handler = nullptr;
-    ComPtr<IUnknown> Created;
-    HRESULT Outcome = E_PENDING;
-    HANDLE Done;
-};
-
-}  // namespace
 
 CMfReaderRun::CMfReaderRun() : Started(SUCCEEDED(MFStartup(MF_VERSION, MFSTARTUP_FULL))) {}
 
@@ -70,14 +35,17 @@ HRESULT CMfReaderRun::Run(HMODULE module, const std::wstring& recording, DWORD t
     if (FAILED(hr)) return hr;
 
     const int64_t began = CStopwatch::Ticks();
-    CCreation creation;
-    creation.Handler = handler.Get();
+    const ComPtr<CAsyncResultWait> creation = CAsyncResultWait::Make();
+    if (!creation) return E_OUTOFMEMORY;
     hr = handler->BeginCreateObject(nullptr, recording.c_str(), MF_RESOLUTION_MEDIASOURCE, nullptr, nullptr,
-                                    &creation, nullptr);
+                                    creation.Get(), nullptr);
     if (FAILED(hr)) return hr;
-    if (WaitForSingleObject(creation.Done, timeoutMs) != WAIT_OBJECT_0) return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
-    const ComPtr<IUnknown> created = std::move(creation.Created);
-    if (FAILED(creation.Outcome)) return creation.Outcome;
+    const ComPtr<IMFAsyncResult> result = creation->Await(timeoutMs);
+    if (!result) return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+    MF_OBJECT_TYPE type = MF_OBJECT_INVALID;
+    ComPtr<IUnknown> created;
+    hr = handler->EndCreateObject(result.Get(), &type, &created);
+    if (FAILED(hr)) return hr;
     ComPtr<IMFMediaSource> source;
     ComPtr<IMFSourceReader> reader;
     hr = created.As(&source);

@@ -8,6 +8,7 @@
 #include "FilterTest.h"
 #include "ModuleSetup.h"
 
+#include "common/AsyncResultWait.h"
 #include "common/KXVDSrcClsid.h"
 #include "mf/ByteStreamHandlerInterface.h"
 
@@ -48,27 +49,6 @@ bool HasValue(const std::wstring& key, const std::wstring& name, std::wstring* d
     return true;
 }
 
-// Waits on the resolver's work queue for the handler's EndCreateObject.
-class CreationWait : public IMFAsyncCallback {
-public:
-    STDMETHODIMP QueryInterface(REFIID id, void** out) override {
-        if (!IsEqualIID(id, IID_IUnknown) && !IsEqualIID(id, IID_IMFAsyncCallback)) return E_NOINTERFACE;
-        *out = static_cast<IMFAsyncCallback*>(this);
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(IMFAsyncResult* result) override {
-        MF_OBJECT_TYPE type = MF_OBJECT_INVALID;
-        Outcome.set_value(Handler->EndCreateObject(result, &type, Created.ReleaseAndGetAddressOf()));
-        return S_OK;
-    }
-    IMFByteStreamHandler* Handler = nullptr;
-    ComPtr<IUnknown> Created;
-    std::promise<HRESULT> Outcome;
-};
-
 class MfSourceTest : public FilterTest {
 protected:
     void SetUp() override {
@@ -94,14 +74,16 @@ protected:
         HRESULT hr = CoCreateInstance(CLSID_KXVDByteStreamHandler, nullptr, CLSCTX_INPROC_SERVER,
                                       IID_IMFByteStreamHandler, reinterpret_cast<void**>(handler.GetAddressOf()));
         if (FAILED(hr)) return hr;
-        CreationWait wait;
-        wait.Handler = handler.Get();
-        std::future<HRESULT> outcome = wait.Outcome.get_future();
-        hr = handler->BeginCreateObject(stream, url, MF_RESOLUTION_MEDIASOURCE, nullptr, nullptr, &wait, nullptr);
+        const ComPtr<CAsyncResultWait> wait = CAsyncResultWait::Make();
+        if (!wait) return E_OUTOFMEMORY;
+        hr = handler->BeginCreateObject(stream, url, MF_RESOLUTION_MEDIASOURCE, nullptr, nullptr, wait.Get(), nullptr);
         if (FAILED(hr)) return hr;
-        if (outcome.wait_for(std::chrono::milliseconds(EventLimitMs)) != std::future_status::ready) return E_ABORT;
-        hr = outcome.get();
-        return SUCCEEDED(hr) ? wait.Created.As(source) : hr;
+        const ComPtr<IMFAsyncResult> result = wait->Await(EventLimitMs);
+        if (!result) return E_ABORT;
+        MF_OBJECT_TYPE type = MF_OBJECT_INVALID;
+        ComPtr<IUnknown> created;
+        hr = handler->EndCreateObject(result.Get(), &type, &created);
+        return SUCCEEDED(hr) ? created.As(source) : hr;
     }
 
     // The generator's events up to and including last (MEUnknown: whatever
