@@ -174,15 +174,14 @@ CRecordingMediaStream::Take CRecordingMediaStream::TakePicture(IMediaFile* file,
     return Take::End;
 }
 
-// The end decisions mirror the audio pin's FillSample (filter/AudioStream.cpp).
+// The end decisions are the audio pin's (filter/AudioStream.cpp), taken in
+// another order: the pin looks at the state before every read, this stream
+// only after a read that found nothing, which saves the 64-bit module a
+// crossing to its helper per piece. The decisions fall at the same read:
+// the sound is marked finished only by a read that found nothing, and sound
+// lost for want of memory leaves no ring to read from.
 CRecordingMediaStream::Take CRecordingMediaStream::TakeSound(IMediaFile* file, IMFMediaBuffer* buffer,
                                                              HRESULT* error) {
-    const MediaFileState state = file->State();
-    if (state.SoundOutOfMemory) {
-        *error = E_OUTOFMEMORY;
-        return Take::Fail;
-    }
-    if (state.AudioFinished) return Take::End;
     BYTE* data = nullptr;
     *error = buffer->Lock(&data, nullptr, nullptr);
     if (FAILED(*error)) return Take::Fail;
@@ -193,6 +192,10 @@ CRecordingMediaStream::Take CRecordingMediaStream::TakeSound(IMediaFile* file, I
     if (FAILED(*error)) return Take::Fail;
     MediaFileState now;
     const bool more = file->AwaitSound(&now);
+    if (now.SoundOutOfMemory) {
+        *error = E_OUTOFMEMORY;
+        return Take::Fail;
+    }
     if (now.AudioFinished || !more || NoDataForTooLong()) return Take::End;
     return Take::Wait;
 }
