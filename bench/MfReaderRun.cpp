@@ -10,7 +10,6 @@
 #include <mfreadwrite.h>
 #include <wrl/client.h>
 
-
 using Microsoft::WRL::ComPtr;
 
 CMfReaderRun::CMfReaderRun() : Started(SUCCEEDED(MFStartup(MF_VERSION, MFSTARTUP_FULL))) {}
